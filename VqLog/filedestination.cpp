@@ -1,0 +1,75 @@
+#include "VqLog/filedestination.h"
+
+#include <cstdio>
+
+namespace VqLog {
+
+namespace {
+
+void reportFailure(const char *what, const QString &name)
+{
+    std::fputs(what, stderr);
+    const QByteArray bytes = name.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+}
+
+}
+
+FileDestination::FileDestination(const QString &filePath, RotationStrategyPtr strategy)
+    : rotationStrategy(std::move(strategy))
+{
+    file.setFileName(filePath);
+    if (!openFile())
+        reportFailure("VqLog: could not open log file ", filePath);
+    outputStream.setDevice(&file);
+    outputStream.setCodec("UTF-8");
+    rotationStrategy->initFromFile(file);
+}
+
+bool FileDestination::openFile()
+{
+    return file.open(QIODevice::WriteOnly | QIODevice::Text | rotationStrategy->openModeFlag());
+}
+
+void FileDestination::write(const QString &message, Level)
+{
+    rotationStrategy->countMessage(message);
+    if (rotationStrategy->rotationDue()) {
+        outputStream.setDevice(nullptr);
+        file.close();
+        rotationStrategy->rotate();
+        if (!openFile())
+            reportFailure("VqLog: could not reopen log file ", file.fileName());
+        rotationStrategy->initFromFile(file);
+        outputStream.setDevice(&file);
+    }
+    if (!file.isOpen())
+        return;
+    // Every line reaches the operating system before the statement returns, so a crash loses
+    // nothing that was logged.
+    outputStream << message << Qt::endl;
+    outputStream.flush();
+}
+
+bool FileDestination::isValid()
+{
+    return file.isOpen();
+}
+
+DestinationPtr createFileDestination(const QString &filePath, LogRotation rotation,
+                                     const qint64 &maxSizeBytes, const int &backupCount)
+{
+    RotationStrategyPtr strategy;
+    if (rotation == RotationBySize) {
+        auto *sizeStrategy = new SizeRotationStrategy;
+        sizeStrategy->setMaxSizeBytes(maxSizeBytes);
+        sizeStrategy->setBackupCount(backupCount);
+        strategy.reset(sizeStrategy);
+    } else {
+        strategy.reset(new NullRotationStrategy);
+    }
+    return DestinationPtr(new FileDestination(filePath, strategy));
+}
+
+}

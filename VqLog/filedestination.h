@@ -1,0 +1,35 @@
+#pragma once
+
+#include "VqLog/rotationstrategy.h"
+#include "VqLog/vqlog.h"
+
+#include <QFile>
+#include <QTextStream>
+
+namespace VqLog {
+
+enum LogRotation {
+    RotationOff = 0,
+    RotationBySize = 1
+};
+
+class FileDestination : public Destination
+{
+public:
+    FileDestination(const QString &filePath, RotationStrategyPtr rotationStrategy);
+
+    void write(const QString &message, Level level) override;
+    bool isValid() override;
+
+private:
+    bool openFile();
+
+    QFile file;
+    QTextStream outputStream;
+    RotationStrategyPtr rotationStrategy;
+};
+
+DestinationPtr createFileDestination(const QString &filePath, LogRotation rotation,
+                                     const qint64 &maxSizeBytes, const int &backupCount);
+
+}

@@ -1,0 +1,122 @@
+#include "VqLog/vqlog.h"
+
+#include <QDateTime>
+
+#include <atomic>
+#include <exception>
+#include <mutex>
+#include <vector>
+
+namespace VqLog {
+
+namespace {
+
+const QString timestampFormat = QStringLiteral("yyyy-MM-ddThh:mm:ss.zzz");
+const char *const levelTexts[] = {"TRACE", "DEBUG", "INFO ", "WARN ", "ERROR", "FATAL", ""};
+
+std::atomic<Logger *> theLogger{nullptr};
+
+}
+
+const char *levelToText(Level level)
+{
+    if (level < Trace || level > Off) {
+        Q_ASSERT_X(false, "VqLog::levelToText", "bad log level");
+        return levelTexts[Info];
+    }
+    return levelTexts[level];
+}
+
+Level levelFromText(const QString &line, bool *ok)
+{
+    if (ok)
+        *ok = true;
+    for (int level = Trace; level < Off; ++level) {
+        if (line.startsWith(QLatin1String(levelTexts[level])))
+            return Level(level);
+    }
+    if (ok)
+        *ok = false;
+    return Off;
+}
+
+Destination::~Destination() = default;
+
+struct Logger::Private
+{
+    std::mutex mutex;
+    // Read by every statement in every thread, written from the GUI thread: atomic so that
+    // the plain load and store stay free of data races.
+    std::atomic<int> level{Info};
+    std::vector<DestinationPtr> destinations;
+};
+
+Logger::Logger()
+    : d(new Private)
+{
+    d->destinations.reserve(2);
+}
+
+Logger::~Logger() = default;
+
+Logger &Logger::instance()
+{
+    Logger *logger = theLogger.load(std::memory_order_acquire);
+    if (logger)
+        return *logger;
+    auto *created = new Logger;
+    if (theLogger.compare_exchange_strong(logger, created, std::memory_order_acq_rel))
+        return *created;
+    delete created;
+    return *logger;
+}
+
+void Logger::destroyInstance()
+{
+    delete theLogger.exchange(nullptr);
+}
+
+void Logger::setLoggingLevel(Level level)
+{
+    d->level.store(level, std::memory_order_relaxed);
+}
+
+Level Logger::loggingLevel() const
+{
+    return Level(d->level.load(std::memory_order_relaxed));
+}
+
+void Logger::addDestination(DestinationPtr destination)
+{
+    Q_ASSERT_X(destination.data(), "VqLog::Logger::addDestination", "destination.data()");
+    d->destinations.push_back(std::move(destination));
+}
+
+void Logger::write(const QString &message, Level level)
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    for (const DestinationPtr &destination : d->destinations)
+        destination->write(message, level);
+}
+
+Logger::Helper::Helper(Level level)
+    : level(level)
+    , qtDebug(&buffer)
+{
+}
+
+Logger::Helper::~Helper() noexcept(false)
+{
+    try {
+        const QString line = QStringLiteral("%1 %2 %3")
+                                 .arg(QLatin1String(levelToText(level)),
+                                      QDateTime::currentDateTime().toString(timestampFormat),
+                                      buffer);
+        Logger::instance().write(line, level);
+    } catch (const std::exception &) {
+        Q_ASSERT_X(false, "VqLog::Logger::Helper", "exception in logger helper destructor");
+        throw;
+    }
+}
+
+}
