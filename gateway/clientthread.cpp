@@ -1,0 +1,124 @@
+#include "gateway/clientthread.h"
+
+#include "VqLog/vqlog.h"
+#include "gateway/client.h"
+#include "gateway/relaytext.h"
+#include "platform/socketdescriptor.h"
+
+#include <QHostAddress>
+
+#include <memory>
+
+namespace {
+
+// The server listens on both IPv4 and IPv6, so IPv4 clients arrive as ::ffff:a.b.c.d.
+QString peerText(const QHostAddress &address)
+{
+    bool isIPv4 = false;
+    const quint32 ipv4 = address.toIPv4Address(&isIPv4);
+    return isIPv4 ? QHostAddress(ipv4).toString() : address.toString();
+}
+
+}
+
+ClientThread::ClientThread(int socketDescriptor, QObject *parent)
+    : QThread(parent)
+    , socketDescriptor(socketDescriptor)
+{
+}
+
+ClientThread::~ClientThread()
+{
+    LOG_INFO << "Client thread deleted";
+}
+
+void ClientThread::queueMessage(const QString &message)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    messageQueue.append(message);
+    if (wakeTarget && !wakePending) {
+        wakePending = true;
+        QMetaObject::invokeMethod(wakeTarget, [this] { drainQueue(); }, Qt::QueuedConnection);
+    }
+}
+
+void ClientThread::stop()
+{
+    stopRequested = true;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (wakeTarget)
+        QMetaObject::invokeMethod(wakeTarget, [this] { exit(); }, Qt::QueuedConnection);
+}
+
+void ClientThread::run()
+{
+    const auto client = std::make_unique<Client>(socketDescriptor);
+    if (client->state() != QAbstractSocket::ConnectedState) {
+        // Nobody else will ever close this descriptor, and the server must learn that the
+        // client is gone so that its count stays true.
+        LOG_ERROR << "Client thread" << socketDescriptor << "could not take over its connection";
+        Platform::closeSocketDescriptor(socketDescriptor);
+        emit clientClosed(socketDescriptor);
+        LOG_INFO << "Client thread" << socketDescriptor << "stopped";
+        return;
+    }
+    socket = client.get();
+    connect(socket, &Client::readyRead, this, &ClientThread::readyRead, Qt::DirectConnection);
+    connect(socket, &Client::disconnected, this, &ClientThread::disconnected, Qt::DirectConnection);
+    LOG_INFO << "New client thread" << socketDescriptor << "from" << peerText(socket->peerAddress());
+
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        wakeTarget = socket;
+    }
+    // Messages queued before the socket existed leave first.
+    drainQueue();
+    if (!stopRequested)
+        exec();
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        wakeTarget = nullptr;
+    }
+
+    if (!peerClosed) {
+        // Stopped by the server: send what was queued, then close, so that the client
+        // application sees the end of the stream. The server already let go of this thread,
+        // so the close is not reported back to it.
+        socket->disconnect(this);
+        drainQueue();
+        socket->disconnectFromHost();
+        if (socket->state() != QAbstractSocket::UnconnectedState)
+            socket->waitForDisconnected(1000);
+    }
+    LOG_INFO << "Client thread" << socketDescriptor << "stopped";
+    socket = nullptr;
+}
+
+void ClientThread::drainQueue()
+{
+    QList<QString> pending;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        pending.swap(messageQueue);
+        wakePending = false;
+    }
+    if (pending.isEmpty() || peerClosed)
+        return;
+    for (const QString &message : qAsConst(pending))
+        socket->write(bytesFromText(message));
+    socket->flush();
+}
+
+void ClientThread::readyRead()
+{
+    emit receivedMessage(textFromBytes(socket->readAll()));
+}
+
+void ClientThread::disconnected()
+{
+    LOG_INFO << "Client thread has been disconnected.";
+    peerClosed = true;
+    emit clientClosed(socketDescriptor);
+    stopRequested = true;
+    exit();
+}

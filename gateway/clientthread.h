@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QThread>
+
+#include <atomic>
+#include <mutex>
+
+class Client;
+
+// Serves one client application on a thread of its own: passes up what the client sends,
+// writes the messages queued for it in order, and reports the end of the connection. The
+// thread runs its own event loop, so it sleeps until the client sends or a message is queued.
+class ClientThread : public QThread
+{
+    Q_OBJECT
+
+public:
+    explicit ClientThread(int socketDescriptor, QObject *parent = nullptr);
+    ~ClientThread() override;
+
+    int id() const { return socketDescriptor; }
+    void queueMessage(const QString &message);
+    void stop();
+
+signals:
+    void receivedMessage(QString msg);
+    void clientClosed(int id);
+
+protected:
+    void run() override;
+
+private slots:
+    void readyRead();
+    void disconnected();
+
+private:
+    void drainQueue();
+
+    Client *socket = nullptr;
+    std::atomic<bool> stopRequested{false};
+    QList<QString> messageQueue;
+    const int socketDescriptor;
+    std::mutex mutex;
+    // Guarded by mutex: the object in the worker thread that wake-ups are posted to while the
+    // event loop can take them, and whether one is already on its way.
+    QObject *wakeTarget = nullptr;
+    bool wakePending = false;
+    bool peerClosed = false;
+};

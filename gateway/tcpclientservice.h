@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QAbstractSocket>
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+class QTcpSocket;
+
+enum TCPCLIENT_STATUS {
+    TCPCLIENT_CONNECTING = 0,
+    TCPCLIENT_CONNECTED = 1,
+    TCPCLIENT_ERROR = 2,
+    TCPCLIENT_DISCONNECTED = 3
+};
+Q_DECLARE_METATYPE(TCPCLIENT_STATUS)
+
+// The gateway's one TCP connection to the device. It cuts what the device sends at CR LF and
+// reports every change of the link as a status with a text.
+class TcpClientService : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TcpClientService(QObject *parent = nullptr);
+    ~TcpClientService() override;
+
+    bool connectToHost(QString ipAddress, uint port);
+    void disconnectFromHost();
+    bool write(const QByteArray &data);
+
+signals:
+    void connectState(TCPCLIENT_STATUS state, QString info);
+    void commandReceived(QString command);
+
+private slots:
+    void connected();
+    void disconnected();
+    void readyRead();
+    void error(QAbstractSocket::SocketError socketError);
+
+private:
+    void releaseSocket();
+
+    QTcpSocket *socket = nullptr;
+    QByteArray inputBuffer;
+};

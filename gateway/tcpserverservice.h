@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QList>
+#include <QPointer>
+#include <QString>
+#include <QTcpServer>
+
+#include <mutex>
+
+class ClientThread;
+
+enum TCPSERVER_STATUS {
+    TCPSERVER_IDLE = 0,
+    TCPSERVER_STARTED = 1,
+    TCPSERVER_ERROR = 2
+};
+Q_DECLARE_METATYPE(TCPSERVER_STATUS)
+
+// The number of client applications served at once.
+constexpr int MaxClientConnections = 5;
+
+// Listens for client applications, gives each accepted connection its own ClientThread, passes
+// what the clients send up and fans device messages out to all of them.
+class TcpServerService : public QTcpServer
+{
+    Q_OBJECT
+
+public:
+    explicit TcpServerService(QObject *parent = nullptr);
+    ~TcpServerService() override;
+
+    void startListening(quint16 port);
+    void stopServer();
+    void sendToAllClients(const QString &message);
+    int clientCount() const;
+
+signals:
+    void connectState(TCPSERVER_STATUS state, QString info, quint8 count);
+    void messageReceived(QString msg);
+
+public slots:
+    void processMsg(QString msg);
+    void threadFinished(int threadId);
+
+protected:
+    void incomingConnection(qintptr socketDescriptor) override;
+
+private:
+    void reportStarted(int count);
+
+    // Appended to and walked in the server's thread, shortened by the client threads as
+    // their clients leave.
+    QList<ClientThread *> clientThreads;
+    mutable std::mutex clientThreadsMutex;
+    // Every thread started and not yet deleted, stopped ones included, so that the server can
+    // wait for them at the end. Touched in the server's thread only.
+    QList<QPointer<ClientThread>> liveThreads;
+};
