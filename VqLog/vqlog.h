@@ -71,10 +71,10 @@ private:
 }
 
 // The threshold is tested before anything else, so a suppressed statement evaluates none of
-// its items.
+// its items. A loop that runs at most once, unlike an if-else, leaves no else for a following
+// one to pair with.
 #define VQLOG_STATEMENT(lvl) \
-    if (VqLog::Logger::instance().loggingLevel() > (lvl)) { \
-    } else \
+    for (bool vqlogWrite = VqLog::Logger::instance().loggingLevel() <= (lvl); vqlogWrite; vqlogWrite = false) \
         VqLog::Logger::Helper(lvl).stream()
 
 #define LOG_TRACE VQLOG_STATEMENT(VqLog::Trace)

@@ -5,6 +5,7 @@
 #include "gateway/relaytext.h"
 #include "platform/socketdescriptor.h"
 
+#include <QAbstractEventDispatcher>
 #include <QHostAddress>
 
 #include <memory>
@@ -30,15 +31,17 @@ ClientThread::ClientThread(int socketDescriptor, QObject *parent)
 ClientThread::~ClientThread()
 {
     LOG_INFO << "Client thread deleted";
+    // The worker's last touch of this object happened under the mutex.
+    std::lock_guard<std::mutex> lock(mutex);
 }
 
 void ClientThread::queueMessage(const QString &message)
 {
     std::lock_guard<std::mutex> lock(mutex);
     messageQueue.append(message);
-    if (wakeTarget && !wakePending) {
+    if (dispatcher && !wakePending) {
         wakePending = true;
-        QMetaObject::invokeMethod(wakeTarget, [this] { drainQueue(); }, Qt::QueuedConnection);
+        dispatcher->wakeUp();
     }
 }
 
@@ -46,12 +49,26 @@ void ClientThread::stop()
 {
     stopRequested = true;
     std::lock_guard<std::mutex> lock(mutex);
-    if (wakeTarget)
-        QMetaObject::invokeMethod(wakeTarget, [this] { exit(); }, Qt::QueuedConnection);
+    if (dispatcher)
+        dispatcher->wakeUp();
+}
+
+void ClientThread::onAwake()
+{
+    if (stopRequested) {
+        exit();
+        return;
+    }
+    drainQueue();
 }
 
 void ClientThread::run()
 {
+    // The owner deletes this object once the thread has finished. Taking the mutex as the last
+    // step of the finish, after the owner's own reactions to finished(), lets the destructor,
+    // which takes it too, see that ordering through a lock it can observe.
+    connect(this, &QThread::finished, this, [this] { std::lock_guard<std::mutex> lock(mutex); },
+            Qt::DirectConnection);
     const auto client = std::make_unique<Client>(socketDescriptor);
     if (client->state() != QAbstractSocket::ConnectedState) {
         // Nobody else will ever close this descriptor, and the server must learn that the
@@ -67,9 +84,15 @@ void ClientThread::run()
     connect(socket, &Client::disconnected, this, &ClientThread::disconnected, Qt::DirectConnection);
     LOG_INFO << "New client thread" << socketDescriptor << "from" << peerText(socket->peerAddress());
 
+    // Any wake-up of this thread's event loop, posted by queueMessage or stop or caused by the
+    // socket, ends in onAwake, which drains the queue or ends the loop. No payload crosses
+    // threads except through the queue and its mutex.
+    QAbstractEventDispatcher *threadDispatcher = eventDispatcher();
+    connect(threadDispatcher, &QAbstractEventDispatcher::awake, this, &ClientThread::onAwake,
+            Qt::DirectConnection);
     {
         std::lock_guard<std::mutex> lock(mutex);
-        wakeTarget = socket;
+        dispatcher = threadDispatcher;
     }
     // Messages queued before the socket existed leave first.
     drainQueue();
@@ -77,8 +100,9 @@ void ClientThread::run()
         exec();
     {
         std::lock_guard<std::mutex> lock(mutex);
-        wakeTarget = nullptr;
+        dispatcher = nullptr;
     }
+    threadDispatcher->disconnect(this);
 
     if (!peerClosed) {
         // Stopped by the server: send what was queued, then close, so that the client
@@ -91,6 +115,7 @@ void ClientThread::run()
             socket->waitForDisconnected(1000);
     }
     LOG_INFO << "Client thread" << socketDescriptor << "stopped";
+    std::lock_guard<std::mutex> lock(mutex);
     socket = nullptr;
 }
 

@@ -8,6 +8,7 @@
 #include <mutex>
 
 class Client;
+class QAbstractEventDispatcher;
 
 // Serves one client application on a thread of its own: passes up what the client sends,
 // writes the messages queued for it in order, and reports the end of the connection. The
@@ -34,6 +35,7 @@ protected:
 private slots:
     void readyRead();
     void disconnected();
+    void onAwake();
 
 private:
     void drainQueue();
@@ -43,9 +45,9 @@ private:
     QList<QString> messageQueue;
     const int socketDescriptor;
     std::mutex mutex;
-    // Guarded by mutex: the object in the worker thread that wake-ups are posted to while the
-    // event loop can take them, and whether one is already on its way.
-    QObject *wakeTarget = nullptr;
+    // Guarded by mutex: the worker's event dispatcher while its loop can take wake-ups, and
+    // whether one is already on its way.
+    QAbstractEventDispatcher *dispatcher = nullptr;
     bool wakePending = false;
     bool peerClosed = false;
 };
