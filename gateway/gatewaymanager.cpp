@@ -1,0 +1,189 @@
+#include "gateway/gatewaymanager.h"
+
+#include "VqLog/vqlog.h"
+#include "gateway/relaytext.h"
+
+#include <QHostAddress>
+
+GatewayManager::GatewayManager(QObject *parent)
+    : QObject(parent)
+    , deviceRetryTimer(this)
+    , serverRetryTimer(this)
+{
+    clientServer = new TcpServerService(this);
+    deviceClient = new TcpClientService(this);
+
+    qRegisterMetaType<TCPCLIENT_STATUS>("TCPCLIENT_STATUS");
+    // The services report from inside their own calls, and the server also from client
+    // threads: queued, the manager sees everything in its own thread and in emission order.
+    connect(deviceClient, &TcpClientService::connectState, this, &GatewayManager::onTcpConnectStatus,
+            Qt::QueuedConnection);
+    connect(deviceClient, &TcpClientService::commandReceived, this, &GatewayManager::clientMessageReceived,
+            Qt::QueuedConnection);
+    qRegisterMetaType<TCPSERVER_STATUS>("TCPSERVER_STATUS");
+    connect(clientServer, &TcpServerService::connectState, this, &GatewayManager::onTcpServerStatus,
+            Qt::QueuedConnection);
+    connect(clientServer, &TcpServerService::messageReceived, this, &GatewayManager::serverMessageReceived,
+            Qt::QueuedConnection);
+
+    deviceRetryTimer.setObjectName(QStringLiteral("deviceRetryTimer"));
+    deviceRetryTimer.setSingleShot(true);
+    deviceRetryTimer.setInterval(retryIntervalMs);
+    connect(&deviceRetryTimer, &QTimer::timeout, this, &GatewayManager::retryDevice);
+    serverRetryTimer.setObjectName(QStringLiteral("serverRetryTimer"));
+    serverRetryTimer.setSingleShot(true);
+    serverRetryTimer.setInterval(retryIntervalMs);
+    connect(&serverRetryTimer, &QTimer::timeout, this, &GatewayManager::retryServer);
+
+    if (settings.autoconnect()) {
+        // The server is always asked to start before the device connection is attempted.
+        QTimer::singleShot(150, this, &GatewayManager::serverStartAttempt);
+        QTimer::singleShot(300, this, &GatewayManager::deviceConnectionAttempt);
+    }
+}
+
+GatewayManager::~GatewayManager()
+{
+    if (deviceClient) {
+        deviceClient->disconnectFromHost();
+        delete deviceClient;
+        deviceClient = nullptr;
+    }
+    if (clientServer) {
+        clientServer->stopServer();
+        delete clientServer;
+        clientServer = nullptr;
+    }
+}
+
+void GatewayManager::connectDevice(QString ipAddress, uint port)
+{
+    if (!deviceClient)
+        return;
+    deviceClient->disconnectFromHost();
+    deviceClient->connectToHost(ipAddress, port);
+}
+
+void GatewayManager::closeDeviceConnection()
+{
+    deviceRetryTimer.stop();
+    if (deviceClient)
+        deviceClient->disconnectFromHost();
+}
+
+bool GatewayManager::isConnectedToDevice()
+{
+    return deviceState == VQDEVICE_CONNECTED;
+}
+
+void GatewayManager::startServer(uint port)
+{
+    if (!clientServer)
+        return;
+    localPort = port;
+    clientServer->close();
+    // Port 0 and ports beyond 65535 are refused by the server as "check your settings".
+    clientServer->startListening(port > 65535 ? 0 : quint16(port));
+}
+
+void GatewayManager::closeServer()
+{
+    serverRetryTimer.stop();
+    if (clientServer)
+        clientServer->stopServer();
+}
+
+bool GatewayManager::isServerStarted()
+{
+    return serverState == VQSERVER_STARTED;
+}
+
+void GatewayManager::deviceConnectionAttempt()
+{
+    connectDevice(settings.ipAddress(), settings.port());
+}
+
+void GatewayManager::serverStartAttempt()
+{
+    startServer(settings.portLocal());
+}
+
+void GatewayManager::retryDevice()
+{
+    // A retry never drops a link that came up meanwhile.
+    if (!settings.autoconnect() || deviceState == VQDEVICE_CONNECTED || deviceState == VQDEVICE_CONNECTING)
+        return;
+    deviceConnectionAttempt();
+}
+
+void GatewayManager::retryServer()
+{
+    if (!settings.autoconnect() || serverState == VQSERVER_STARTED)
+        return;
+    serverStartAttempt();
+}
+
+void GatewayManager::onTcpConnectStatus(TCPCLIENT_STATUS state, QString info)
+{
+    switch (state) {
+    case TCPCLIENT_CONNECTING:
+    case TCPCLIENT_CONNECTED:
+    case TCPCLIENT_ERROR:
+    case TCPCLIENT_DISCONNECTED:
+        break;
+    default:
+        return;
+    }
+    deviceState = state;
+    emit connectionStateChanged(VQDEVICE_STATUS(state), info);
+    if (state == TCPCLIENT_ERROR && settings.autoconnect())
+        deviceRetryTimer.start();
+}
+
+void GatewayManager::onTcpServerStatus(TCPSERVER_STATUS state, QString info, quint8 count)
+{
+    switch (state) {
+    case TCPSERVER_IDLE:
+    case TCPSERVER_STARTED:
+    case TCPSERVER_ERROR:
+        break;
+    default:
+        return;
+    }
+    serverState = state;
+    emit serverStateChanged(VQSERVER_STATUS(state), info);
+
+    if (state == TCPSERVER_ERROR && settings.autoconnect()) {
+        serverRetryTimer.start();
+    } else if (state == TCPSERVER_STARTED) {
+        if (count >= MaxClientConnections) {
+            clientServer->close();
+            LOG_INFO << "Max connection number reached - Pause listening";
+        } else if (!clientServer->isListening()) {
+            LOG_INFO << "Resume listening";
+            clientServer->listen(QHostAddress::Any, quint16(localPort));
+        }
+    }
+}
+
+void GatewayManager::logTraffic(const char *direction, const QString &message)
+{
+    if (!settings.logTraffic())
+        return;
+    QString visible = message;
+    visible.replace(QChar(13), QLatin1String("[CR]")).replace(QChar(10), QLatin1String("[LF]"));
+    LOG_INFO << direction << visible;
+}
+
+void GatewayManager::clientMessageReceived(QString message)
+{
+    clientServer->sendToAllClients(message);
+    logTraffic("[DEVICE] - ", message);
+}
+
+void GatewayManager::serverMessageReceived(QString message)
+{
+    // Without a device link the message is dropped; it is still logged.
+    deviceClient->write(bytesFromText(message));
+    logTraffic("[CLIENT] - ", message);
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "app/gatewaysettings.h"
+#include "gateway/tcpclientservice.h"
+#include "gateway/tcpserverservice.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+enum VQDEVICE_STATUS {
+    VQDEVICE_CONNECTING = 0,
+    VQDEVICE_CONNECTED = 1,
+    VQDEVICE_ERROR = 2,
+    VQDEVICE_DISCONNECTED = 3
+};
+Q_DECLARE_METATYPE(VQDEVICE_STATUS)
+
+enum VQSERVER_STATUS {
+    VQSERVER_IDLE = 0,
+    VQSERVER_STARTED = 1,
+    VQSERVER_ERROR = 2
+};
+Q_DECLARE_METATYPE(VQSERVER_STATUS)
+
+// The relay between the device link and the client server: passes text both ways, turns the
+// two services' statuses into the window's, starts and retries both sides when "Autoconnect"
+// is on, and pauses listening while the client limit is reached.
+class GatewayManager : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int retryIntervalMs = 5000;
+
+    explicit GatewayManager(QObject *parent = nullptr);
+    ~GatewayManager() override;
+
+signals:
+    void connectionStateChanged(VQDEVICE_STATUS state, QString info);
+    void serverStateChanged(VQSERVER_STATUS state, QString info);
+
+public slots:
+    void connectDevice(QString ipAddress, uint port);
+    void closeDeviceConnection();
+    bool isConnectedToDevice();
+    void startServer(uint port);
+    void closeServer();
+    bool isServerStarted();
+
+private slots:
+    void onTcpConnectStatus(TCPCLIENT_STATUS state, QString info);
+    void onTcpServerStatus(TCPSERVER_STATUS state, QString info, quint8 count);
+    void clientMessageReceived(QString message);
+    void serverMessageReceived(QString message);
+    void deviceConnectionAttempt();
+    void serverStartAttempt();
+
+private:
+    void retryDevice();
+    void retryServer();
+    void logTraffic(const char *direction, const QString &message);
+
+    TcpClientService *deviceClient = nullptr;
+    TcpServerService *clientServer = nullptr;
+    GatewaySettings settings;
+    int deviceState = VQDEVICE_DISCONNECTED;
+    int serverState = VQSERVER_IDLE;
+    uint localPort = 0;
+    // One pending retry per side at most: a new error re-arms it.
+    QTimer deviceRetryTimer;
+    QTimer serverRetryTimer;
+};
