@@ -7,7 +7,7 @@
 
 class QTcpSocket;
 
-enum TCPCLIENT_STATUS {
+enum TCPCLIENT_STATUS : int {
     TCPCLIENT_CONNECTING = 0,
     TCPCLIENT_CONNECTED = 1,
     TCPCLIENT_ERROR = 2,

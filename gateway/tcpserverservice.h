@@ -9,7 +9,7 @@
 
 class ClientThread;
 
-enum TCPSERVER_STATUS {
+enum TCPSERVER_STATUS : int {
     TCPSERVER_IDLE = 0,
     TCPSERVER_STARTED = 1,
     TCPSERVER_ERROR = 2
