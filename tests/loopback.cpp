@@ -58,3 +58,27 @@ void FakeClient::send(const QByteArray &bytes)
     tcpSocket->write(bytes);
     tcpSocket->flush();
 }
+
+FakeUpdateServer::FakeUpdateServer(QObject *parent)
+    : QTcpServer(parent)
+{
+    connect(this, &QTcpServer::newConnection, this, [this] {
+        while (QTcpSocket *socket = nextPendingConnection()) {
+            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                if (!socket->readAll().contains("\r\n\r\n"))
+                    return;
+                ++requestCount;
+                socket->write("HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\nContent-Length: "
+                              + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+                socket->disconnectFromHost();
+            });
+        }
+    });
+    listen(QHostAddress::LocalHost, 0);
+}
+
+QString FakeUpdateServer::documentUrl() const
+{
+    return QStringLiteral("http://127.0.0.1:%1/~ftp-xml/product_update_1004.xml").arg(serverPort());
+}

@@ -49,3 +49,20 @@ private:
     QTcpSocket *tcpSocket;
     QByteArray receivedBytes;
 };
+
+// An update server stand-in: answers every HTTP request with the same body.
+class FakeUpdateServer : public QTcpServer
+{
+    Q_OBJECT
+
+public:
+    explicit FakeUpdateServer(QObject *parent = nullptr);
+
+    void setBody(const QByteArray &xml) { body = xml; }
+    QString documentUrl() const;
+    int requests() const { return requestCount; }
+
+private:
+    QByteArray body;
+    int requestCount = 0;
+};

@@ -21,6 +21,8 @@ TestDir::TestDir()
     qputenv("XDG_CACHE_HOME", QFile::encodeName(root + QStringLiteral("/cache")));
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(root + QStringLiteral("/runtime")));
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, root + QStringLiteral("/config"));
+    // The update check must only ever reach this machine; port 9 refuses at once.
+    qputenv("VQGATEWAY_UPDATE_URL", "http://127.0.0.1:9/none.xml");
 }
 
 TestDir::~TestDir()

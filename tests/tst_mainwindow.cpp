@@ -1,6 +1,9 @@
 #include "VqLog/vqlog.h"
 #include "app/gatewaysettings.h"
 #include "gateway/gatewaymanager.h"
+#include "platform/autostart.h"
+#include "tests/loopback.h"
+#include "tests/messageboxcatcher.h"
 #include "tests/testdir.h"
 #include "ui/mainwindow.h"
 
@@ -9,6 +12,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QNetworkAccessManager>
+#include <QSignalSpy>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTest>
@@ -290,6 +295,156 @@ private slots:
         QCOMPARE(catcher.urls.size(), 1);
         QCOMPARE(catcher.urls.first().toLocalFile(),
                  QStandardPaths::writableLocation(QStandardPaths::DataLocation) + QStringLiteral("/VQGateway_Log.txt"));
+    }
+
+    void levelKeys_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::newRow("window") << "";
+        QTest::newRow("address field") << "ipAddress";
+        QTest::newRow("port field") << "port";
+        QTest::newRow("local port field") << "portLocal";
+    }
+
+    void levelKeys()
+    {
+        QFETCH(QString, field);
+        QWidget *target = field.isEmpty() ? static_cast<QWidget *>(window.get()) : window->findChild<QWidget *>(field);
+        const QString before = field.isEmpty() ? QString() : target->property("text").toString();
+        MessageBoxCatcher boxes;
+        const QKeySequence detailed = QKeySequence::keyBindings(QKeySequence::AddTab).first();
+        QTest::keySequence(target, detailed);
+        QCOMPARE(boxes.texts, QStringList{QStringLiteral("  Detailed Trace Level now enabled!   ")});
+        QCOMPARE(GatewaySettings().loggingLevel(), 0);
+        QCOMPARE(VqLog::Logger::instance().loggingLevel(), VqLog::Trace);
+
+        const QKeySequence normal = QKeySequence::keyBindings(QKeySequence::New).first();
+        QTest::keySequence(target, normal);
+        QCOMPARE(boxes.texts.last(), QStringLiteral("  Normal Trace Level now enabled!   "));
+        QCOMPARE(GatewaySettings().loggingLevel(), 1);
+        QCOMPARE(VqLog::Logger::instance().loggingLevel(), VqLog::Info);
+        if (!field.isEmpty())
+            QCOMPARE(target->property("text").toString(), before);
+        VqLog::Logger::instance().setLoggingLevel(VqLog::Off);
+    }
+
+    void otherKeysReachTheFields()
+    {
+        auto *port = child<QLineEdit>("port");
+        port->clear();
+        QTest::keyClicks(port, QStringLiteral("123"));
+        QCOMPARE(port->text(), QStringLiteral("123"));
+    }
+
+    void closeWithoutTrayEndsTheWindow()
+    {
+        QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        MessageBoxCatcher boxes;
+        QVERIFY(window->close());
+        QVERIFY(!window->isVisible());
+        QVERIFY(boxes.texts.isEmpty());
+        QVERIFY(!GatewaySettings().noTrayWarning());
+    }
+
+    void startAtLoginWritesAndRemovesTheEntry()
+    {
+        const QString entry = Platform::autostartEntryPath();
+        QVERIFY(entry.startsWith(dir->path()));
+        QVERIFY(!QFile::exists(entry));
+        child<QCheckBox>("checkStartAutoAtLogin")->setChecked(true);
+        QVERIFY(GatewaySettings().startAtLogin());
+        QFile file(entry);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().contains("\nExec=\"" + QFile::encodeName(QCoreApplication::applicationFilePath()) + "\"\n"));
+        file.close();
+        child<QCheckBox>("checkStartAutoAtLogin")->setChecked(false);
+        QVERIFY(!GatewaySettings().startAtLogin());
+        QVERIFY(!QFile::exists(entry));
+
+        // A start with the option stored on does not write the entry.
+        GatewaySettings().setStartAtLogin(true);
+        window.reset(new MainWindow);
+        QVERIFY(child<QCheckBox>("checkStartAutoAtLogin")->isChecked());
+        QVERIFY(!QFile::exists(entry));
+    }
+
+    void updateCheck_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("atStart");    // the box shown by the check at start, if any
+        QTest::addColumn<QString>("userCheck");  // the box shown when the user asks
+        QTest::addColumn<QString>("stored");     // LastVersionDisplayed afterwards
+
+        const QString newer = QStringLiteral(
+            "VQ Gateway v01.02.00 is available on Velquor website. Please click "
+            "<a href='http://127.0.0.1/get'>here</a> for more information.");
+        const QString upToDate = QStringLiteral("  Your software is up to date.   ");
+        auto doc = [](const QByteArray &inside) { return "<?xml version=\"1.0\"?><Product>" + inside + "</Product>"; };
+        QTest::newRow("newer") << doc("<Id>1004</Id><Name>VQ Gateway</Name><Version>01.02.00</Version><Url>http://127.0.0.1/get</Url>")
+                               << newer << newer << "01.02.00";
+        QTest::newRow("same") << doc("<Id>1004</Id><Version>01.01.01</Version>") << "" << upToDate << "";
+        QTest::newRow("1.2 newer") << doc("<Id>1004</Id><Version>1.2</Version><Url>http://127.0.0.1/</Url>")
+                                   << "VQ Gateway v1.2 is available on Velquor website. Please click <a href='http://127.0.0.1/'>here</a> for more information."
+                                   << "VQ Gateway v1.2 is available on Velquor website. Please click <a href='http://127.0.0.1/'>here</a> for more information."
+                                   << "1.2";
+        QTest::newRow("01.00.09 older") << doc("<Id>1004</Id><Version>01.00.09</Version>") << "" << upToDate << "";
+        QTest::newRow("foreign id") << doc("<Id>1005</Id><Version>09.00.00</Version>") << "" << "" << "";
+        QTest::newRow("no version") << doc("<Id>1004</Id><Name>x</Name>") << "" << upToDate << "";
+        QTest::newRow("element before id") << doc("<Date>2016</Date><Id>1004</Id><Version>09</Version>") << "" << "" << "";
+        QTest::newRow("markup escaped, script no link")
+            << doc("<Id>1004</Id><Version>&lt;img src=x&gt;9</Version><Url>javascript:alert(1)</Url>")
+            << "VQ Gateway v&lt;img src=x&gt;9 is available on Velquor website. Please click here (javascript:alert(1)) for more information."
+            << "VQ Gateway v&lt;img src=x&gt;9 is available on Velquor website. Please click here (javascript:alert(1)) for more information."
+            << "<img src=x>9";
+        QTest::newRow("oversized body") << doc("<Id>1004</Id><Version>09</Version><Pad>" + QByteArray(70000, 'x') + "</Pad>")
+                                        << "" << "" << "";
+    }
+
+    void updateCheck()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(QString, atStart);
+        QFETCH(QString, userCheck);
+        QFETCH(QString, stored);
+        FakeUpdateServer server;
+        server.setBody(body);
+        qputenv("VQGATEWAY_UPDATE_URL", server.documentUrl().toUtf8());
+        MessageBoxCatcher boxes;
+        window.reset(new MainWindow);
+        auto *network = window->findChild<QNetworkAccessManager *>();
+        QSignalSpy handled(network, &QNetworkAccessManager::finished);
+        QVERIFY(handled.wait(10000));
+        QCOMPARE(boxes.texts, atStart.isEmpty() ? QStringList() : QStringList{atStart});
+        QCOMPARE(GatewaySettings().lastVersionDisplayed(), stored);
+
+        // The next start says nothing about a version already announced.
+        boxes.texts.clear();
+        window.reset(new MainWindow);
+        QSignalSpy handledAgain(window->findChild<QNetworkAccessManager *>(), &QNetworkAccessManager::finished);
+        QVERIFY(handledAgain.wait(10000));
+        QCOMPARE(boxes.texts, QStringList());
+
+        // The user's own check always answers, and brings the hidden window to the front.
+        QVERIFY(!window->isVisible());
+        QMetaObject::invokeMethod(window.get(), "onCheckForUpdates");
+        QVERIFY(window->isVisible());
+        QVERIFY(handledAgain.wait(10000));
+        QCOMPARE(boxes.texts, userCheck.isEmpty() ? QStringList() : QStringList{userCheck});
+        QCOMPARE(server.requests(), 3);
+        qputenv("VQGATEWAY_UPDATE_URL", "http://127.0.0.1:9/none.xml");
+    }
+
+    void updateCheckWithoutServerSaysNothing()
+    {
+        MessageBoxCatcher boxes;
+        QSignalSpy handled(window->findChild<QNetworkAccessManager *>(), &QNetworkAccessManager::finished);
+        QVERIFY(handled.wait(10000));
+        QMetaObject::invokeMethod(window.get(), "onCheckForUpdates");
+        QVERIFY(window->isVisible());
+        QVERIFY(handled.wait(10000));
+        QVERIFY(boxes.texts.isEmpty());
     }
 };
 

@@ -1,20 +1,32 @@
 #include "ui/mainwindow.h"
 
+#include "VqLog/vqlog.h"
 #include "app/version.h"
+#include "platform/autostart.h"
+#include "ui/about.h"
 #include "ui/localaddresses.h"
 #include "ui/mainwindowform.h"
+#include "ui/updatecheck.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QLabel>
+#include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QNetworkAccessManager>
 #include <QNetworkInterface>
+#include <QNetworkReply>
+#include <QNetworkRequest>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QUrl>
 
 namespace {
@@ -62,6 +74,8 @@ MainWindow::MainWindow(QWidget *parent)
                    | Qt::WindowCloseButtonHint);
     ui->menuBar->hide();
     connectControls();
+    trayNoticeShown = settings.noTrayWarning();
+    buildTray();
     fillLocalAddresses();
 
     gatewayManager = new GatewayManager;
@@ -70,11 +84,53 @@ MainWindow::MainWindow(QWidget *parent)
             &MainWindow::onDeviceConnectionStateChanged);
     qRegisterMetaType<VQSERVER_STATUS>("VQSERVER_STATUS");
     connect(gatewayManager, &GatewayManager::serverStateChanged, this, &MainWindow::onServerStateChanged);
+
+    for (QLineEdit *field : {ui->ipAddress, ui->port, ui->portLocal})
+        field->installEventFilter(this);
+
+    networkManager = new QNetworkAccessManager(this);
+    connect(networkManager, &QNetworkAccessManager::finished, this, &MainWindow::fileIsReady);
+    requestUpdateDocument();
 }
 
 MainWindow::~MainWindow()
 {
+    delete networkManager;
+    if (trayIcon) {
+        trayIcon->setVisible(false);
+        delete showHideAction;
+        delete checkUpdatesAction;
+        delete quitAction;
+        delete aboutAction;
+        delete trayMenu;
+        delete trayIcon;
+    }
     delete gatewayManager;
+}
+
+void MainWindow::buildTray()
+{
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        return;
+    trayIcon = new QSystemTrayIcon(this);
+    connect(trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::onTrayIconActivation);
+    trayMenu = new QMenu(this);
+    showHideAction = new QAction(tr("Show/Hide"), trayIcon);
+    checkUpdatesAction = new QAction(tr("Check for Updates..."), trayIcon);
+    aboutAction = new QAction(tr("About..."), trayIcon);
+    quitAction = new QAction(tr("Quit"), trayIcon);
+    connect(showHideAction, &QAction::triggered, this, &MainWindow::onShowHide);
+    connect(checkUpdatesAction, &QAction::triggered, this, &MainWindow::onCheckForUpdates);
+    connect(aboutAction, &QAction::triggered, this, &MainWindow::onAbout);
+    connect(quitAction, &QAction::triggered, this, &MainWindow::onQuit);
+    trayMenu->addAction(showHideAction);
+    trayMenu->addAction(checkUpdatesAction);
+    trayMenu->addAction(aboutAction);
+    trayMenu->addSeparator();
+    trayMenu->addAction(quitAction);
+    trayIcon->setContextMenu(trayMenu);
+    trayIcon->setIcon(QIcon(QStringLiteral("://Bitmaps/Gateway.png")));
+    trayIcon->setVisible(true);
 }
 
 void MainWindow::applyPalettesAndFonts()
@@ -138,6 +194,7 @@ void MainWindow::connectControls()
     connect(ui->portLocal, &QLineEdit::textChanged, this, &MainWindow::onPortLocalChanged);
     connect(ui->checkAutoconnect, &QCheckBox::stateChanged, this, &MainWindow::onAutoconnectChanged);
     connect(ui->checkStartMinimized, &QCheckBox::stateChanged, this, &MainWindow::onStartMinimizedChanged);
+    connect(ui->checkStartAutoAtLogin, &QCheckBox::stateChanged, this, &MainWindow::onStartAtloginChanged);
     connect(ui->checkLog, &QCheckBox::stateChanged, this, &MainWindow::onLogTrafficChanged);
 }
 
@@ -150,6 +207,131 @@ void MainWindow::onQuit()
 {
     quitRequested = true;
     close();
+    // The window may have been hidden in the tray, and then its close ends nothing by itself.
+    QCoreApplication::quit();
+}
+
+void MainWindow::onAbout()
+{
+    About about(QLatin1String(productName), QLatin1String(productVersion),
+                QPixmap(QStringLiteral(":/Bitmaps/Gateway.png")), QStringLiteral("#0095ff"),
+                QStringLiteral(":/Licenses/"), this);
+    about.exec();
+}
+
+void MainWindow::onTrayIconActivation(QSystemTrayIcon::ActivationReason reason)
+{
+    if (reason == QSystemTrayIcon::DoubleClick || reason == QSystemTrayIcon::Unknown)
+        onShowHide();
+}
+
+void MainWindow::onShowHide()
+{
+    if (isVisible()) {
+        hide();
+        return;
+    }
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+void MainWindow::onCheckForUpdates()
+{
+    if (!isVisible()) {
+        showNormal();
+        raise();
+        activateWindow();
+    }
+    requestUpdateDocument();
+}
+
+void MainWindow::requestUpdateDocument()
+{
+    QNetworkReply *reply = networkManager->get(QNetworkRequest(updateDocumentUrl()));
+    // The document is small: a server sending more is abandoned like a broken connection.
+    connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64) {
+        if (received > maxUpdateDocumentBytes)
+            reply->abort();
+    });
+}
+
+void MainWindow::fileIsReady(QNetworkReply *reply)
+{
+    reply->deleteLater();
+    const bool userAsked = updateCheckDone;
+    updateCheckDone = true;
+    if (reply->error() != QNetworkReply::NoError)
+        return;
+    const QByteArray body = reply->read(maxUpdateDocumentBytes + 1);
+    if (body.size() > maxUpdateDocumentBytes)
+        return;
+
+    const QString ownVersion = QLatin1String(productVersion);
+    const UpdateDocument document = readUpdateDocument(body, ownVersion);
+    const UpdateDecision decision = decideUpdate(document, ownVersion, userAsked, settings.lastVersionDisplayed());
+    if (decision.notice == UpdateNotice::UpToDate)
+        showInformation(tr("  Your software is up to date.   "));
+    else if (decision.notice == UpdateNotice::Available)
+        showInformation(availabilityText(QLatin1String(productName), document.version, document.url));
+    if (decision.storeVersion)
+        settings.setLastVersionDisplayed(document.version);
+}
+
+void MainWindow::showInformation(const QString &text)
+{
+    QMessageBox box(QMessageBox::Information, QLatin1String(productName), text, QMessageBox::Ok, this);
+    box.setTextFormat(Qt::RichText);
+    box.setTextInteractionFlags(Qt::TextBrowserInteraction);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.exec();
+}
+
+bool MainWindow::switchLevelForKey(QKeyEvent *event)
+{
+    int stored;
+    VqLog::Level level;
+    const char *logged;
+    QString shown;
+    if (event->matches(QKeySequence::AddTab)) {
+        stored = 0;
+        level = VqLog::Trace;
+        logged = "Trace level enabled manually";
+        shown = tr("  Detailed Trace Level now enabled!   ");
+    } else if (event->matches(QKeySequence::New)) {
+        // Back to normal stores Debug, the setting's default, while this run goes on at Info.
+        stored = 1;
+        level = VqLog::Info;
+        logged = "Info level enabled manually";
+        shown = tr("  Normal Trace Level now enabled!   ");
+    } else {
+        return false;
+    }
+    settings.setLoggingLevel(stored);
+    VqLog::Logger::instance().setLoggingLevel(level);
+    LOG_INFO << logged;
+    showInformation(shown);
+    return true;
+}
+
+void MainWindow::keyPressEvent(QKeyEvent *event)
+{
+    switchLevelForKey(event);
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    const bool field = watched == ui->ipAddress || watched == ui->port || watched == ui->portLocal;
+    if (field && event->type() == QEvent::KeyPress && switchLevelForKey(static_cast<QKeyEvent *>(event)))
+        return true;
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::WindowStateChange && isMinimized())
+        QTimer::singleShot(50, this, &QWidget::hide);
+    QMainWindow::changeEvent(event);
 }
 
 void MainWindow::onDeviceConnectionStateChanged(VQDEVICE_STATUS state, QString info)
@@ -258,6 +440,32 @@ void MainWindow::onLogTrafficChanged(int state)
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    if (!isVisible() || quitRequested) {
+        QMainWindow::closeEvent(event);
+        return;
+    }
     // Without a tray to live in, closing the window ends the program.
-    QMainWindow::closeEvent(event);
+    if (!trayIcon || !trayIcon->isVisible() || QCoreApplication::closingDown())
+        return;
+    if (!trayNoticeShown) {
+        QMessageBox::information(this, tr("VQ Gateway"),
+                                 tr("The program will keep running in the system tray. To terminate the program, "
+                                    "choose <b>Quit</b> in the context menu of the system tray entry. If not "
+                                    "visible,Please check the system tray hidden icons."));
+        trayNoticeShown = true;
+        settings.setNoTrayWarning(true);
+    }
+    hide();
+    event->ignore();
+}
+
+void MainWindow::onStartAtloginChanged(int state)
+{
+    settings.setStartAtLogin(state != 0);
+    setRunAtLogin(state != 0);
+}
+
+void MainWindow::setRunAtLogin(bool enable)
+{
+    Platform::setRunAtLogin(enable, QCoreApplication::applicationFilePath());
 }
