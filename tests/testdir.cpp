@@ -1,5 +1,7 @@
 #include "tests/testdir.h"
 
+#include "app/gatewaysettings.h"
+
 #include <QDir>
 #include <QFile>
 #include <QSettings>
@@ -35,4 +37,11 @@ void TestDir::noteResult()
 {
     if (QTest::currentTestFailed())
         dir.setAutoRemove(false);
+}
+
+void TestDir::resetSettings()
+{
+    GatewaySettings settings;
+    settings.clear();
+    settings.setIpAddress(QStringLiteral("127.0.0.1"));
 }

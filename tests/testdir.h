@@ -13,6 +13,9 @@ public:
 
     QString path() const { return dir.path(); }
     QString filePath(const QString &name) const { return dir.filePath(name); }
+    // Empties the settings store and points the device address at this machine, so that
+    // nothing a test starts can reach the default device address.
+    static void resetSettings();
     // Call from every test class's cleanup(): remembers a failure so the directory stays.
     void noteResult();
 

@@ -1,5 +1,6 @@
 #include "platform/licencedirectory.h"
 #include "tests/testdir.h"
+#include "tests/urlcatcher.h"
 #include "ui/about.h"
 
 #include <QDesktopServices>
@@ -10,15 +11,6 @@
 #include <QUrl>
 
 #include <memory>
-
-class UrlCatcher : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl &url) { urls.append(url); }
-};
 
 class TestAbout : public QObject
 {

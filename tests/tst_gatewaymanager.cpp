@@ -87,9 +87,7 @@ private slots:
         capture.reset(new CaptureDestination);
         VqLog::Logger::instance().setLoggingLevel(VqLog::Debug);
         VqLog::Logger::instance().addDestination(capture);
-        GatewaySettings settings;
-        settings.clear();
-        settings.setIpAddress(QStringLiteral("127.0.0.1"));
+        TestDir::resetSettings();
         seen.clear();
     }
 

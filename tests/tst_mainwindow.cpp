@@ -5,6 +5,7 @@
 #include "tests/loopback.h"
 #include "tests/messageboxcatcher.h"
 #include "tests/testdir.h"
+#include "tests/urlcatcher.h"
 #include "ui/mainwindow.h"
 
 #include <QCheckBox>
@@ -20,15 +21,6 @@
 #include <QUrl>
 
 #include <memory>
-
-class UrlCatcher : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl &url) { urls.append(url); }
-};
 
 class TestMainWindow : public QObject
 {
@@ -69,10 +61,7 @@ private slots:
 
     void init()
     {
-        GatewaySettings settings;
-        settings.clear();
-        // Nothing here may reach the default device address.
-        settings.setIpAddress(QStringLiteral("127.0.0.1"));
+        TestDir::resetSettings();
         window.reset(new MainWindow);
     }
 

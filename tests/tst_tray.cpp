@@ -49,9 +49,7 @@ private slots:
 
     void init()
     {
-        GatewaySettings settings;
-        settings.clear();
-        settings.setIpAddress(QStringLiteral("127.0.0.1"));
+        TestDir::resetSettings();
         window.reset(new MainWindow);
     }
 

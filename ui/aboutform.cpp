@@ -36,6 +36,16 @@ QSpacerItem *horizontalSpacer()
     return new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum);
 }
 
+// A row of labels followed by a spacer that keeps them to the left.
+QHBoxLayout *labelRow(const char *name, std::initializer_list<QLabel *> labels)
+{
+    QHBoxLayout *layout = row(name);
+    for (QLabel *label : labels)
+        layout->addWidget(label);
+    layout->addItem(horizontalSpacer());
+    return layout;
+}
+
 QFont withPointSize(QFont font, int points)
 {
     font.setPointSize(points);
@@ -95,36 +105,23 @@ void AboutForm::setupUi(QDialog *dialog)
     horizontalLayout_5->addWidget(label_7);
     verticalLayout_3->addLayout(horizontalLayout_5);
 
-    QHBoxLayout *horizontalLayout_4 = row("horizontalLayout_4");
     label_QT5 = makeLabel(dialog, "label_QT5", "<a href=\"https://www.qt.io/\">Qt5 Library</a>");
     label_QT5->setOpenExternalLinks(true);
     label_9 = makeLabel(dialog, "label_9", "Copyright (C) The Qt Company Ltd.");
     label_9->setTextFormat(Qt::PlainText);
     label_LGPL = makeLabel(dialog, "label_LGPL", "<a href=\"#browse_LGPL\">(LPGL v3)</a>");
     label_LGPL->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    horizontalLayout_4->addWidget(label_QT5);
-    horizontalLayout_4->addWidget(label_9);
-    horizontalLayout_4->addWidget(label_LGPL);
-    horizontalLayout_4->addItem(horizontalSpacer());
-    verticalLayout_3->addLayout(horizontalLayout_4);
+    verticalLayout_3->addLayout(labelRow("horizontalLayout_4", {label_QT5, label_9, label_LGPL}));
 
-    QHBoxLayout *horizontalLayout_3 = row("horizontalLayout_3");
     label_11 = makeLabel(dialog, "label_11", "The source code of the Qt 5.5 SDK is available from The Qt Company at ");
     label_QT5Code = makeLabel(dialog, "label_QT5Code", "<a href=\"https://download.qt.io/\">download.qt.io</a>");
     label_QT5Code->setOpenExternalLinks(true);
-    horizontalLayout_3->addWidget(label_11);
-    horizontalLayout_3->addWidget(label_QT5Code);
-    horizontalLayout_3->addItem(horizontalSpacer());
-    verticalLayout_3->addLayout(horizontalLayout_3);
+    verticalLayout_3->addLayout(labelRow("horizontalLayout_3", {label_11, label_QT5Code}));
 
-    QHBoxLayout *horizontalLayout_2 = row("horizontalLayout_2");
     label_13 = makeLabel(dialog, "label_13", "It is also available on request from ");
     label_VQ_techsupport = makeLabel(dialog, "label_VQ_techsupport", "<a href=\"mailto:support@velquor.invalid\">Velquor</a>");
     label_VQ_techsupport->setOpenExternalLinks(true);
-    horizontalLayout_2->addWidget(label_13);
-    horizontalLayout_2->addWidget(label_VQ_techsupport);
-    horizontalLayout_2->addItem(horizontalSpacer());
-    verticalLayout_3->addLayout(horizontalLayout_2);
+    verticalLayout_3->addLayout(labelRow("horizontalLayout_2", {label_13, label_VQ_techsupport}));
 
     line = new QFrame(dialog);
     line->setObjectName(QStringLiteral("line"));
