@@ -113,7 +113,7 @@ void AboutForm::setupUi(QDialog *dialog)
     label_LGPL->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     verticalLayout_3->addLayout(labelRow("horizontalLayout_4", {label_QT5, label_9, label_LGPL}));
 
-    label_11 = makeLabel(dialog, "label_11", "The source code of the Qt 5.5 SDK is available from The Qt Company at ");
+    label_11 = makeLabel(dialog, "label_11", "Qt 5.5 SDK source code from The Qt Company: ");
     label_QT5Code = makeLabel(dialog, "label_QT5Code", "<a href=\"https://download.qt.io/\">download.qt.io</a>");
     label_QT5Code->setOpenExternalLinks(true);
     verticalLayout_3->addLayout(labelRow("horizontalLayout_3", {label_11, label_QT5Code}));
