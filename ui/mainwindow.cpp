@@ -329,7 +329,9 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 
 void MainWindow::changeEvent(QEvent *event)
 {
-    if (event->type() == QEvent::WindowStateChange && isMinimized())
+    // Only a tray can bring a hidden window back; without one a minimised window stays in the
+    // task bar.
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && trayIcon && trayIcon->isVisible())
         QTimer::singleShot(50, this, &QWidget::hide);
     QMainWindow::changeEvent(event);
 }
