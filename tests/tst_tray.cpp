@@ -65,6 +65,7 @@ private slots:
             QSKIP("needs a tray host");
         QVERIFY(tray());
         QVERIFY(tray()->isVisible());
+        QVERIFY(!tray()->icon().availableSizes().isEmpty());
         QStringList texts;
         for (QAction *action : tray()->contextMenu()->actions())
             texts.append(action->isSeparator() ? QStringLiteral("-") : action->text());
