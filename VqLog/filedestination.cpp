@@ -1,27 +1,15 @@
 #include "VqLog/filedestination.h"
 
-#include <cstdio>
+#include "VqLog/stderrreport.h"
 
 namespace VqLog {
-
-namespace {
-
-void reportFailure(const char *what, const QString &name)
-{
-    std::fputs(what, stderr);
-    const QByteArray bytes = name.toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
-    std::fflush(stderr);
-}
-
-}
 
 FileDestination::FileDestination(const QString &filePath, RotationStrategyPtr strategy)
     : rotationStrategy(std::move(strategy))
 {
     file.setFileName(filePath);
     if (!openFile())
-        reportFailure("VqLog: could not open log file ", filePath);
+        reportToStderr(QStringLiteral("VqLog: could not open log file ") + filePath);
     outputStream.setDevice(&file);
     outputStream.setCodec("UTF-8");
     rotationStrategy->initFromFile(file);
@@ -40,7 +28,7 @@ void FileDestination::write(const QString &message, Level)
         file.close();
         rotationStrategy->rotate();
         if (!openFile())
-            reportFailure("VqLog: could not reopen log file ", file.fileName());
+            reportToStderr(QStringLiteral("VqLog: could not reopen log file ") + file.fileName());
         rotationStrategy->initFromFile(file);
         outputStream.setDevice(&file);
     }

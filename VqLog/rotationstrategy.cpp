@@ -1,22 +1,10 @@
 #include "VqLog/rotationstrategy.h"
 
+#include "VqLog/stderrreport.h"
+
 #include <QFile>
 
-#include <cstdio>
-
 namespace VqLog {
-
-namespace {
-
-// The logger cannot report its own failures through itself: its mutex is held here.
-void reportFailure(const QString &text)
-{
-    const QByteArray bytes = text.toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
-    std::fflush(stderr);
-}
-
-}
 
 QString backupName(const QString &fileName, int index)
 {
@@ -55,7 +43,7 @@ void SizeRotationStrategy::rotate()
 {
     if (backupsCount == 0) {
         if (!QFile::remove(fileName))
-            reportFailure(QStringLiteral("VqLog: backup delete failed ") + fileName);
+            reportToStderr(QStringLiteral("VqLog: backup delete failed ") + fileName);
         return;
     }
 
@@ -71,7 +59,7 @@ void SizeRotationStrategy::rotate()
         const QString newer = backupName(fileName, i);
         QFile::remove(older);
         if (!QFile::rename(newer, older))
-            reportFailure(QStringLiteral("VqLog: could not rename backup ") + newer
+            reportToStderr(QStringLiteral("VqLog: could not rename backup ") + newer
                           + QStringLiteral(" to ") + older);
     }
 
@@ -79,7 +67,7 @@ void SizeRotationStrategy::rotate()
     if (QFile::exists(first))
         QFile::remove(first);
     if (!QFile::rename(fileName, first))
-        reportFailure(QStringLiteral("VqLog: could not rename log ") + fileName + QStringLiteral(" to ")
+        reportToStderr(QStringLiteral("VqLog: could not rename log ") + fileName + QStringLiteral(" to ")
                       + first);
 }
 

@@ -227,10 +227,14 @@ void MainWindow::onTrayIconActivation(QSystemTrayIcon::ActivationReason reason)
 
 void MainWindow::onShowHide()
 {
-    if (isVisible()) {
+    if (isVisible())
         hide();
-        return;
-    }
+    else
+        bringToFront();
+}
+
+void MainWindow::bringToFront()
+{
     showNormal();
     raise();
     activateWindow();
@@ -238,11 +242,8 @@ void MainWindow::onShowHide()
 
 void MainWindow::onCheckForUpdates()
 {
-    if (!isVisible()) {
-        showNormal();
-        raise();
-        activateWindow();
-    }
+    if (!isVisible())
+        bringToFront();
     requestUpdateDocument();
 }
 

@@ -57,6 +57,7 @@ protected:
 
 private:
     void buildTray();
+    void bringToFront();
     void requestUpdateDocument();
     void showInformation(const QString &text);
     // Ctrl+T and Ctrl+N: true when the key switched the log level.
