@@ -4,15 +4,25 @@
 
 namespace VqLog {
 
-void DebugOutputDestination::write(const QString &message, Level)
+DebugOutputDestination::DebugOutputDestination(DestinationPtr dropNotice)
+    : dropNotice(std::move(dropNotice))
 {
-    Platform::writeDebugOutput(message);
-    Platform::writeDebugOutput(QStringLiteral("\n"));
 }
 
-DestinationPtr createDebugOutputDestination()
+void DebugOutputDestination::write(const QString &message, Level)
 {
-    return DestinationPtr(new DebugOutputDestination);
+    // Called with the logger's lock held, so the notice goes straight to its destination.
+    if (Platform::writeDebugOutputLine(message) || dropNoted)
+        return;
+    dropNoted = true;
+    if (dropNotice)
+        dropNotice->write(formatLine(Error, QStringLiteral("Standard error output is full: log lines it cannot take at once are left out of it ")),
+                          Error);
+}
+
+DestinationPtr createDebugOutputDestination(DestinationPtr dropNotice)
+{
+    return DestinationPtr(new DebugOutputDestination(std::move(dropNotice)));
 }
 
 }

@@ -40,6 +40,12 @@ Level levelFromText(const QString &line, bool *ok)
     return Off;
 }
 
+QString formatLine(Level level, const QString &message)
+{
+    return QStringLiteral("%1 %2 %3")
+        .arg(QLatin1String(levelToText(level)), QDateTime::currentDateTime().toString(timestampFormat), message);
+}
+
 Destination::~Destination() = default;
 
 struct Logger::Private
@@ -108,11 +114,7 @@ Logger::Helper::Helper(Level level)
 Logger::Helper::~Helper() noexcept(false)
 {
     try {
-        const QString line = QStringLiteral("%1 %2 %3")
-                                 .arg(QLatin1String(levelToText(level)),
-                                      QDateTime::currentDateTime().toString(timestampFormat),
-                                      buffer);
-        Logger::instance().write(line, level);
+        Logger::instance().write(formatLine(level, buffer), level);
     } catch (const std::exception &) {
         Q_ASSERT_X(false, "VqLog::Logger::Helper", "exception in logger helper destructor");
         throw;

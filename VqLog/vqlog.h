@@ -21,6 +21,8 @@ enum Level : int {
 
 const char *levelToText(Level level);
 Level levelFromText(const QString &line, bool *ok = nullptr);
+// A whole log line: the level text, the current time and the message.
+QString formatLine(Level level, const QString &message);
 
 class Destination
 {

@@ -43,7 +43,7 @@ int main(int argc, char *argv[])
     QFile::remove(logFilePath);
     VqLog::DestinationPtr fileDestination =
         VqLog::createFileDestination(logFilePath, VqLog::RotationBySize, 20971520, 0);
-    VqLog::DestinationPtr debugDestination = VqLog::createDebugOutputDestination();
+    VqLog::DestinationPtr debugDestination = VqLog::createDebugOutputDestination(fileDestination);
     logger.addDestination(debugDestination);
     logger.addDestination(fileDestination);
 
@@ -54,10 +54,7 @@ int main(int argc, char *argv[])
     LOG_INFO << "Creating main window";
 
     auto window = std::make_unique<MainWindow>();
-    if (settings.startMinimized())
-        LOG_INFO << "Application started minimized";
-    else
-        window->show();
+    window->showAtStart();
 
     const int exitCode = app.exec();
 

@@ -2,8 +2,9 @@
 
 #include <QApplication>
 
-class QLockFile;
-class QSharedMemory;
+#include <memory>
+
+class InstanceGuard;
 
 // The program's application object with a guard that lets one instance run at a time.
 class QSingleApplication : public QApplication
@@ -18,8 +19,5 @@ public:
     bool lock();
 
 private:
-    QSharedMemory *sharedMemory;
-    // A shared-memory segment outlives a crashed process on Unix; a lock file knows whether its
-    // owner still lives, so it tells a running instance from a leftover segment.
-    QLockFile *instanceLock;
+    std::unique_ptr<InstanceGuard> guard;
 };

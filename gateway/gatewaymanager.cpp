@@ -81,6 +81,7 @@ void GatewayManager::startServer(uint port)
     if (!clientServer)
         return;
     localPort = port;
+    listeningPaused = false;
     clientServer->close();
     // Port 0 and ports beyond 65535 are refused by the server as "check your settings".
     clientServer->startListening(port > 65535 ? 0 : quint16(port));
@@ -89,6 +90,7 @@ void GatewayManager::startServer(uint port)
 void GatewayManager::closeServer()
 {
     serverRetryTimer.stop();
+    listeningPaused = false;
     if (clientServer)
         clientServer->stopServer();
 }
@@ -157,11 +159,14 @@ void GatewayManager::onTcpServerStatus(TCPSERVER_STATUS state, QString info, qui
         serverRetryTimer.start();
     } else if (state == TCPSERVER_STARTED) {
         if (count >= MaxClientConnections) {
+            if (clientServer->isListening())
+                listeningPaused = true;
             clientServer->close();
             LOG_INFO << "Max connection number reached - Pause listening";
-        } else if (!clientServer->isListening()) {
+        } else if (listeningPaused && !clientServer->isListening()) {
             LOG_INFO << "Resume listening";
-            clientServer->listen(QHostAddress::Any, quint16(localPort));
+            // On failure the pause stays, and the next count below the limit tries again.
+            listeningPaused = !clientServer->listen(QHostAddress::Any, quint16(localPort));
         }
     }
 }

@@ -67,6 +67,9 @@ private:
     int deviceState = VQDEVICE_DISCONNECTED;
     int serverState = VQSERVER_IDLE;
     uint localPort = 0;
+    // Set only while the manager itself holds listening closed at the client limit; Start and
+    // Stop clear it, so a late client count never reopens a port the user closed.
+    bool listeningPaused = false;
     // One pending retry per side at most: a new error re-arms it.
     QTimer deviceRetryTimer;
     QTimer serverRetryTimer;

@@ -24,6 +24,16 @@ TcpServerService::TcpServerService(QObject *parent)
 TcpServerService::~TcpServerService()
 {
     LOG_INFO << "Server deleted";
+    // A client leaving right now must not call back into a server that is going away: cut
+    // every thread off first. A call already under way finds the list empty and reports nothing.
+    {
+        std::lock_guard<std::mutex> lock(clientThreadsMutex);
+        for (const QPointer<ClientThread> &thread : qAsConst(liveThreads)) {
+            if (thread)
+                thread->disconnect(this);
+        }
+        clientThreads.clear();
+    }
     // Client threads delete themselves through the event loop, which may be gone already at
     // program exit: end and delete the ones still alive here.
     for (const QPointer<ClientThread> &thread : qAsConst(liveThreads)) {
@@ -68,14 +78,14 @@ void TcpServerService::incomingConnection(qintptr socketDescriptor)
 
     liveThreads.removeAll(QPointer<ClientThread>());
     liveThreads.append(thread);
-    int count;
     {
+        // Reported under the lock, before the thread can leave, so that the counts reach the
+        // manager in the order they were taken.
         std::lock_guard<std::mutex> lock(clientThreadsMutex);
         clientThreads.append(thread);
-        count = clientThreads.size();
+        reportStarted(clientThreads.size());
     }
     thread->start(QThread::InheritPriority);
-    reportStarted(count);
 }
 
 void TcpServerService::processMsg(QString msg)
@@ -86,15 +96,17 @@ void TcpServerService::processMsg(QString msg)
 void TcpServerService::threadFinished(int threadId)
 {
     LOG_INFO << "Thread" << threadId << "finished";
-    int count;
-    {
-        std::lock_guard<std::mutex> lock(clientThreadsMutex);
-        clientThreads.erase(std::remove_if(clientThreads.begin(), clientThreads.end(),
-                                           [threadId](ClientThread *thread) { return thread->id() == threadId; }),
-                            clientThreads.end());
-        count = clientThreads.size();
-    }
-    reportStarted(count);
+    std::lock_guard<std::mutex> lock(clientThreadsMutex);
+    // The descriptor is closed before the thread reports, so a new client may already have it:
+    // the departing thread is the earlier of the two in the list.
+    const auto gone = std::find_if(clientThreads.begin(), clientThreads.end(),
+                                   [threadId](ClientThread *thread) { return thread->id() == threadId; });
+    // A thread the server already let go of (stopped, or the server is going away) has
+    // nothing to report: the server is idle and says so itself.
+    if (gone == clientThreads.end())
+        return;
+    clientThreads.erase(gone);
+    reportStarted(clientThreads.size());
 }
 
 void TcpServerService::sendToAllClients(const QString &message)

@@ -35,6 +35,7 @@ public:
     int clientCount() const;
 
 signals:
+    // Emitted with the client list locked, so that counts arrive in order: connect it queued.
     void connectState(TCPSERVER_STATUS state, QString info, quint8 count);
     void messageReceived(QString msg);
 

@@ -4,8 +4,9 @@ class QString;
 
 namespace Platform {
 
-// Hands text to the platform's debug channel: the debugger on Windows, the standard error
-// stream elsewhere. Nothing is added to the text.
-void writeDebugOutput(const QString &text);
+// Hands one line to the platform's debug channel: the debugger on Windows, the standard error
+// stream elsewhere, followed by a line end. Never waits for a reader: false when the channel
+// could not take the line at once, which is then lost to this channel only.
+bool writeDebugOutputLine(const QString &line);
 
 }

@@ -1,3 +1,4 @@
+#include "VqLog/debugoutputdestination.h"
 #include "VqLog/filedestination.h"
 #include "VqLog/vqlog.h"
 #include "tests/capturedestination.h"
@@ -7,8 +8,10 @@
 #include <QFile>
 #include <QTest>
 
+#include <atomic>
 #include <cstdio>
 #include <memory>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -88,6 +91,40 @@ private slots:
         QVERIFY(!file->isValid());
         QVERIFY(!QFile::exists(path));
         QCOMPARE(capture->messages(), QStringList{QStringLiteral("still logged ")});
+    }
+
+    // A standard error pipe that nobody reads never stalls the program: the log file keeps every
+    // line and says once that the stream was left out.
+    void stderrNobodyReadsNeverBlocks()
+    {
+        int pipeEnds[2];
+        QCOMPARE(pipe(pipeEnds), 0);
+        const int saved = dup(STDERR_FILENO);
+        dup2(pipeEnds[1], STDERR_FILENO);
+        const QString path = newLogPath();
+        QDir().mkpath(QFileInfo(path).path());
+        VqLog::DestinationPtr file = VqLog::createFileDestination(path, VqLog::RotationBySize, 1 << 24, 0);
+        VqLog::Logger::instance().addDestination(VqLog::createDebugOutputDestination(file));
+        VqLog::Logger::instance().addDestination(file);
+        std::atomic<bool> done{false};
+        std::thread writer([&done] {
+            for (int i = 0; i < 3000; ++i)
+                LOG_INFO << "line" << i << QByteArray(40, 'x');
+            done = true;
+        });
+        const bool finished = QTest::qWaitFor([&done] { return done.load(); }, 5000);
+        dup2(saved, STDERR_FILENO);
+        close(saved);
+        close(pipeEnds[1]);
+        char sink[65536];
+        while (!done.load() && read(pipeEnds[0], sink, sizeof sink) > 0) {
+        }
+        writer.join();
+        close(pipeEnds[0]);
+        QVERIFY2(finished, "logging blocked on a full standard error pipe");
+        const QString log = QString::fromUtf8(readFile(path));
+        QCOMPARE(log.count(QStringLiteral("Standard error output is full")), 1);
+        QCOMPARE(log.count(QStringLiteral(" line ")), 3000);
     }
 
     void sizeLimitWithoutBackups()

@@ -6,7 +6,9 @@
 #include "tests/loopback.h"
 #include "tests/testdir.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QThread>
 #include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTest>
@@ -237,6 +239,55 @@ private slots:
         auto *late = new FakeClient(localPort, &owner);
         QTRY_VERIFY(late->isConnected());
         QTRY_COMPARE(sideOnly("server").last().info, QStringLiteral("Started - Connections 5/5"));
+    }
+
+    // Stop pressed while a client's departure report still waits in the queue: the late count
+    // must not reopen the port or bring back "Started".
+    void stopWithADepartureQueuedStaysStopped()
+    {
+        const quint16 localPort = freeLoopbackPort();
+        createManager();
+        manager->startServer(localPort);
+        QTRY_VERIFY(manager->isServerStarted());
+        {
+            FakeClient client(localPort);
+            QTRY_COMPARE(sideOnly("server").last().info, QStringLiteral("Started - Connections 1/5"));
+        }
+        // The departure is reported from the client thread; no event is handled here meanwhile.
+        auto *server = manager->findChild<TcpServerService *>();
+        QDeadlineTimer deadline(5000);
+        while (server->clientCount() != 0 && !deadline.hasExpired())
+            QThread::msleep(1);
+        QCOMPARE(server->clientCount(), 0);
+        manager->closeServer();
+        QTRY_COMPARE(sideOnly("server").last().info, QStringLiteral("Idle"));
+        QCoreApplication::processEvents();
+        QCOMPARE(sideOnly("server").last().info, QStringLiteral("Idle"));
+        QVERIFY(!server->isListening());
+        QVERIFY(!capture->contains(QStringLiteral("Resume listening ")));
+    }
+
+    // One client leaves as a fifth arrives, over and over: with fewer than five connected the
+    // gateway keeps accepting.
+    void leaveWhileArrivingNeverPausesBelowTheLimit()
+    {
+        const quint16 localPort = freeLoopbackPort();
+        createManager();
+        manager->startServer(localPort);
+        QTRY_VERIFY(manager->isServerStarted());
+        auto *server = manager->findChild<TcpServerService *>();
+        std::vector<std::unique_ptr<FakeClient>> clients;
+        for (int i = 0; i < 4; ++i)
+            clients.emplace_back(new FakeClient(localPort));
+        QTRY_COMPARE(server->clientCount(), 4);
+        for (int round = 0; round < 60; ++round) {
+            clients.front()->socket()->abort();
+            clients.erase(clients.begin());
+            clients.emplace_back(new FakeClient(localPort));
+            QTRY_COMPARE(server->clientCount(), 4);
+            QTRY_COMPARE(sideOnly("server").last().info, QStringLiteral("Started - Connections 4/5"));
+            QVERIFY2(server->isListening(), qPrintable(QStringLiteral("paused with four clients in round %1").arg(round)));
+        }
     }
 
     void relayBothWays()

@@ -71,6 +71,22 @@ private slots:
         window.reset();
     }
 
+    // With the fonts the set-up installs, no label is cut, the longest status texts included.
+    void everyLabelTextFits()
+    {
+        window->show();
+        showServer(VQSERVER_STARTED, QStringLiteral("Started - Connections 5/5"));
+        showDevice(VQDEVICE_DISCONNECTED, QStringLiteral("Disconnected"));
+        for (QLabel *label : window->findChildren<QLabel *>()) {
+            if (label->text().isEmpty() || label->textFormat() == Qt::RichText || label->text().contains('<'))
+                continue;
+            const int needed = label->fontMetrics().horizontalAdvance(label->text());
+            QVERIFY2(needed <= label->contentsRect().width(),
+                     qPrintable(QStringLiteral("%1: \"%2\" needs %3 px, has %4").arg(label->objectName(), label->text())
+                                    .arg(needed).arg(label->contentsRect().width())));
+        }
+    }
+
     void widgets_data()
     {
         QTest::addColumn<QString>("name");

@@ -72,6 +72,14 @@ private slots:
         QCOMPARE(texts, (QStringList{"Show/Hide", "Check for Updates...", "About...", "-", "Quit"}));
     }
 
+    void startMinimizedOnlyWithATray()
+    {
+        GatewaySettings().setStartMinimized(true);
+        window.reset(new MainWindow);
+        window->showAtStart();
+        QCOMPARE(window->isVisible(), !expectTray);
+    }
+
     void closeHidesWithTheNoticeOnce()
     {
         if (!expectTray)

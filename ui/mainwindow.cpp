@@ -14,6 +14,7 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -50,6 +51,17 @@ void applyFont(const QList<QWidget *> &widgets, int pixelSize, bool bold = false
         }
         widget->setFont(font);
     }
+}
+
+void shrinkToFit(QLabel *label)
+{
+    if (label->text().isEmpty() || !label->pixmap(Qt::ReturnByValue).isNull())
+        return;
+    QFont font = label->font();
+    const int room = label->contentsRect().width();
+    while (font.pixelSize() > 6 && QFontMetrics(font).horizontalAdvance(label->text()) > room)
+        font.setPixelSize(font.pixelSize() - 1);
+    label->setFont(font);
 }
 
 // The port fields hold decimal numbers; anything else counts as 0.
@@ -108,6 +120,19 @@ MainWindow::~MainWindow()
     delete gatewayManager;
 }
 
+void MainWindow::showAtStart()
+{
+    if (settings.startMinimized()) {
+        if (trayIcon) {
+            LOG_INFO << "Application started minimized";
+            return;
+        }
+        // Hidden without a tray, the window could never be shown again.
+        LOG_INFO << "No system tray available: window shown instead of starting minimized";
+    }
+    show();
+}
+
 void MainWindow::buildTray()
 {
     if (!QSystemTrayIcon::isSystemTrayAvailable())
@@ -161,6 +186,10 @@ void MainWindow::applyPalettesAndFonts()
     applyFont({ui->ipAddress, ui->port, ui->portLocal, ui->labelServerAddresseList}, 11);
     applyFont({ui->labelVersion}, 10);
     applyFont({ui->labelTitleServer, ui->labelTitleDevice, ui->labelTitleOptions}, 13, true);
+    // The named font exists on Windows only; where a wider one stands in, a label whose text
+    // would be cut gets a smaller size instead, and the controls stay where they are.
+    for (QLabel *label : findChildren<QLabel *>())
+        shrinkToFit(label);
 
     for (QPushButton *button : {ui->btnViewLogFile, ui->btnConnect, ui->btnListen}) {
         button->setMaximumHeight(26);

@@ -26,6 +26,9 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
+    // Shows the window, or leaves it in the tray when "StartMinimized" is on and there is a tray
+    // to bring it back from.
+    void showAtStart();
     // Makes the desktop start the program at login, or stops it.
     void setRunAtLogin(bool enable);
 
