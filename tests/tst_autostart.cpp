@@ -1,5 +1,5 @@
 #include "platform/autostart.h"
-#include "tests/testdir.h"
+#include "tests/testsupport.h"
 
 #include <QFile>
 #include <QTest>

@@ -1,5 +1,5 @@
 #include "app/gatewaysettings.h"
-#include "tests/testdir.h"
+#include "tests/testsupport.h"
 
 #include <QTest>
 

@@ -1,5 +1,5 @@
 #include "platform/instanceguard.h"
-#include "tests/testdir.h"
+#include "tests/testsupport.h"
 
 #include <QTest>
 

@@ -24,7 +24,6 @@ public:
         });
         timer.start();
     }
-
     QStringList texts;
 
 private:
