@@ -1,20 +1,29 @@
 #include "gateway/deviceframing.h"
 
-FramedInput frameDeviceInput(QByteArray &pending, const QByteArray &received)
+FramedInput frameDeviceInput(DeviceInputBuffer &buffer, const QByteArray &received, DeviceLineEnd lineEnd)
 {
+    const QByteArray end = lineEnd == DeviceLineEnd::CrLf ? QByteArrayLiteral("\r\n") : QByteArrayLiteral("\n");
     FramedInput result;
-    QByteArray data = pending + received;
-    pending.clear();
-    const int lastEnd = data.lastIndexOf("\r\n");
+    QByteArray data = buffer.pending + received;
+    buffer.pending.clear();
+    if (buffer.discarding) {
+        const int firstEnd = data.indexOf(end);
+        if (firstEnd < 0)
+            return result;
+        data.remove(0, firstEnd + end.size());
+        buffer.discarding = false;
+    }
+    const int lastEnd = data.lastIndexOf(end);
     if (lastEnd >= 0) {
-        pending = data.mid(lastEnd + 2);
-        data.truncate(lastEnd + 2);
+        buffer.pending = data.mid(lastEnd + end.size());
+        data.truncate(lastEnd + end.size());
         result.lines = data;
         return result;
     }
-    pending = data;
-    if (pending.size() > maxUnframedBytes) {
-        pending.clear();
+    buffer.pending = data;
+    if (buffer.pending.size() > maxUnframedBytes) {
+        buffer.pending.clear();
+        buffer.discarding = true;
         result.overflowed = true;
     }
     return result;

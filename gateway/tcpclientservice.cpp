@@ -2,7 +2,6 @@
 
 #include "VqLog/vqlog.h"
 #include "gateway/deviceaddress.h"
-#include "gateway/deviceframing.h"
 #include "gateway/relaytext.h"
 
 #include <QHostAddress>
@@ -23,7 +22,7 @@ bool TcpClientService::connectToHost(QString ipAddress, uint port)
     // The manager always disconnects first; a socket left over anyway is dropped quietly so
     // that it cannot report into the new attempt.
     releaseSocket();
-    inputBuffer.clear();
+    inputBuffer = DeviceInputBuffer();
 
     QString address;
     switch (checkDeviceAddress(ipAddress, port, &address)) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "gateway/deviceframing.h"
+
 #include <QAbstractSocket>
 #include <QByteArray>
 #include <QObject>
@@ -43,5 +45,5 @@ private:
     void releaseSocket();
 
     QTcpSocket *socket = nullptr;
-    QByteArray inputBuffer;
+    DeviceInputBuffer inputBuffer;
 };
