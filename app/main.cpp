@@ -1,14 +1,19 @@
 #include "VqLog/debugoutputdestination.h"
 #include "VqLog/filedestination.h"
 #include "VqLog/vqlog.h"
-#include "app/gatewaysettings.h"
+#include "app/commandline.h"
 #include "app/qsingleapplication.h"
 #include "app/version.h"
+#include "gateway/gatewaymanager.h"
+#include "gateway/gatewaysettings.h"
+#include "platform/display.h"
+#include "platform/instanceguard.h"
 #include "platform/instancemutex.h"
 #include "platform/osname.h"
 #include "platform/shutdownsignals.h"
 #include "ui/mainwindow.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QIcon>
@@ -18,9 +23,39 @@
 #include <cstdio>
 #include <memory>
 
-int main(int argc, char *argv[])
+namespace {
+
+QString guardKey(const QString &instance)
 {
-    QSingleApplication app(argc, argv);
+    const QString key = QStringLiteral("6c62e725-7d5a-4464-8f29-425316ac48e8");
+    return instance.isEmpty() ? key : key + QLatin1Char('-') + instance;
+}
+
+// Every run starts with an empty log, written to the file and copied to the debug channel.
+void startLogging(const QString &instance)
+{
+    const QString logDirectory = QStandardPaths::writableLocation(QStandardPaths::DataLocation);
+    QDir().mkpath(logDirectory);
+    VqLog::Logger &logger = VqLog::Logger::instance();
+    logger.setLoggingLevel(VqLog::Level(GatewaySettings().loggingLevel()));
+    QString fileName = QLatin1String(logFileName);
+    if (!instance.isEmpty())
+        fileName.replace(QLatin1String("VQGateway_"), QStringLiteral("VQGateway-%1_").arg(instance));
+    const QString logFilePath = QDir(logDirectory).filePath(fileName);
+    QFile::remove(logFilePath);
+    VqLog::DestinationPtr fileDestination = VqLog::createFileDestination(logFilePath, VqLog::RotationBySize, 20971520, 0);
+    logger.addDestination(VqLog::createDebugOutputDestination(fileDestination));
+    logger.addDestination(fileDestination);
+
+    LOG_INFO << "---------------------------------------------------";
+    LOG_INFO << "Program VQ Gateway version" << productVersion << "started";
+    LOG_INFO << "Built with Qt" << QT_VERSION_STR << "running on Qt" << qVersion();
+    LOG_INFO << "OS detected:" << Platform::operatingSystemName();
+}
+
+int runWithWindow(int argc, char *argv[], const QString &instance)
+{
+    QSingleApplication app(argc, argv, guardKey(instance));
     if (!app.lock()) {
         std::fputs("Application already running.\n", stderr);
         QMessageBox::critical(nullptr, QStringLiteral("Error"),
@@ -32,34 +67,74 @@ int main(int argc, char *argv[])
     Platform::quitOnTerminationRequest(&app);
     // A Linux program file carries no icon of its own.
     app.setWindowIcon(QIcon(QStringLiteral(":/Icons/vqgateway.png")));
-
-    const QString logDirectory = QStandardPaths::writableLocation(QStandardPaths::DataLocation);
-    QDir().mkpath(logDirectory);
-    GatewaySettings settings;
-    VqLog::Logger &logger = VqLog::Logger::instance();
-    logger.setLoggingLevel(VqLog::Level(settings.loggingLevel()));
-    const QString logFilePath = QDir(logDirectory).filePath(QLatin1String(logFileName));
-    // Every run starts with an empty log.
-    QFile::remove(logFilePath);
-    VqLog::DestinationPtr fileDestination =
-        VqLog::createFileDestination(logFilePath, VqLog::RotationBySize, 20971520, 0);
-    VqLog::DestinationPtr debugDestination = VqLog::createDebugOutputDestination(fileDestination);
-    logger.addDestination(debugDestination);
-    logger.addDestination(fileDestination);
-
-    LOG_INFO << "---------------------------------------------------";
-    LOG_INFO << "Program VQ Gateway version" << productVersion << "started";
-    LOG_INFO << "Built with Qt" << QT_VERSION_STR << "running on Qt" << qVersion();
-    LOG_INFO << "OS detected:" << Platform::operatingSystemName();
+    startLogging(instance);
     LOG_INFO << "Creating main window";
-
     auto window = std::make_unique<MainWindow>();
     window->showAtStart();
-
     const int exitCode = app.exec();
-
     LOG_INFO << "Closing main window";
     window.reset();
     LOG_INFO << "Program exited with return code" << exitCode;
     return exitCode;
+}
+
+// No widget is created on this path: it runs where no display can be reached.
+int runHeadless(int argc, char *argv[], const QString &instance, bool chosenByItself)
+{
+    QCoreApplication app(argc, argv);
+    InstanceGuard guard(guardKey(instance));
+    if (!guard.tryLock()) {
+        std::fputs("Application already running.\n", stderr);
+        return 1;
+    }
+    Platform::publishInstanceMutex();
+    Platform::quitOnTerminationRequest(&app);
+    startLogging(instance);
+    if (chosenByItself)
+        LOG_INFO << "No display found: running without a window";
+    LOG_INFO << "Running headless";
+    auto manager = std::make_unique<GatewayManager>(nullptr, true);
+    const int exitCode = app.exec();
+    manager.reset();
+    LOG_INFO << "Program exited with return code" << exitCode;
+    return exitCode;
+}
+
+}
+
+int main(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const CommandLine commandLine = parseCommandLine(arguments);
+    switch (commandLine.action) {
+    case CommandLine::ShowHelp:
+        std::fputs(commandLineHelp().toLocal8Bit().constData(), stdout);
+        return 0;
+    case CommandLine::ShowVersion:
+        std::printf("%s %s\n", productName, productVersion);
+        return 0;
+    case CommandLine::Fail:
+        std::fprintf(stderr, "vqgateway: %s\n", commandLine.error.toLocal8Bit().constData());
+        return 2;
+    case CommandLine::Run:
+        break;
+    }
+    // Set before any store is opened: the instance's own store, and this run's values.
+    GatewaySettings::setInstanceName(commandLine.instance);
+    if (!commandLine.deviceAddress.isEmpty()) {
+        GatewaySettings::overrideForThisRun(QStringLiteral("IpAddress"), commandLine.deviceAddress);
+        GatewaySettings::overrideForThisRun(QStringLiteral("Port"), commandLine.devicePort);
+    }
+    if (commandLine.listenGiven) {
+        GatewaySettings::overrideForThisRun(QStringLiteral("ListenAddress"), commandLine.listenAddress);
+        GatewaySettings::overrideForThisRun(QStringLiteral("PortLocal"), commandLine.listenPort);
+    }
+    if (commandLine.logTraffic)
+        GatewaySettings::overrideForThisRun(QStringLiteral("LogTraffic"), true);
+
+    if (commandLine.headless || !Platform::displayReachable(commandLine.platformNamed))
+        return runHeadless(argc, argv, commandLine.instance, !commandLine.headless);
+    return runWithWindow(argc, argv, commandLine.instance);
 }

@@ -2,9 +2,9 @@
 
 #include "platform/instanceguard.h"
 
-QSingleApplication::QSingleApplication(int &argc, char **argv)
+QSingleApplication::QSingleApplication(int &argc, char **argv, const QString &guardKey)
     : QApplication(argc, argv)
-    , guard(std::make_unique<InstanceGuard>(QStringLiteral("6c62e725-7d5a-4464-8f29-425316ac48e8")))
+    , guard(std::make_unique<InstanceGuard>(guardKey))
 {
 }
 

@@ -12,7 +12,8 @@ class QSingleApplication : public QApplication
     Q_OBJECT
 
 public:
-    QSingleApplication(int &argc, char **argv);
+    // guardKey names what only one process may hold; named instances each have their own.
+    QSingleApplication(int &argc, char **argv, const QString &guardKey);
     ~QSingleApplication() override;
 
     // True when this process now holds the guard and may run.

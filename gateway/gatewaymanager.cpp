@@ -5,8 +5,9 @@
 
 #include <QHostAddress>
 
-GatewayManager::GatewayManager(QObject *parent)
+GatewayManager::GatewayManager(QObject *parent, bool keepConnected)
     : QObject(parent)
+    , keepConnected(keepConnected)
     , deviceRetryTimer(this)
     , serverRetryTimer(this)
 {
@@ -35,7 +36,7 @@ GatewayManager::GatewayManager(QObject *parent)
     serverRetryTimer.setInterval(retryIntervalMs);
     connect(&serverRetryTimer, &QTimer::timeout, this, &GatewayManager::retryServer);
 
-    if (settings.autoconnect()) {
+    if (autoconnect()) {
         // The server is always asked to start before the device connection is attempted.
         QTimer::singleShot(150, this, &GatewayManager::serverStartAttempt);
         QTimer::singleShot(300, this, &GatewayManager::deviceConnectionAttempt);
@@ -84,7 +85,7 @@ void GatewayManager::startServer(uint port)
     listeningPaused = false;
     clientServer->close();
     // Port 0 and ports beyond 65535 are refused by the server as "check your settings".
-    clientServer->startListening(port > 65535 ? 0 : quint16(port));
+    clientServer->startListening(port > 65535 ? 0 : quint16(port), listenAddress());
 }
 
 void GatewayManager::closeServer()
@@ -110,17 +111,24 @@ void GatewayManager::serverStartAttempt()
     startServer(settings.portLocal());
 }
 
+QHostAddress GatewayManager::listenAddress() const
+{
+    // An address that is not one of this machine's fails to listen like a port in use.
+    const QString address = settings.listenAddress();
+    return address.isEmpty() ? QHostAddress(QHostAddress::Any) : QHostAddress(address);
+}
+
 void GatewayManager::retryDevice()
 {
     // A retry never drops a link that came up meanwhile.
-    if (!settings.autoconnect() || deviceState == VQDEVICE_CONNECTED || deviceState == VQDEVICE_CONNECTING)
+    if (!autoconnect() || deviceState == VQDEVICE_CONNECTED || deviceState == VQDEVICE_CONNECTING)
         return;
     deviceConnectionAttempt();
 }
 
 void GatewayManager::retryServer()
 {
-    if (!settings.autoconnect() || serverState == VQSERVER_STARTED)
+    if (!autoconnect() || serverState == VQSERVER_STARTED)
         return;
     serverStartAttempt();
 }
@@ -138,7 +146,7 @@ void GatewayManager::onTcpConnectStatus(TCPCLIENT_STATUS state, QString info)
     }
     deviceState = state;
     emit connectionStateChanged(VQDEVICE_STATUS(state), info);
-    if (state == TCPCLIENT_ERROR && settings.autoconnect())
+    if (state == TCPCLIENT_ERROR && autoconnect())
         deviceRetryTimer.start();
 }
 
@@ -155,7 +163,7 @@ void GatewayManager::onTcpServerStatus(TCPSERVER_STATUS state, QString info, qui
     serverState = state;
     emit serverStateChanged(VQSERVER_STATUS(state), info);
 
-    if (state == TCPSERVER_ERROR && settings.autoconnect()) {
+    if (state == TCPSERVER_ERROR && autoconnect()) {
         serverRetryTimer.start();
     } else if (state == TCPSERVER_STARTED) {
         if (count >= MaxClientConnections) {
@@ -166,7 +174,7 @@ void GatewayManager::onTcpServerStatus(TCPSERVER_STATUS state, QString info, qui
         } else if (listeningPaused && !clientServer->isListening()) {
             LOG_INFO << "Resume listening";
             // On failure the pause stays, and the next count below the limit tries again.
-            listeningPaused = !clientServer->listen(QHostAddress::Any, quint16(localPort));
+            listeningPaused = !clientServer->listen(listenAddress(), quint16(localPort));
         }
     }
 }

@@ -1,9 +1,10 @@
 #pragma once
 
-#include "app/gatewaysettings.h"
+#include "gateway/gatewaysettings.h"
 #include "gateway/tcpclientservice.h"
 #include "gateway/tcpserverservice.h"
 
+#include <QHostAddress>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -33,7 +34,9 @@ class GatewayManager : public QObject
 public:
     static constexpr int retryIntervalMs = 5000;
 
-    explicit GatewayManager(QObject *parent = nullptr);
+    // A manager that keeps connected starts both sides and retries them whatever "Autoconnect"
+    // says, as a gateway running as a service does.
+    explicit GatewayManager(QObject *parent = nullptr, bool keepConnected = false);
     ~GatewayManager() override;
 
 signals:
@@ -57,6 +60,8 @@ private slots:
     void serverStartAttempt();
 
 private:
+    bool autoconnect() const { return keepConnected || settings.autoconnect(); }
+    QHostAddress listenAddress() const;
     void retryDevice();
     void retryServer();
     void logTraffic(const char *direction, const QString &message);
@@ -67,6 +72,7 @@ private:
     int deviceState = VQDEVICE_DISCONNECTED;
     int serverState = VQSERVER_IDLE;
     uint localPort = 0;
+    const bool keepConnected;
     // Set only while the manager itself holds listening closed at the client limit; Start and
     // Stop clear it, so a late client count never reopens a port the user closed.
     bool listeningPaused = false;

@@ -56,10 +56,10 @@ void TcpServerService::reportStarted(int count)
     emit connectState(TCPSERVER_STARTED, startedText(count), quint8(count));
 }
 
-void TcpServerService::startListening(quint16 port)
+void TcpServerService::startListening(quint16 port, const QHostAddress &address)
 {
     // Port 0 would listen on a port chosen by the system, which no client application knows.
-    if (port != 0 && listen(QHostAddress::Any, port)) {
+    if (port != 0 && !address.isNull() && listen(address, port)) {
         reportStarted(clientCount());
         LOG_INFO << "Listening to" << port << "...";
     } else {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHostAddress>
 #include <QList>
 #include <QPointer>
 #include <QString>
@@ -29,7 +30,7 @@ public:
     explicit TcpServerService(QObject *parent = nullptr);
     ~TcpServerService() override;
 
-    void startListening(quint16 port);
+    void startListening(quint16 port, const QHostAddress &address);
     void stopServer();
     void sendToAllClients(const QString &message);
     int clientCount() const;

@@ -1,6 +1,6 @@
 #include "tests/testsupport.h"
 
-#include "app/gatewaysettings.h"
+#include "gateway/gatewaysettings.h"
 
 #include <QDir>
 #include <QSettings>

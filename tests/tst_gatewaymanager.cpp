@@ -1,4 +1,4 @@
-#include "app/gatewaysettings.h"
+#include "gateway/gatewaysettings.h"
 #include "gateway/deviceframing.h"
 #include "gateway/gatewaymanager.h"
 #include "tests/testsupport.h"

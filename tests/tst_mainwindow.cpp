@@ -1,5 +1,5 @@
 #include "VqLog/vqlog.h"
-#include "app/gatewaysettings.h"
+#include "gateway/gatewaysettings.h"
 #include "platform/autostart.h"
 #include "tests/testsupport.h"
 #include "tests/messageboxes.h"

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QProcess>
 #include <QSettings>
+#include <QTcpSocket>
 #include <QTest>
 
 #include <csignal>
@@ -18,30 +19,41 @@ class TestProgram : public QObject
     QList<QProcess *> processes;
     QHash<QProcess *, QByteArray> errors;
 
-    QString logPath() const { return dir->filePath(QStringLiteral("data/vqgateway/VQGateway_Log.txt")); }
-    void writeSettings(const QVariantMap &values)
+    QString logPath(const QString &instance = QString()) const
     {
-        QSettings settings(dir->filePath(QStringLiteral("config/Velquor/Gateway.conf")), QSettings::IniFormat);
+        return dir->filePath(QStringLiteral("data/vqgateway/VQGateway%1_Log.txt").arg(instance.isEmpty() ? "" : "-" + instance));
+    }
+    QString settingsPath(const QString &instance = QString()) const
+    {
+        return dir->filePath(QStringLiteral("config/Velquor/Gateway%1.conf").arg(instance.isEmpty() ? "" : "-" + instance));
+    }
+    void writeSettings(const QVariantMap &values, const QString &instance = QString())
+    {
+        QSettings settings(settingsPath(instance), QSettings::IniFormat);
         settings.setValue(QStringLiteral("IpAddress"), QStringLiteral("127.0.0.1"));
         for (auto it = values.begin(); it != values.end(); ++it)
             settings.setValue(it.key(), it.value());
     }
-    QProcess *start()
+    // With a display the program runs on the offscreen platform; without one, nothing names one.
+    QProcess *start(const QStringList &arguments = {}, bool display = true)
     {
         auto *process = new QProcess(this);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char *variable : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR", "VQGATEWAY_UPDATE_URL"})
             env.insert(QLatin1String(variable), qEnvironmentVariable(variable));
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        for (const char *variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QLatin1String(variable));
+        if (display)
+            env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         process->setProcessEnvironment(env);
         connect(process, &QProcess::readyReadStandardError, this, [this, process] { errors[process] += process->readAllStandardError(); });
-        process->start(QStringLiteral(VQGATEWAY_EXECUTABLE), QStringList());
+        process->start(QStringLiteral(VQGATEWAY_EXECUTABLE), arguments);
         processes.append(process);
         return process;
     }
-    QStringList logMessages() const
+    QStringList logMessages(const QString &instance = QString()) const
     {
-        QFile log(logPath());
+        QFile log(logPath(instance));
         QStringList messages;
         if (log.open(QIODevice::ReadOnly))
             for (const QByteArray &line : log.readAll().split('\n'))
@@ -106,6 +118,96 @@ private slots:
         QCOMPARE(messages.mid(messages.size() - 1), QStringList{"Program exited with return code 0 "});
         QVERIFY(messages.indexOf(QStringLiteral("Closing main window ")) < messages.indexOf(QStringLiteral("Server deleted ")));
         QTRY_VERIFY(one.isClosed() && two.isClosed());
+    }
+
+    void helpVersionAndBadOptions_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QByteArray>("out");
+        QTest::addColumn<QByteArray>("err");
+        QTest::newRow("version") << QStringList{"--version"} << 0 << QByteArray("VQ Gateway 01.01.01\n") << QByteArray();
+        QTest::newRow("help") << QStringList{"--help"} << 0 << QByteArray("Usage: vqgateway [options]\n") << QByteArray();
+        QTest::newRow("unknown option") << QStringList{"--bogus"} << 2 << QByteArray() << QByteArray("vqgateway: Unknown option 'bogus'.\n");
+        QTest::newRow("bad listen port") << QStringList{"--headless", "--listen", "65536"} << 2 << QByteArray()
+                                         << QByteArray("vqgateway: --listen: '65536' is not [ADDRESS:]PORT with a port from 1 to 65535.\n");
+    }
+    // Without a display, and nothing started or written.
+    void helpVersionAndBadOptions()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QByteArray, out);
+        QFETCH(QByteArray, err);
+        QProcess *process = start(arguments, false);
+        QVERIFY(process->waitForFinished(10000));
+        QCOMPARE(process->exitCode(), exitCode);
+        QVERIFY2(process->readAllStandardOutput().startsWith(out), "standard output");
+        QCOMPARE(errors.value(process) + process->readAllStandardError(), err);
+        QVERIFY(QDir(dir->filePath(QStringLiteral("config"))).isEmpty() && QDir(dir->filePath(QStringLiteral("data"))).isEmpty());
+    }
+
+    // The command line's values are used for this run only: the stored ones are left as they are,
+    // and the client server listens on the given address alone.
+    void headlessRelaysWithTheCommandLinesValues()
+    {
+        FakeDevice device;
+        writeSettings({{"Port", 10500}, {"PortLocal", 10500}, {"Autoconnect", false}});
+        QFile stored(settingsPath());
+        QVERIFY(stored.open(QIODevice::ReadOnly));
+        const QByteArray storedSettings = stored.readAll();
+        stored.close();
+        const quint16 localPort = freeLoopbackPort();
+        QProcess *gateway = start({"--headless", "--device", "127.0.0.1:" + QString::number(device.port()), "--listen",
+                                   "127.0.0.1:" + QString::number(localPort), "--log-traffic"}, false);
+        QTRY_COMPARE_WITH_TIMEOUT(device.connectionCount(), 1, 20000);
+        FakeClient client(localPort);
+        QTRY_VERIFY_WITH_TIMEOUT(client.isConnected(), 10000);
+        QTcpSocket elsewhere;
+        elsewhere.connectToHost(QHostAddress(QStringLiteral("127.0.0.2")), localPort);
+        QTRY_COMPARE(elsewhere.error(), QAbstractSocket::ConnectionRefusedError);
+        client.send("PING\r\n");
+        QTRY_COMPARE(device.received(), QByteArray("PING\r\n"));
+        device.send("PONG\r\n");
+        QTRY_COMPARE(client.received(), QByteArray("PONG\r\n"));
+        QTRY_VERIFY(logMessages().contains(QStringLiteral("[DEVICE] -  \"PONG[CR][LF]\" ")));
+        QVERIFY(logMessages().contains(QStringLiteral("Running headless ")));
+        QVERIFY(errors.value(gateway).contains("Running headless"));
+        terminate(gateway);
+        QVERIFY(stored.open(QIODevice::ReadOnly));
+        QCOMPARE(stored.readAll(), storedSettings);
+    }
+
+    // With no display and no option the program runs headless by itself, and a headless gateway
+    // connects whatever "Autoconnect" says. Named instances keep their own settings, logs and guards.
+    void namedInstancesWithoutADisplay()
+    {
+        FakeDevice first, second;
+        writeSettings({{"Port", first.port()}, {"PortLocal", freeLoopbackPort()}}, QStringLiteral("lab1"));
+        writeSettings({{"Port", second.port()}, {"PortLocal", freeLoopbackPort()}}, QStringLiteral("lab2"));
+        QProcess *lab1 = start({"--instance", "lab1"}, false);
+        QProcess *lab2 = start({"--instance", "lab2", "--headless"}, false);
+        QTRY_COMPARE_WITH_TIMEOUT(first.connectionCount() * 10 + second.connectionCount(), 11, 20000);
+        QVERIFY(logMessages(QStringLiteral("lab1")).contains(QStringLiteral("No display found: running without a window ")));
+        QVERIFY(!logMessages(QStringLiteral("lab2")).contains(QStringLiteral("No display found: running without a window ")));
+        QProcess *again = start({"--instance", "lab1"}, false);
+        QVERIFY(again->waitForFinished(10000));
+        QCOMPARE(again->exitCode(), 1);
+        QVERIFY(!QFile::exists(settingsPath()) && !QFile::exists(logPath()));
+        terminate(lab1);
+        terminate(lab2);
+    }
+
+    void installsTheServiceUnit()
+    {
+        QProcess install;
+        install.start(QStringLiteral(CMAKE_COMMAND), {"--install", BUILD_DIRECTORY, "--prefix", dir->filePath(QStringLiteral("prefix"))});
+        QVERIFY(install.waitForFinished(60000) && install.exitCode() == 0);
+        QFile unit(dir->filePath(QStringLiteral("prefix/lib/systemd/user/vqgateway@.service")));
+        QVERIFY(unit.open(QIODevice::ReadOnly));
+        const QByteArray text = unit.readAll();
+        QVERIFY(text.contains("/vqgateway --headless --instance %i\n") && text.contains("\nRestart=on-failure\n"));
+        QVERIFY(QFile::exists(dir->filePath(QStringLiteral("prefix/bin/vqgateway"))));
     }
 
     // A killed instance never blocks the next start; the next start empties the log and

@@ -42,7 +42,7 @@ class TestTcpServerService : public QObject
         connect(server.get(), &TcpServerService::messageReceived, recorder.get(),
                 [this](const QString &message) { fromClients += bytesFromText(message); }, Qt::QueuedConnection);
         port = freeLoopbackPort();
-        server->startListening(port);
+        server->startListening(port, QHostAddress::Any);
         QTRY_COMPARE(statuses.size(), 1);
         QCOMPARE(statuses.last().info, QStringLiteral("Started - Connections 0/5"));
     }

@@ -1,4 +1,4 @@
-#include "app/gatewaysettings.h"
+#include "gateway/gatewaysettings.h"
 #include "tests/messageboxes.h"
 #include "tests/testsupport.h"
 #include "ui/mainwindow.h"

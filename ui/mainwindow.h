@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/gatewaysettings.h"
+#include "gateway/gatewaysettings.h"
 #include "gateway/gatewaymanager.h"
 
 #include <QMainWindow>

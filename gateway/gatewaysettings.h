@@ -2,6 +2,7 @@
 
 #include <QSettings>
 #include <QString>
+#include <QVariant>
 
 // The user's choices between runs: one typed getter and setter per key, each going straight to
 // the store, so every object of this class sees every other object's writes at once.
@@ -12,12 +13,21 @@ class GatewaySettings : public QSettings
 public:
     GatewaySettings();
 
+    // A named instance keeps its own store ("Gateway-NAME" beside "Gateway"). Set once at start.
+    static void setInstanceName(const QString &name);
+    // Values given on the command line: every getter returns them for this run, and they are
+    // never written to the store. A setter, the user's own edit, ends the override of its key.
+    static void overrideForThisRun(const QString &key, const QVariant &value);
+
     QString ipAddress() const;
     void setIpAddress(const QString &value);
     unsigned int port() const;
     void setPort(const unsigned int &value);
     unsigned int portLocal() const;
     void setPortLocal(const unsigned int &value);
+    // The local address the client server listens on; empty for all of them.
+    QString listenAddress() const;
+    void setListenAddress(const QString &value);
     bool logTraffic() const;
     void setLogTraffic(const bool &value);
     bool autoconnect() const;
@@ -32,4 +42,8 @@ public:
     void setLoggingLevel(const int &value);
     QString lastVersionDisplayed() const;
     void setLastVersionDisplayed(const QString &value);
+
+private:
+    QVariant read(const QString &key, const QVariant &defaultValue) const;
+    void write(const QString &key, const QVariant &value);
 };

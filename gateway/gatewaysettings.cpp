@@ -1,0 +1,82 @@
+#include "gateway/gatewaysettings.h"
+
+#include <QVariantMap>
+
+namespace {
+
+const QString keyIpAddress = QStringLiteral("IpAddress");
+const QString keyPort = QStringLiteral("Port");
+const QString keyPortLocal = QStringLiteral("PortLocal");
+const QString keyListenAddress = QStringLiteral("ListenAddress");
+const QString keyLogTraffic = QStringLiteral("LogTraffic");
+const QString keyAutoconnect = QStringLiteral("Autoconnect");
+const QString keyStartMinimized = QStringLiteral("StartMinimized");
+const QString keyNoTrayWarning = QStringLiteral("NoTrayWarning");
+const QString keyStartAtLogin = QStringLiteral("StartAtLogin");
+const QString keyLoggingLevel = QStringLiteral("LoggingLevel");
+const QString keyLastVersionDisplayed = QStringLiteral("LastVersionDisplayed");
+
+// Set before the first store is opened and read in the GUI thread only.
+QString &storeName()
+{
+    static QString name = QStringLiteral("Gateway");
+    return name;
+}
+
+QVariantMap &overrides()
+{
+    static QVariantMap values;
+    return values;
+}
+
+}
+
+GatewaySettings::GatewaySettings()
+    : QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Velquor"), storeName())
+{
+}
+
+void GatewaySettings::setInstanceName(const QString &name)
+{
+    storeName() = name.isEmpty() ? QStringLiteral("Gateway") : QStringLiteral("Gateway-") + name;
+}
+
+void GatewaySettings::overrideForThisRun(const QString &key, const QVariant &value)
+{
+    overrides().insert(key, value);
+}
+
+QVariant GatewaySettings::read(const QString &key, const QVariant &defaultValue) const
+{
+    return overrides().contains(key) ? overrides().value(key) : value(key, defaultValue);
+}
+
+void GatewaySettings::write(const QString &key, const QVariant &value)
+{
+    overrides().remove(key);
+    setValue(key, value);
+}
+
+// A stored value that does not convert reads as the conversion's zero value, not the default.
+QString GatewaySettings::ipAddress() const { return read(keyIpAddress, QStringLiteral("192.168.1.140")).toString(); }
+void GatewaySettings::setIpAddress(const QString &v) { write(keyIpAddress, v); }
+unsigned int GatewaySettings::port() const { return read(keyPort, 10500u).toUInt(); }
+void GatewaySettings::setPort(const unsigned int &v) { write(keyPort, v); }
+unsigned int GatewaySettings::portLocal() const { return read(keyPortLocal, 10500u).toUInt(); }
+void GatewaySettings::setPortLocal(const unsigned int &v) { write(keyPortLocal, v); }
+QString GatewaySettings::listenAddress() const { return read(keyListenAddress, QString()).toString(); }
+void GatewaySettings::setListenAddress(const QString &v) { write(keyListenAddress, v); }
+bool GatewaySettings::logTraffic() const { return read(keyLogTraffic, false).toBool(); }
+void GatewaySettings::setLogTraffic(const bool &v) { write(keyLogTraffic, v); }
+bool GatewaySettings::autoconnect() const { return read(keyAutoconnect, false).toBool(); }
+void GatewaySettings::setAutoconnect(const bool &v) { write(keyAutoconnect, v); }
+bool GatewaySettings::startMinimized() const { return read(keyStartMinimized, false).toBool(); }
+void GatewaySettings::setStartMinimized(const bool &v) { write(keyStartMinimized, v); }
+bool GatewaySettings::noTrayWarning() const { return read(keyNoTrayWarning, false).toBool(); }
+void GatewaySettings::setNoTrayWarning(const bool &v) { write(keyNoTrayWarning, v); }
+bool GatewaySettings::startAtLogin() const { return read(keyStartAtLogin, false).toBool(); }
+void GatewaySettings::setStartAtLogin(const bool &v) { write(keyStartAtLogin, v); }
+int GatewaySettings::loggingLevel() const { return read(keyLoggingLevel, 1).toInt(); }
+void GatewaySettings::setLoggingLevel(const int &v) { write(keyLoggingLevel, v); }
+QString GatewaySettings::lastVersionDisplayed() const { return read(keyLastVersionDisplayed, QString()).toString(); }
+void GatewaySettings::setLastVersionDisplayed(const QString &v) { write(keyLastVersionDisplayed, v); }
