@@ -40,7 +40,9 @@ QString commandLineHelp()
         "  --instance NAME            A separate gateway with its own settings, log and guard.\n"
         "  --device ADDRESS:PORT      The device for this run (port 10500 or above).\n"
         "  --listen [ADDRESS:]PORT    The local port, and address, for client applications.\n"
-        "  --log-traffic              Log every relayed message for this run.\n\n"
+        "  --log-traffic              Log every relayed message for this run.\n"
+        "  --device-line-end crlf|lf  Where the device's lines end (CR LF unless said otherwise).\n"
+        "  --reply-routing            Send each client the replies to its own commands only.\n\n"
         "Values given here are used for this run only and never stored.\n");
 }
 
@@ -64,8 +66,10 @@ CommandLine parseCommandLine(const QStringList &arguments)
     const QCommandLineOption device(QStringLiteral("device"), QString(), QStringLiteral("ADDRESS:PORT"));
     const QCommandLineOption listen(QStringLiteral("listen"), QString(), QStringLiteral("[ADDRESS:]PORT"));
     const QCommandLineOption logTraffic(QStringLiteral("log-traffic"));
+    const QCommandLineOption lineEnd(QStringLiteral("device-line-end"), QString(), QStringLiteral("crlf|lf"));
+    const QCommandLineOption replyRouting(QStringLiteral("reply-routing"));
     QCommandLineParser parser;
-    parser.addOptions({help, version, headless, instance, device, listen, logTraffic});
+    parser.addOptions({help, version, headless, instance, device, listen, logTraffic, lineEnd, replyRouting});
     const auto fail = [&result](const QString &error) {
         result.action = CommandLine::Fail;
         result.error = error;
@@ -85,6 +89,12 @@ CommandLine parseCommandLine(const QStringList &arguments)
     }
     result.headless = parser.isSet(headless);
     result.logTraffic = parser.isSet(logTraffic);
+    result.replyRouting = parser.isSet(replyRouting);
+    if (parser.isSet(lineEnd)) {
+        result.deviceLineEnd = parser.value(lineEnd).toUpper();
+        if (result.deviceLineEnd != QLatin1String("CRLF") && result.deviceLineEnd != QLatin1String("LF"))
+            return fail(QStringLiteral("--device-line-end: '%1' is neither crlf nor lf.").arg(parser.value(lineEnd)));
+    }
     if (parser.isSet(instance)) {
         result.instance = parser.value(instance);
         if (!isValidInstanceName(result.instance))

@@ -18,6 +18,8 @@ struct CommandLine
     QString listenAddress;  // empty for all local addresses
     uint listenPort = 0;
     bool logTraffic = false;
+    QString deviceLineEnd;  // "CRLF" or "LF"; empty when not given
+    bool replyRouting = false;
 };
 
 // arguments include the program's name first, as main receives them.

@@ -133,6 +133,10 @@ int main(int argc, char *argv[])
     }
     if (commandLine.logTraffic)
         GatewaySettings::overrideForThisRun(QStringLiteral("LogTraffic"), true);
+    if (!commandLine.deviceLineEnd.isEmpty())
+        GatewaySettings::overrideForThisRun(QStringLiteral("DeviceLineEnd"), commandLine.deviceLineEnd);
+    if (commandLine.replyRouting)
+        GatewaySettings::overrideForThisRun(QStringLiteral("ReplyRouting"), true);
 
     if (commandLine.headless || !Platform::displayReachable(commandLine.platformNamed))
         return runHeadless(argc, argv, commandLine.instance, !commandLine.headless);

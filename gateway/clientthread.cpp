@@ -22,9 +22,10 @@ QString peerText(const QHostAddress &address)
 
 }
 
-ClientThread::ClientThread(int socketDescriptor, QObject *parent)
+ClientThread::ClientThread(int socketDescriptor, QObject *parent, quint64 clientNumber)
     : QThread(parent)
     , socketDescriptor(socketDescriptor)
+    , clientNumber(clientNumber)
 {
 }
 
@@ -80,6 +81,9 @@ void ClientThread::run()
         return;
     }
     socket = client.get();
+    // Replies are short and a client waits for each: a small write must not wait for the
+    // client's delayed acknowledgement of the one before.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     connect(socket, &Client::readyRead, this, &ClientThread::readyRead, Qt::DirectConnection);
     connect(socket, &Client::disconnected, this, &ClientThread::disconnected, Qt::DirectConnection);
     LOG_INFO << "New client thread" << socketDescriptor << "from" << peerText(socket->peerAddress());

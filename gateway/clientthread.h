@@ -18,10 +18,11 @@ class ClientThread : public QThread
     Q_OBJECT
 
 public:
-    explicit ClientThread(int socketDescriptor, QObject *parent = nullptr);
+    explicit ClientThread(int socketDescriptor, QObject *parent = nullptr, quint64 clientNumber = 0);
     ~ClientThread() override;
 
     int id() const { return socketDescriptor; }
+    quint64 number() const { return clientNumber; }
     void queueMessage(const QString &message);
     void stop();
 
@@ -44,6 +45,7 @@ private:
     std::atomic<bool> stopRequested{false};
     QList<QString> messageQueue;
     const int socketDescriptor;
+    const quint64 clientNumber;
     std::mutex mutex;
     // Guarded by mutex: the worker's event dispatcher while its loop can take wake-ups, and
     // whether one is already on its way.

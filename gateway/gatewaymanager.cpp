@@ -24,8 +24,16 @@ GatewayManager::GatewayManager(QObject *parent, bool keepConnected)
     qRegisterMetaType<TCPSERVER_STATUS>("TCPSERVER_STATUS");
     connect(clientServer, &TcpServerService::connectState, this, &GatewayManager::onTcpServerStatus,
             Qt::QueuedConnection);
-    connect(clientServer, &TcpServerService::messageReceived, this, &GatewayManager::serverMessageReceived,
-            Qt::QueuedConnection);
+    if (settings.replyRouting())
+        routeReplies();
+    else
+        connect(clientServer, &TcpServerService::messageReceived, this, &GatewayManager::serverMessageReceived,
+                Qt::QueuedConnection);
+    const QString lineEnd = settings.deviceLineEnd();
+    if (lineEnd == QLatin1String("LF"))
+        deviceClient->setLineEnd(DeviceLineEnd::Lf);
+    else if (lineEnd != QLatin1String("CRLF"))
+        LOG_ERROR << "Unknown DeviceLineEnd" << lineEnd << "- device lines end in CR LF";
 
     deviceRetryTimer.setObjectName(QStringLiteral("deviceRetryTimer"));
     deviceRetryTimer.setSingleShot(true);
@@ -55,6 +63,37 @@ GatewayManager::~GatewayManager()
         delete clientServer;
         clientServer = nullptr;
     }
+}
+
+namespace {
+
+int replyTime(int value, int defaultValue, const char *key)
+{
+    if (value >= 1 && value <= 10000)
+        return value;
+    LOG_ERROR << key << value << "is not from 1 to 10000 ms - using" << defaultValue;
+    return defaultValue;
+}
+
+}
+
+void GatewayManager::routeReplies()
+{
+    router = new ReplyRouter(replyTime(settings.replyQuietMs(), 50, "ReplyQuietMs"),
+                             replyTime(settings.replyTimeoutMs(), 500, "ReplyTimeoutMs"), this);
+    connect(clientServer, &TcpServerService::clientMessage, this, [this](quint64 client, const QString &message) {
+        router->clientData(client, bytesFromText(message));
+        logTraffic("[CLIENT] - ", message);
+    }, Qt::QueuedConnection);
+    connect(clientServer, &TcpServerService::clientLeft, router, &ReplyRouter::clientLeft, Qt::QueuedConnection);
+    // Without a device link a line is dropped, as in broadcast mode.
+    connect(router, &ReplyRouter::toDevice, this, [this](const QByteArray &line) { deviceClient->write(line); });
+    connect(router, &ReplyRouter::toClient, this, [this](quint64 client, const QByteArray &lines) {
+        clientServer->sendToClient(client, textFromBytes(lines));
+    });
+    connect(router, &ReplyRouter::toAllClients, this, [this](const QByteArray &lines) {
+        clientServer->sendToAllClients(textFromBytes(lines));
+    });
 }
 
 void GatewayManager::connectDevice(QString ipAddress, uint port)
@@ -190,7 +229,10 @@ void GatewayManager::logTraffic(const char *direction, const QString &message)
 
 void GatewayManager::clientMessageReceived(QString message)
 {
-    clientServer->sendToAllClients(message);
+    if (router)
+        router->deviceData(bytesFromText(message));
+    else
+        clientServer->sendToAllClients(message);
     logTraffic("[DEVICE] - ", message);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "gateway/gatewaysettings.h"
+#include "gateway/replyrouter.h"
 #include "gateway/tcpclientservice.h"
 #include "gateway/tcpserverservice.h"
 
@@ -60,6 +61,7 @@ private slots:
     void serverStartAttempt();
 
 private:
+    void routeReplies();
     bool autoconnect() const { return keepConnected || settings.autoconnect(); }
     QHostAddress listenAddress() const;
     void retryDevice();
@@ -68,6 +70,7 @@ private:
 
     TcpClientService *deviceClient = nullptr;
     TcpServerService *clientServer = nullptr;
+    ReplyRouter *router = nullptr; // only when replies are routed to their clients
     GatewaySettings settings;
     int deviceState = VQDEVICE_DISCONNECTED;
     int serverState = VQSERVER_IDLE;

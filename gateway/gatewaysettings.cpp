@@ -8,6 +8,10 @@ const QString keyIpAddress = QStringLiteral("IpAddress");
 const QString keyPort = QStringLiteral("Port");
 const QString keyPortLocal = QStringLiteral("PortLocal");
 const QString keyListenAddress = QStringLiteral("ListenAddress");
+const QString keyDeviceLineEnd = QStringLiteral("DeviceLineEnd");
+const QString keyReplyRouting = QStringLiteral("ReplyRouting");
+const QString keyReplyQuietMs = QStringLiteral("ReplyQuietMs");
+const QString keyReplyTimeoutMs = QStringLiteral("ReplyTimeoutMs");
 const QString keyLogTraffic = QStringLiteral("LogTraffic");
 const QString keyAutoconnect = QStringLiteral("Autoconnect");
 const QString keyStartMinimized = QStringLiteral("StartMinimized");
@@ -66,6 +70,14 @@ unsigned int GatewaySettings::portLocal() const { return read(keyPortLocal, 1050
 void GatewaySettings::setPortLocal(const unsigned int &v) { write(keyPortLocal, v); }
 QString GatewaySettings::listenAddress() const { return read(keyListenAddress, QString()).toString(); }
 void GatewaySettings::setListenAddress(const QString &v) { write(keyListenAddress, v); }
+QString GatewaySettings::deviceLineEnd() const { return read(keyDeviceLineEnd, QStringLiteral("CRLF")).toString(); }
+void GatewaySettings::setDeviceLineEnd(const QString &v) { write(keyDeviceLineEnd, v); }
+bool GatewaySettings::replyRouting() const { return read(keyReplyRouting, false).toBool(); }
+void GatewaySettings::setReplyRouting(const bool &v) { write(keyReplyRouting, v); }
+int GatewaySettings::replyQuietMs() const { return read(keyReplyQuietMs, 50).toInt(); }
+void GatewaySettings::setReplyQuietMs(const int &v) { write(keyReplyQuietMs, v); }
+int GatewaySettings::replyTimeoutMs() const { return read(keyReplyTimeoutMs, 500).toInt(); }
+void GatewaySettings::setReplyTimeoutMs(const int &v) { write(keyReplyTimeoutMs, v); }
 bool GatewaySettings::logTraffic() const { return read(keyLogTraffic, false).toBool(); }
 void GatewaySettings::setLogTraffic(const bool &v) { write(keyLogTraffic, v); }
 bool GatewaySettings::autoconnect() const { return read(keyAutoconnect, false).toBool(); }

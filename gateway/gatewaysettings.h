@@ -28,6 +28,16 @@ public:
     // The local address the client server listens on; empty for all of them.
     QString listenAddress() const;
     void setListenAddress(const QString &value);
+    // "CRLF" (the default) or "LF": where the device's lines end, as stored.
+    QString deviceLineEnd() const;
+    void setDeviceLineEnd(const QString &value);
+    // Each client's own replies only, one command at a time, instead of every reply to everyone.
+    bool replyRouting() const;
+    void setReplyRouting(const bool &value);
+    int replyQuietMs() const;
+    void setReplyQuietMs(const int &value);
+    int replyTimeoutMs() const;
+    void setReplyTimeoutMs(const int &value);
     bool logTraffic() const;
     void setLogTraffic(const bool &value);
     bool autoconnect() const;

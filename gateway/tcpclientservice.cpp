@@ -77,6 +77,8 @@ bool TcpClientService::write(const QByteArray &data)
 
 void TcpClientService::connected()
 {
+    // Commands are short and wait for their replies: no holding them back to fill a segment.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     LOG_INFO << "Connected to" << socket->peerAddress().toString() << "port" << socket->peerPort();
     emit connectState(TCPCLIENT_CONNECTED, QStringLiteral("Connected"));
 }
@@ -90,7 +92,7 @@ void TcpClientService::disconnected()
 
 void TcpClientService::readyRead()
 {
-    const FramedInput input = frameDeviceInput(inputBuffer, socket->readAll());
+    const FramedInput input = frameDeviceInput(inputBuffer, socket->readAll(), lineEnd);
     if (input.overflowed)
         LOG_ERROR << "Commands received do not contain any <CR><LF> sequence. Input buffer cleared!";
     if (!input.lines.isEmpty())

@@ -30,6 +30,7 @@ public:
     bool connectToHost(QString ipAddress, uint port);
     void disconnectFromHost();
     bool write(const QByteArray &data);
+    void setLineEnd(DeviceLineEnd end) { lineEnd = end; }
 
 signals:
     void connectState(TCPCLIENT_STATUS state, QString info);
@@ -46,4 +47,5 @@ private:
 
     QTcpSocket *socket = nullptr;
     DeviceInputBuffer inputBuffer;
+    DeviceLineEnd lineEnd = DeviceLineEnd::CrLf;
 };

@@ -71,8 +71,12 @@ void TcpServerService::startListening(quint16 port, const QHostAddress &address)
 void TcpServerService::incomingConnection(qintptr socketDescriptor)
 {
     LOG_INFO << "Incoming connection detected...";
-    auto *thread = new ClientThread(int(socketDescriptor));
-    connect(thread, &ClientThread::receivedMessage, this, &TcpServerService::processMsg, Qt::DirectConnection);
+    const quint64 client = ++lastClientNumber;
+    auto *thread = new ClientThread(int(socketDescriptor), nullptr, client);
+    connect(thread, &ClientThread::receivedMessage, this, [this, client](const QString &msg) {
+        processMsg(msg);
+        emit clientMessage(client, msg);
+    }, Qt::DirectConnection);
     connect(thread, &ClientThread::clientClosed, this, &TcpServerService::threadFinished, Qt::DirectConnection);
     connect(thread, &QThread::finished, thread, &QObject::deleteLater, Qt::AutoConnection);
 
@@ -105,6 +109,7 @@ void TcpServerService::threadFinished(int threadId)
     // nothing to report: the server is idle and says so itself.
     if (gone == clientThreads.end())
         return;
+    emit clientLeft((*gone)->number());
     clientThreads.erase(gone);
     reportStarted(clientThreads.size());
 }
@@ -116,13 +121,24 @@ void TcpServerService::sendToAllClients(const QString &message)
         thread->queueMessage(message);
 }
 
+void TcpServerService::sendToClient(quint64 client, const QString &message)
+{
+    std::lock_guard<std::mutex> lock(clientThreadsMutex);
+    for (ClientThread *thread : qAsConst(clientThreads)) {
+        if (thread->number() == client)
+            thread->queueMessage(message);
+    }
+}
+
 void TcpServerService::stopServer()
 {
     LOG_INFO << "Stopping server client threads...";
     {
         std::lock_guard<std::mutex> lock(clientThreadsMutex);
-        for (ClientThread *thread : qAsConst(clientThreads))
+        for (ClientThread *thread : qAsConst(clientThreads)) {
             thread->stop();
+            emit clientLeft(thread->number());
+        }
         clientThreads.clear();
     }
     LOG_INFO << "Stopping server...";

@@ -33,12 +33,18 @@ public:
     void startListening(quint16 port, const QHostAddress &address);
     void stopServer();
     void sendToAllClients(const QString &message);
+    // The client that sent a clientMessage, while it is still connected.
+    void sendToClient(quint64 client, const QString &message);
     int clientCount() const;
 
 signals:
     // Emitted with the client list locked, so that counts arrive in order: connect it queued.
     void connectState(TCPSERVER_STATUS state, QString info, quint8 count);
     void messageReceived(QString msg);
+    // The same messages with the client they came from, and the end of each client: each client
+    // has a number of its own that is never given again.
+    void clientMessage(quint64 client, QString msg);
+    void clientLeft(quint64 client);
 
 public slots:
     void processMsg(QString msg);
@@ -57,4 +63,5 @@ private:
     // Every thread started and not yet deleted, stopped ones included, so that the server can
     // wait for them at the end. Touched in the server's thread only.
     QList<QPointer<ClientThread>> liveThreads;
+    quint64 lastClientNumber = 0;
 };

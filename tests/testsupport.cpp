@@ -103,7 +103,17 @@ FakeDevice::FakeDevice(QObject *parent)
     connect(this, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket *socket = nextPendingConnection()) {
             connections.append(socket);
-            connect(socket, &QTcpSocket::readyRead, this, [this, socket] { receivedBytes += socket->readAll(); });
+            connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+                const QByteArray bytes = socket->readAll();
+                receivedBytes += bytes;
+                if (!answer)
+                    return;
+                unanswered += bytes;
+                for (int end = unanswered.indexOf('\n'); end >= 0; end = unanswered.indexOf('\n')) {
+                    socket->write(answer(unanswered.left(end + 1)));
+                    unanswered.remove(0, end + 1);
+                }
+            });
         }
     });
     listen(QHostAddress::LocalHost, 0);

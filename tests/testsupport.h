@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QUrl>
 
+#include <functional>
 #include <mutex>
 
 class QTcpSocket;
@@ -69,10 +70,13 @@ public:
     QTcpSocket *latest() const { return connections.isEmpty() ? nullptr : connections.last(); }
     void send(const QByteArray &bytes);
     void closeConnections();
+    // When set, every line (ending in LF) that arrives is answered with what this returns.
+    std::function<QByteArray(const QByteArray &line)> answer;
 
 private:
     QList<QTcpSocket *> connections;
     QByteArray receivedBytes;
+    QByteArray unanswered;
 };
 
 // A client application stand-in: connects to a local port and keeps everything it receives.
