@@ -183,11 +183,17 @@ private slots:
     void namedInstancesWithoutADisplay()
     {
         FakeDevice first, second;
-        writeSettings({{"Port", first.port()}, {"PortLocal", freeLoopbackPort()}}, QStringLiteral("lab1"));
-        writeSettings({{"Port", second.port()}, {"PortLocal", freeLoopbackPort()}}, QStringLiteral("lab2"));
+        const quint16 firstPort = freeLoopbackPort(), secondPort = freeLoopbackPort();
+        writeSettings({{"Port", first.port()}, {"PortLocal", firstPort}}, QStringLiteral("lab1"));
+        writeSettings({{"Port", second.port()}, {"PortLocal", secondPort}}, QStringLiteral("lab2"));
         QProcess *lab1 = start({"--instance", "lab1"}, false);
         QProcess *lab2 = start({"--instance", "lab2", "--headless"}, false);
         QTRY_COMPARE_WITH_TIMEOUT(first.connectionCount() * 10 + second.connectionCount(), 11, 20000);
+        FakeClient one(firstPort), two(secondPort);
+        QTRY_VERIFY(one.isConnected() && two.isConnected());
+        one.send("to lab1\r\n");
+        two.send("to lab2\r\n");
+        QTRY_COMPARE(first.received() + second.received(), QByteArray("to lab1\r\nto lab2\r\n"));
         QVERIFY(logMessages(QStringLiteral("lab1")).contains(QStringLiteral("No display found: running without a window ")));
         QVERIFY(!logMessages(QStringLiteral("lab2")).contains(QStringLiteral("No display found: running without a window ")));
         QProcess *again = start({"--instance", "lab1"}, false);
