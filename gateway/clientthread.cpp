@@ -2,11 +2,14 @@
 
 #include "VqLog/vqlog.h"
 #include "gateway/client.h"
+#include "gateway/flowcontrol.h"
 #include "gateway/relaytext.h"
+#include "platform/keepalive.h"
 #include "platform/socketdescriptor.h"
 
 #include <QAbstractEventDispatcher>
 #include <QHostAddress>
+#include <QTimer>
 
 #include <memory>
 
@@ -36,14 +39,40 @@ ClientThread::~ClientThread()
     std::lock_guard<std::mutex> lock(mutex);
 }
 
-void ClientThread::queueMessage(const QString &message)
+bool ClientThread::queueMessage(const QString &message)
 {
-    std::lock_guard<std::mutex> lock(mutex);
-    messageQueue.append(message);
-    if (dispatcher && !wakePending) {
-        wakePending = true;
-        dispatcher->wakeUp();
+    return queueBytes(bytesFromText(message));
+}
+
+bool ClientThread::queueBytes(const QByteArray &bytes)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        messageQueue.append(bytes);
+        queuedBytes += bytes.size();
+        if (dispatcher && !wakePending) {
+            wakePending = true;
+            dispatcher->wakeUp();
+        }
     }
+    if (backlog() <= backlogHighBytes)
+        return overHighMark;
+    overHighMark = true;
+    // The worker may have drained everything before it could see the mark: whichever side
+    // clears the mark reports the drain, and only one of them can.
+    if (backlog() < backlogLowBytes && overHighMark.exchange(false)) {
+        emit backlogDrained();
+        return false;
+    }
+    return true;
+}
+
+void ClientThread::setReadingPaused(bool paused)
+{
+    readingPaused = paused;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (dispatcher)
+        dispatcher->wakeUp();
 }
 
 void ClientThread::stop()
@@ -61,6 +90,8 @@ void ClientThread::onAwake()
         return;
     }
     drainQueue();
+    if (!readingPaused && socket && socket->bytesAvailable() > 0)
+        readyRead();
 }
 
 void ClientThread::run()
@@ -81,6 +112,14 @@ void ClientThread::run()
         return;
     }
     socket = client.get();
+    socket->setReadBufferSize(socketReadBufferBytes);
+    Platform::enableKeepAlive(socketDescriptor, keepAliveIdleSeconds, keepAliveIntervalSeconds, keepAliveProbes);
+    QTimer stalled;
+    stalled.setSingleShot(true);
+    stalled.setInterval(stalledClientTimeoutMs);
+    connect(&stalled, &QTimer::timeout, this, &ClientThread::dropStalledClient, Qt::DirectConnection);
+    stallTimer = &stalled;
+    connect(socket, &Client::bytesWritten, this, [this] { backlogMoved(true); }, Qt::DirectConnection);
     // Replies are short and a client waits for each: a small write must not wait for the
     // client's delayed acknowledgement of the one before.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -120,26 +159,56 @@ void ClientThread::run()
     }
     LOG_INFO << "Client thread" << socketDescriptor << "stopped";
     std::lock_guard<std::mutex> lock(mutex);
+    stallTimer = nullptr;
     socket = nullptr;
 }
 
 void ClientThread::drainQueue()
 {
-    QList<QString> pending;
+    QList<QByteArray> pending;
     {
         std::lock_guard<std::mutex> lock(mutex);
         pending.swap(messageQueue);
         wakePending = false;
     }
-    if (pending.isEmpty() || peerClosed)
+    if (pending.isEmpty())
         return;
-    for (const QString &message : qAsConst(pending))
-        socket->write(bytesFromText(message));
-    socket->flush();
+    for (const QByteArray &bytes : qAsConst(pending)) {
+        if (!peerClosed)
+            socket->write(bytes);
+        queuedBytes -= bytes.size();
+    }
+    if (!peerClosed)
+        socket->flush();
+    backlogMoved(false);
+}
+
+void ClientThread::backlogMoved(bool progressed)
+{
+    unsentBytes = socket->bytesToWrite();
+    const qint64 waiting = backlog();
+    // Each byte the client takes restarts the wait; one that takes nothing for the whole time
+    // is dropped.
+    if (stallTimer && waiting > backlogHighBytes && (progressed || !stallTimer->isActive()))
+        stallTimer->start();
+    else if (stallTimer && waiting <= backlogHighBytes)
+        stallTimer->stop();
+    if (waiting < backlogLowBytes && overHighMark.exchange(false))
+        emit backlogDrained();
+}
+
+void ClientThread::dropStalledClient()
+{
+    LOG_ERROR << "Client" << peerText(socket->peerAddress()) << "took nothing of its" << backlog()
+              << "bytes for" << stalledClientTimeoutMs / 1000 << "s: disconnected";
+    Platform::resetOnClose(socket->socketDescriptor());
+    socket->abort();
 }
 
 void ClientThread::readyRead()
 {
+    if (readingPaused)
+        return;
     emit receivedMessage(textFromBytes(socket->readAll()));
 }
 

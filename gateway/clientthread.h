@@ -8,6 +8,7 @@
 #include <mutex>
 
 class Client;
+class QTimer;
 class QAbstractEventDispatcher;
 
 // Serves one client application on a thread of its own: passes up what the client sends,
@@ -23,12 +24,22 @@ public:
 
     int id() const { return socketDescriptor; }
     quint64 number() const { return clientNumber; }
-    void queueMessage(const QString &message);
+    // Queues a message for the client; true when its backlog is now above the high mark, and
+    // backlogDrained() will follow once it is below the low mark again.
+    bool queueMessage(const QString &message);
+    // The same for bytes already converted, shared by every client they go to.
+    bool queueBytes(const QByteArray &bytes);
+    // What is queued for the client plus what its socket has not sent yet.
+    qint64 backlog() const { return queuedBytes + unsentBytes; }
+    bool isOverHighMark() const { return overHighMark; }
+    // While paused, what the client sends waits in the socket layer and TCP slows the client.
+    void setReadingPaused(bool paused);
     void stop();
 
 signals:
     void receivedMessage(QString msg);
     void clientClosed(int id);
+    void backlogDrained();
 
 protected:
     void run() override;
@@ -40,10 +51,12 @@ private slots:
 
 private:
     void drainQueue();
+    void backlogMoved(bool progressed);
+    void dropStalledClient();
 
     Client *socket = nullptr;
     std::atomic<bool> stopRequested{false};
-    QList<QString> messageQueue;
+    QList<QByteArray> messageQueue;
     const int socketDescriptor;
     const quint64 clientNumber;
     std::mutex mutex;
@@ -52,4 +65,10 @@ private:
     QAbstractEventDispatcher *dispatcher = nullptr;
     bool wakePending = false;
     bool peerClosed = false;
+    std::atomic<qint64> queuedBytes{0};
+    std::atomic<qint64> unsentBytes{0};
+    std::atomic<bool> overHighMark{false};
+    std::atomic<bool> readingPaused{false};
+    // The worker's own; runs only while the backlog is above the high mark.
+    QTimer *stallTimer = nullptr;
 };

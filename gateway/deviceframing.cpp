@@ -4,7 +4,8 @@ FramedInput frameDeviceInput(DeviceInputBuffer &buffer, const QByteArray &receiv
 {
     const QByteArray end = lineEnd == DeviceLineEnd::CrLf ? QByteArrayLiteral("\r\n") : QByteArrayLiteral("\n");
     FramedInput result;
-    QByteArray data = buffer.pending + received;
+    // Most reads end on a line end, with nothing pending: no copy then.
+    QByteArray data = buffer.pending.isEmpty() ? received : buffer.pending + received;
     buffer.pending.clear();
     if (buffer.discarding) {
         const int firstEnd = data.indexOf(end);

@@ -21,6 +21,13 @@ GatewayManager::GatewayManager(QObject *parent, bool keepConnected)
             Qt::QueuedConnection);
     connect(deviceClient, &TcpClientService::commandReceived, this, &GatewayManager::clientMessageReceived,
             Qt::QueuedConnection);
+    // Flow control: a client that caught up, or one that left, may let the device go on; a
+    // device that caught up lets the clients go on.
+    connect(clientServer, &TcpServerService::clientBacklogDrained, this, &GatewayManager::resumeDeviceReading,
+            Qt::QueuedConnection);
+    connect(clientServer, &TcpServerService::clientLeft, this, &GatewayManager::resumeDeviceReading, Qt::QueuedConnection);
+    connect(deviceClient, &TcpClientService::writeDrained, clientServer,
+            [this] { clientServer->setClientReadingPaused(false); }, Qt::QueuedConnection);
     qRegisterMetaType<TCPSERVER_STATUS>("TCPSERVER_STATUS");
     connect(clientServer, &TcpServerService::connectState, this, &GatewayManager::onTcpServerStatus,
             Qt::QueuedConnection);
@@ -87,13 +94,28 @@ void GatewayManager::routeReplies()
     }, Qt::QueuedConnection);
     connect(clientServer, &TcpServerService::clientLeft, router, &ReplyRouter::clientLeft, Qt::QueuedConnection);
     // Without a device link a line is dropped, as in broadcast mode.
-    connect(router, &ReplyRouter::toDevice, this, [this](const QByteArray &line) { deviceClient->write(line); });
+    connect(router, &ReplyRouter::toDevice, this, &GatewayManager::writeToDevice);
     connect(router, &ReplyRouter::toClient, this, [this](quint64 client, const QByteArray &lines) {
-        clientServer->sendToClient(client, textFromBytes(lines));
+        if (clientServer->sendToClient(client, textFromBytes(lines)))
+            deviceClient->setReadingPaused(true);
     });
     connect(router, &ReplyRouter::toAllClients, this, [this](const QByteArray &lines) {
-        clientServer->sendToAllClients(textFromBytes(lines));
+        if (clientServer->sendToAllClients(textFromBytes(lines)))
+            deviceClient->setReadingPaused(true);
     });
+}
+
+void GatewayManager::writeToDevice(const QByteArray &bytes)
+{
+    deviceClient->write(bytes);
+    if (deviceClient->isOverHighMark())
+        clientServer->setClientReadingPaused(true);
+}
+
+void GatewayManager::resumeDeviceReading()
+{
+    if (!clientServer->anyClientOverHighMark())
+        deviceClient->setReadingPaused(false);
 }
 
 void GatewayManager::connectDevice(QString ipAddress, uint port)
@@ -231,14 +253,14 @@ void GatewayManager::clientMessageReceived(QString message)
 {
     if (router)
         router->deviceData(bytesFromText(message));
-    else
-        clientServer->sendToAllClients(message);
+    else if (clientServer->sendToAllClients(message))
+        deviceClient->setReadingPaused(true);
     logTraffic("[DEVICE] - ", message);
 }
 
 void GatewayManager::serverMessageReceived(QString message)
 {
     // Without a device link the message is dropped; it is still logged.
-    deviceClient->write(bytesFromText(message));
+    writeToDevice(bytesFromText(message));
     logTraffic("[CLIENT] - ", message);
 }

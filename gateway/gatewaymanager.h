@@ -62,6 +62,8 @@ private slots:
 
 private:
     void routeReplies();
+    void writeToDevice(const QByteArray &bytes);
+    void resumeDeviceReading();
     bool autoconnect() const { return keepConnected || settings.autoconnect(); }
     QHostAddress listenAddress() const;
     void retryDevice();

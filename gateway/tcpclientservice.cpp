@@ -2,7 +2,9 @@
 
 #include "VqLog/vqlog.h"
 #include "gateway/deviceaddress.h"
+#include "gateway/flowcontrol.h"
 #include "gateway/relaytext.h"
+#include "platform/keepalive.h"
 
 #include <QHostAddress>
 #include <QTcpSocket>
@@ -39,6 +41,8 @@ bool TcpClientService::connectToHost(QString ipAddress, uint port)
     }
 
     socket = new QTcpSocket(this);
+    socket->setReadBufferSize(socketReadBufferBytes);
+    connect(socket, &QTcpSocket::bytesWritten, this, &TcpClientService::bytesWritten);
     connect(socket, &QTcpSocket::connected, this, &TcpClientService::connected);
     connect(socket, &QTcpSocket::disconnected, this, &TcpClientService::disconnected);
     connect(socket, &QTcpSocket::readyRead, this, &TcpClientService::readyRead);
@@ -66,19 +70,43 @@ void TcpClientService::releaseSocket()
     socket->disconnect(this);
     socket->deleteLater();
     socket = nullptr;
+    // Nothing waits for the device any more: whoever held back for it may go on.
+    if (overHighMark) {
+        overHighMark = false;
+        emit writeDrained();
+    }
 }
 
 bool TcpClientService::write(const QByteArray &data)
 {
     if (!socket)
         return false;
-    return socket->write(data) != -1;
+    const bool written = socket->write(data) != -1;
+    if (socket->bytesToWrite() > backlogHighBytes)
+        overHighMark = true;
+    return written;
+}
+
+void TcpClientService::bytesWritten()
+{
+    if (overHighMark && socket->bytesToWrite() < backlogLowBytes) {
+        overHighMark = false;
+        emit writeDrained();
+    }
+}
+
+void TcpClientService::setReadingPaused(bool paused)
+{
+    readingPaused = paused;
+    if (!paused && socket && socket->bytesAvailable() > 0)
+        readyRead();
 }
 
 void TcpClientService::connected()
 {
     // Commands are short and wait for their replies: no holding them back to fill a segment.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    Platform::enableKeepAlive(socket->socketDescriptor(), keepAliveIdleSeconds, keepAliveIntervalSeconds, keepAliveProbes);
     LOG_INFO << "Connected to" << socket->peerAddress().toString() << "port" << socket->peerPort();
     emit connectState(TCPCLIENT_CONNECTED, QStringLiteral("Connected"));
 }
@@ -92,6 +120,8 @@ void TcpClientService::disconnected()
 
 void TcpClientService::readyRead()
 {
+    if (readingPaused)
+        return;
     const FramedInput input = frameDeviceInput(inputBuffer, socket->readAll(), lineEnd);
     if (input.overflowed)
         LOG_ERROR << "Commands received do not contain any <CR><LF> sequence. Input buffer cleared!";

@@ -30,11 +30,17 @@ public:
     bool connectToHost(QString ipAddress, uint port);
     void disconnectFromHost();
     bool write(const QByteArray &data);
+    // True when the bytes waiting for the device are above the high mark: writeDrained()
+    // follows when they are below the low mark again, or the link is gone.
+    bool isOverHighMark() const { return overHighMark; }
+    // While paused, what the device sends waits in the socket layer and TCP slows the device.
+    void setReadingPaused(bool paused);
     void setLineEnd(DeviceLineEnd end) { lineEnd = end; }
 
 signals:
     void connectState(TCPCLIENT_STATUS state, QString info);
     void commandReceived(QString command);
+    void writeDrained();
 
 private slots:
     void connected();
@@ -44,8 +50,11 @@ private slots:
 
 private:
     void releaseSocket();
+    void bytesWritten();
 
     QTcpSocket *socket = nullptr;
     DeviceInputBuffer inputBuffer;
     DeviceLineEnd lineEnd = DeviceLineEnd::CrLf;
+    bool readingPaused = false;
+    bool overHighMark = false;
 };

@@ -2,6 +2,7 @@
 
 #include "VqLog/vqlog.h"
 #include "gateway/clientthread.h"
+#include "gateway/relaytext.h"
 
 #include <QHostAddress>
 
@@ -24,14 +25,10 @@ TcpServerService::TcpServerService(QObject *parent)
 TcpServerService::~TcpServerService()
 {
     LOG_INFO << "Server deleted";
-    // A client leaving right now must not call back into a server that is going away: cut
-    // every thread off first. A call already under way finds the list empty and reports nothing.
+    // A client leaving right now finds the list empty and reports nothing to a server that is
+    // going away; the server stays whole until every thread that could still call it has ended.
     {
         std::lock_guard<std::mutex> lock(clientThreadsMutex);
-        for (const QPointer<ClientThread> &thread : qAsConst(liveThreads)) {
-            if (thread)
-                thread->disconnect(this);
-        }
         clientThreads.clear();
     }
     // Client threads delete themselves through the event loop, which may be gone already at
@@ -78,6 +75,7 @@ void TcpServerService::incomingConnection(qintptr socketDescriptor)
         emit clientMessage(client, msg);
     }, Qt::DirectConnection);
     connect(thread, &ClientThread::clientClosed, this, &TcpServerService::threadFinished, Qt::DirectConnection);
+    connect(thread, &ClientThread::backlogDrained, this, &TcpServerService::clientBacklogDrained, Qt::DirectConnection);
     connect(thread, &QThread::finished, thread, &QObject::deleteLater, Qt::AutoConnection);
 
     liveThreads.removeAll(QPointer<ClientThread>());
@@ -86,6 +84,7 @@ void TcpServerService::incomingConnection(qintptr socketDescriptor)
         // Reported under the lock, before the thread can leave, so that the counts reach the
         // manager in the order they were taken.
         std::lock_guard<std::mutex> lock(clientThreadsMutex);
+        thread->setReadingPaused(clientReadingPaused);
         clientThreads.append(thread);
         reportStarted(clientThreads.size());
     }
@@ -114,20 +113,48 @@ void TcpServerService::threadFinished(int threadId)
     reportStarted(clientThreads.size());
 }
 
-void TcpServerService::sendToAllClients(const QString &message)
+bool TcpServerService::sendToAllClients(const QString &message)
 {
+    // Converted once; every client's queue shares the same bytes.
+    const QByteArray bytes = bytesFromText(message);
     std::lock_guard<std::mutex> lock(clientThreadsMutex);
+    bool over = false;
     for (ClientThread *thread : qAsConst(clientThreads))
-        thread->queueMessage(message);
+        over = thread->queueBytes(bytes) || over;
+    return over;
 }
 
-void TcpServerService::sendToClient(quint64 client, const QString &message)
+bool TcpServerService::anyClientOverHighMark() const
+{
+    std::lock_guard<std::mutex> lock(clientThreadsMutex);
+    return std::any_of(clientThreads.begin(), clientThreads.end(), [](ClientThread *thread) { return thread->isOverHighMark(); });
+}
+
+qint64 TcpServerService::largestClientBacklog() const
+{
+    std::lock_guard<std::mutex> lock(clientThreadsMutex);
+    qint64 largest = 0;
+    for (ClientThread *thread : qAsConst(clientThreads))
+        largest = qMax(largest, thread->backlog());
+    return largest;
+}
+
+void TcpServerService::setClientReadingPaused(bool paused)
+{
+    std::lock_guard<std::mutex> lock(clientThreadsMutex);
+    clientReadingPaused = paused;
+    for (ClientThread *thread : qAsConst(clientThreads))
+        thread->setReadingPaused(paused);
+}
+
+bool TcpServerService::sendToClient(quint64 client, const QString &message)
 {
     std::lock_guard<std::mutex> lock(clientThreadsMutex);
     for (ClientThread *thread : qAsConst(clientThreads)) {
         if (thread->number() == client)
-            thread->queueMessage(message);
+            return thread->queueMessage(message);
     }
+    return false;
 }
 
 void TcpServerService::stopServer()

@@ -32,9 +32,15 @@ public:
 
     void startListening(quint16 port, const QHostAddress &address);
     void stopServer();
-    void sendToAllClients(const QString &message);
+    // True when a client's backlog is now above the high mark: clientBacklogDrained() follows
+    // when it is below the low mark again, or the client leaves.
+    bool sendToAllClients(const QString &message);
+    bool anyClientOverHighMark() const;
+    qint64 largestClientBacklog() const;
+    // Holds back what every client sends, new clients included, while the device lags behind.
+    void setClientReadingPaused(bool paused);
     // The client that sent a clientMessage, while it is still connected.
-    void sendToClient(quint64 client, const QString &message);
+    bool sendToClient(quint64 client, const QString &message);
     int clientCount() const;
 
 signals:
@@ -45,6 +51,7 @@ signals:
     // has a number of its own that is never given again.
     void clientMessage(quint64 client, QString msg);
     void clientLeft(quint64 client);
+    void clientBacklogDrained();
 
 public slots:
     void processMsg(QString msg);
@@ -64,4 +71,5 @@ private:
     // wait for them at the end. Touched in the server's thread only.
     QList<QPointer<ClientThread>> liveThreads;
     quint64 lastClientNumber = 0;
+    bool clientReadingPaused = false; // guarded by clientThreadsMutex
 };

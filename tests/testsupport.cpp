@@ -103,7 +103,10 @@ FakeDevice::FakeDevice(QObject *parent)
     connect(this, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket *socket = nextPendingConnection()) {
             connections.append(socket);
+            socket->setReadBufferSize(64 * 1024);
             connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+                if (!reading)
+                    return;
                 const QByteArray bytes = socket->readAll();
                 receivedBytes += bytes;
                 if (!answer)
@@ -125,6 +128,14 @@ void FakeDevice::send(const QByteArray &bytes)
         socket->write(bytes);
         socket->flush();
     }
+}
+
+void FakeDevice::setReading(bool on)
+{
+    reading = on;
+    if (on)
+        for (QTcpSocket *socket : qAsConst(connections))
+            emit socket->readyRead();
 }
 
 void FakeDevice::closeConnections()

@@ -70,6 +70,8 @@ public:
     QTcpSocket *latest() const { return connections.isEmpty() ? nullptr : connections.last(); }
     void send(const QByteArray &bytes);
     void closeConnections();
+    // While not reading, what the gateway sends waits in the socket layer, as with a busy device.
+    void setReading(bool reading);
     // When set, every line (ending in LF) that arrives is answered with what this returns.
     std::function<QByteArray(const QByteArray &line)> answer;
 
@@ -77,6 +79,7 @@ private:
     QList<QTcpSocket *> connections;
     QByteArray receivedBytes;
     QByteArray unanswered;
+    bool reading = true;
 };
 
 // A client application stand-in: connects to a local port and keeps everything it receives.

@@ -1,5 +1,6 @@
 #include "ui/updatecheck.h"
 
+#include <QRandomGenerator>
 #include <QTest>
 
 Q_DECLARE_METATYPE(UpdateNotice)
@@ -100,6 +101,25 @@ private slots:
         QFETCH(QString, link);
         QFETCH(QString, text);
         QCOMPARE(availabilityText(QStringLiteral("VQ Gateway"), version, link), text);
+    }
+
+    // Whatever the server sends, the reader ends: every cut of a real document, and random
+    // sequences of XML pieces.
+    void truncatedAndRandomDocuments()
+    {
+        const QByteArray full = document("<Id>1004</Id><Name>VQ Gateway</Name><Version>01.02.00</Version><Url>http://h/p</Url>");
+        for (int cut = 0; cut <= full.size(); ++cut)
+            readUpdateDocument(full.left(cut), QStringLiteral("01.01.01"));
+        const QList<QByteArray> pieces{"<", ">", "</", "/>", "Id", "Version", "<?xml version=\"1.0\"?>", "<!--", "-->", "<![CDATA[",
+                                       "]]>", "&amp;", "&#x41;", "&bogus;", "\"", "=", " ", "\x00", "\xff", "<Product>", "</Product>"};
+        QRandomGenerator random(1004);
+        for (int round = 0; round < 2000; ++round) {
+            QByteArray body;
+            for (int i = random.bounded(60); i > 0; --i)
+                body += pieces.at(random.bounded(pieces.size()));
+            const UpdateDocument parsed = readUpdateDocument(body, QStringLiteral("01.01.01"));
+            QVERIFY(!parsed.version.isEmpty());
+        }
     }
 
     void urlFromEnvironment()

@@ -1,0 +1,409 @@
+// Load benchmark of the real program on loopback, beside socat (the relay most users would reach
+// for) and beside the clients talking to the device directly: round trips, broadcast throughput,
+// peak memory, idle cost and a stalled client. The relays take turns, so that machine noise hits
+// each alike. Prints a table; the figures are in docs/performance.md.
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <functional>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr qint64 broadcastBytes = 200LL * 1000 * 1000;
+constexpr int lineBytes = 100;
+
+int listenOn(quint16 *port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    ::listen(fd, 16);
+    socklen_t size = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size);
+    *port = ntohs(address.sin_port);
+    return fd;
+}
+
+quint16 freePort()
+{
+    quint16 port = 0;
+    ::close(listenOn(&port));
+    return port;
+}
+
+// Connects to 127.0.0.1:port, retrying while the relay is still coming up.
+int connectTo(quint16 port)
+{
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0) {
+            const int on = 1;
+            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+            return fd;
+        }
+        ::close(fd);
+        QThread::msleep(25);
+    }
+    return -1;
+}
+
+bool sendAll(int fd, const char *data, qint64 size)
+{
+    while (size > 0) {
+        const ssize_t n = ::send(fd, data, size_t(size), MSG_NOSIGNAL);
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= n;
+    }
+    return true;
+}
+
+// The device: accepts connections on its own thread and serves each on another, either echoing
+// or streaming broadcastBytes of 100-byte lines as fast as TCP takes them.
+class Device
+{
+public:
+    enum Mode { Echo, Stream, Idle };
+    Device() { listenFd = listenOn(&port); acceptor = std::thread([this] { acceptLoop(); }); }
+    ~Device()
+    {
+        ::shutdown(listenFd, SHUT_RDWR);
+        ::close(listenFd);
+        acceptor.join();
+        for (std::thread &worker : workers)
+            worker.join();
+    }
+    quint16 port = 0;
+    std::atomic<Mode> mode{Echo};
+    std::atomic<qint64> streamBytes{broadcastBytes};
+    // While held, a streaming connection waits: the gateway's one device connection comes up
+    // before its clients do.
+    std::atomic<bool> hold{false};
+
+private:
+    void acceptLoop()
+    {
+        for (;;) {
+            const int fd = ::accept(listenFd, nullptr, nullptr);
+            if (fd < 0)
+                return;
+            const int on = 1;
+            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+            workers.emplace_back([this, fd] { serve(fd); });
+        }
+    }
+    void serve(int fd)
+    {
+        if (mode == Stream) {
+            while (hold)
+                QThread::msleep(1);
+            QByteArray block;
+            for (int i = 0; i < 1000; ++i)
+                block += QByteArray(lineBytes - 2, 'd') + "\r\n";
+            for (qint64 sent = 0; sent < streamBytes && sendAll(fd, block.constData(), block.size());)
+                sent += block.size();
+        } else {
+            char buffer[65536];
+            for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
+                if (mode == Echo && !sendAll(fd, buffer, n))
+                    break;
+        }
+        ::shutdown(fd, SHUT_WR);
+        char sink[4096];
+        while (::recv(fd, sink, sizeof sink, 0) > 0) {
+        }
+        ::close(fd);
+    }
+    int listenFd = -1;
+    std::thread acceptor;
+    std::vector<std::thread> workers;
+};
+
+// One relay under test: the gateway, socat, or nothing (the clients reach the device directly).
+struct Relay
+{
+    QString name;
+    QProcess *process = nullptr;
+    quint16 port = 0;
+};
+
+qint64 procValue(qint64 pid, const char *file, const char *key)
+{
+    QFile status(QStringLiteral("/proc/%1/%2").arg(pid).arg(QLatin1String(file)));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith(key))
+            return line.mid(qstrlen(key)).trimmed().split(' ').first().toLongLong();
+    return 0;
+}
+
+QList<qint64> processTree(qint64 pid)
+{
+    QList<qint64> pids{pid};
+    for (int i = 0; i < pids.size(); ++i) {
+        QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(pids.at(i)));
+        if (children.open(QIODevice::ReadOnly))
+            for (const QByteArray &child : children.readAll().split(' '))
+                if (!child.trimmed().isEmpty())
+                    pids.append(child.trimmed().toLongLong());
+    }
+    return pids;
+}
+
+// CPU time in ms and context switches of a relay's whole process tree.
+QPair<double, qint64> cost(const Relay &relay)
+{
+    if (!relay.process)
+        return {0, 0};
+    double cpuMs = 0;
+    qint64 switches = 0;
+    for (qint64 pid : processTree(relay.process->processId())) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (stat.open(QIODevice::ReadOnly)) {
+            const QList<QByteArray> fields = stat.readAll().split(')').last().trimmed().split(' ');
+            cpuMs += (fields.value(11).toDouble() + fields.value(12).toDouble()) * 1000.0 / double(sysconf(_SC_CLK_TCK));
+        }
+        for (const QString &task : QDir(QStringLiteral("/proc/%1/task").arg(pid)).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            switches += procValue(pid, QStringLiteral("task/%1/status").arg(task).toLatin1(), "voluntary_ctxt_switches:")
+                        + procValue(pid, QStringLiteral("task/%1/status").arg(task).toLatin1(), "nonvoluntary_ctxt_switches:");
+    }
+    return {cpuMs, switches};
+}
+
+double percentile(std::vector<double> values, double p)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values.at(std::min(values.size() - 1, size_t(p * double(values.size()))));
+}
+
+}
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QString socat = QStandardPaths::findExecutable(QStringLiteral("socat"));
+    if (socat.isEmpty()) {
+        std::fprintf(stderr, "socat is missing: scripts/deps.sh installs it\n");
+        return 1;
+    }
+    QTemporaryDir home;
+    Device device;
+
+    // The gateway with isolated settings and log, headless, bound to loopback; socat forks a
+    // child per client, each with its own device connection.
+    auto startGateway = [&](bool logTraffic) {
+        Relay relay{logTraffic ? QStringLiteral("gateway, traffic logged") : QStringLiteral("gateway"), new QProcess(&app), freePort()};
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *variable : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"})
+            env.insert(QLatin1String(variable), home.path());
+        env.insert(QStringLiteral("VQGATEWAY_UPDATE_URL"), QStringLiteral("http://127.0.0.1:9/none.xml"));
+        relay.process->setProcessEnvironment(env);
+        relay.process->setStandardErrorFile(QProcess::nullDevice());
+        QStringList arguments{"--headless", "--device", QStringLiteral("127.0.0.1:%1").arg(device.port), "--listen",
+                              QStringLiteral("127.0.0.1:%1").arg(relay.port)};
+        if (logTraffic)
+            arguments << "--log-traffic";
+        relay.process->start(QStringLiteral(VQGATEWAY_EXECUTABLE), arguments);
+        relay.process->waitForStarted();
+        ::close(connectTo(relay.port));
+        QThread::msleep(300); // the device link comes up 300 ms after the start
+        return relay;
+    };
+    auto startSocat = [&] {
+        Relay relay{QStringLiteral("socat"), new QProcess(&app), freePort()};
+        relay.process->start(socat, {QStringLiteral("TCP-LISTEN:%1,bind=127.0.0.1,reuseaddr,fork").arg(relay.port),
+                                     QStringLiteral("TCP:127.0.0.1:%1,nodelay").arg(device.port)});
+        relay.process->waitForStarted();
+        ::close(connectTo(relay.port));
+        return relay;
+    };
+    auto stop = [](Relay &relay) {
+        if (!relay.process)
+            return;
+        relay.process->terminate();
+        relay.process->waitForFinished(10000);
+        delete relay.process;
+        relay.process = nullptr;
+    };
+    const Relay direct{QStringLiteral("direct to the device"), nullptr, device.port};
+    // With an argument, only the sections it names run: roundtrip, broadcast, idle, stalled.
+    const QString only = app.arguments().value(1);
+    const auto wanted = [&only](const char *section) { return only.isEmpty() || only.contains(QLatin1String(section)); };
+
+    // 1. Round trips: one client, 10,000 short lines, the relays taking turns in blocks of 500.
+    if (wanted("roundtrip")) {
+    std::printf("%-28s %12s %12s\n", "round trip, 1 client", "median us", "p99 us");
+    Relay gateway = startGateway(false), viaSocat = startSocat();
+    const QList<const Relay *> relays{&gateway, &viaSocat, &direct};
+    std::vector<std::vector<double>> trips(relays.size());
+    std::vector<int> clients;
+    for (const Relay *relay : relays)
+        clients.push_back(connectTo(relay->port));
+    QThread::msleep(200);
+    for (int block = 0; block < 20; ++block) {
+        for (int r = 0; r < relays.size(); ++r) {
+            char buffer[256];
+            for (int i = 0; i < 500; ++i) {
+                const QByteArray line = "MEAS:VOLT? " + QByteArray::number(i) + "\r\n";
+                QElapsedTimer timer;
+                timer.start();
+                sendAll(clients[r], line.constData(), line.size());
+                for (int got = 0; got < line.size();)
+                    got += int(::recv(clients[r], buffer, sizeof buffer, 0));
+                trips[r].push_back(double(timer.nsecsElapsed()) / 1000.0);
+            }
+        }
+    }
+    for (int r = 0; r < relays.size(); ++r) {
+        ::close(clients[r]);
+        std::printf("%-28s %12.1f %12.1f\n", qPrintable(relays[r]->name), percentile(trips[r], 0.5), percentile(trips[r], 0.99));
+    }
+    stop(gateway);
+    stop(viaSocat);
+    }
+
+    // 2. and 3. Broadcast: the device streams 200 MB of 100-byte lines; five clients read all.
+    if (wanted("broadcast")) {
+    device.mode = Device::Stream;
+    std::printf("\n%-28s %12s %12s\n", "broadcast 200 MB, 5 clients", "MB/s each", "peak RSS MB");
+    auto broadcast = [&](const Relay &relay) {
+        device.hold = relay.process && relay.name.startsWith(QLatin1String("gateway"));
+        std::vector<std::thread> readers;
+        std::vector<double> rates(5);
+        std::atomic<int> ready{0};
+        for (int c = 0; c < 5; ++c)
+            readers.emplace_back([&, c] {
+                const int fd = connectTo(relay.port);
+                ++ready;
+                std::vector<char> buffer(1 << 20);
+                QElapsedTimer timer;
+                qint64 total = 0;
+                for (ssize_t n; total < broadcastBytes && (n = ::recv(fd, buffer.data(), buffer.size(), 0)) > 0;) {
+                    if (total == 0)
+                        timer.start();
+                    total += n;
+                }
+                rates[c] = total >= broadcastBytes ? double(total) / 1e6 / (double(timer.nsecsElapsed()) / 1e9) : 0;
+                ::close(fd);
+            });
+        while (ready < 5)
+            QThread::msleep(1);
+        QThread::msleep(100);
+        device.hold = false;
+        for (std::thread &reader : readers)
+            reader.join();
+        return *std::min_element(rates.begin(), rates.end());
+    };
+    for (int round = 0; round < 2; ++round) {
+        for (int r = 0; r < 4; ++r) {
+            // The gateway's one device connection streams once the first client is there; the
+            // others connect within a few milliseconds and catch up through the backlog.
+            device.hold = r < 2;
+            Relay relay = r == 0 ? startGateway(false) : r == 1 ? startGateway(true) : r == 2 ? startSocat() : direct;
+            const double rate = broadcast(relay);
+            const qint64 peakKb = relay.process ? procValue(relay.process->processId(), "status", "VmHWM:") : 0;
+            std::printf("%-28s %12.0f %12s\n", qPrintable(relay.name), rate,
+                        relay.process && r < 2 ? qPrintable(QString::number(peakKb / 1024.0, 'f', 0)) : "-");
+            if (relay.process)
+                stop(relay);
+        }
+    }
+
+    }
+
+    // 4. Idle: five idle clients and an idle device for 10 s.
+    if (wanted("idle")) {
+    device.mode = Device::Idle;
+    std::printf("\n%-28s %12s %12s\n", "idle 10 s, 5 clients", "CPU ms", "ctx switches");
+    for (int r = 0; r < 2; ++r) {
+        Relay relay = r == 0 ? startGateway(false) : startSocat();
+        std::vector<int> idle;
+        for (int c = 0; c < 5; ++c)
+            idle.push_back(connectTo(relay.port));
+        QThread::msleep(500);
+        const QPair<double, qint64> before = cost(relay);
+        QThread::sleep(10);
+        const QPair<double, qint64> after = cost(relay);
+        std::printf("%-28s %12.1f %12lld\n", qPrintable(relay.name), after.first - before.first, after.second - before.second);
+        for (int fd : idle)
+            ::close(fd);
+        stop(relay);
+    }
+
+    }
+
+    // 5. One client stops reading while another reads 300 MB.
+    if (wanted("stalled")) {
+    device.mode = Device::Stream;
+    device.streamBytes = 300LL * 1000 * 1000;
+    std::printf("\n%-28s\n", "stalled client, reader takes 300 MB");
+    {
+        device.hold = true;
+        Relay relay = startGateway(false);
+        const qint64 rssBefore = procValue(relay.process->processId(), "status", "VmRSS:");
+        const int stalled = connectTo(relay.port);
+        QElapsedTimer sinceStart;
+        sinceStart.start();
+        std::atomic<qint64> dropAfterMs{-1};
+        std::thread watcher([&] {
+            // The stalled client reads nothing; the gateway's reset closes its connection.
+            while (sinceStart.elapsed() < 60000) {
+                tcp_info info{};
+                socklen_t size = sizeof info;
+                if (getsockopt(stalled, IPPROTO_TCP, TCP_INFO, &info, &size) == 0 && info.tcpi_state != TCP_ESTABLISHED) {
+                    dropAfterMs = sinceStart.elapsed();
+                    return;
+                }
+                QThread::msleep(20);
+            }
+        });
+        const int reader = connectTo(relay.port);
+        QThread::msleep(100);
+        device.hold = false;
+        std::vector<char> buffer(1 << 20);
+        qint64 total = 0;
+        for (ssize_t n; total < device.streamBytes && (n = ::recv(reader, buffer.data(), buffer.size(), 0)) > 0;)
+            total += n;
+        const qint64 peak = procValue(relay.process->processId(), "status", "VmHWM:");
+        watcher.join();
+        std::printf("  reader received %lld of %lld bytes\n", total, qint64(device.streamBytes));
+        std::printf("  stalled client dropped after %lld ms (counted from its connection)\n", qint64(dropAfterMs));
+        std::printf("  memory growth %.1f MB (peak RSS %.1f MB)\n", (peak - rssBefore) / 1024.0, peak / 1024.0);
+        QFile log(home.filePath(QStringLiteral("vqgateway/VQGateway_Log.txt")));
+        log.open(QIODevice::ReadOnly);
+        for (const QByteArray &line : log.readAll().split('\n'))
+            if (line.contains("took nothing"))
+                std::printf("  gateway log: %s\n", line.constData());
+        ::close(reader);
+        ::close(stalled);
+        stop(relay);
+    }
+    }
+    return 0;
+}

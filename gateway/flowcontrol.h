@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QtGlobal>
+
+// What one peer may have waiting in the gateway. Above the high mark the gateway stops reading
+// from the other side until the backlog is below the low mark again; TCP then slows the sender
+// down, and nothing is lost or reordered.
+constexpr qint64 backlogHighBytes = 1024 * 1024;
+constexpr qint64 backlogLowBytes = 256 * 1024;
+// A client above the high mark that takes no byte for this long is disconnected, so that it
+// cannot hold the others back.
+constexpr int stalledClientTimeoutMs = 5000;
+// What the socket layer keeps of a peer's bytes while the gateway is not reading them.
+constexpr qint64 socketReadBufferBytes = 64 * 1024;
+
+// Dead peers: probes after 30 s of silence, every 10 s, and the peer is given up after 3
+// unanswered ones, or when sent data stays unacknowledged as long.
+constexpr int keepAliveIdleSeconds = 30;
+constexpr int keepAliveIntervalSeconds = 10;
+constexpr int keepAliveProbes = 3;
