@@ -1,7 +1,6 @@
 #include "gateway/flowcontrol.h"
-#include "gateway/gatewaymanager.h"
 #include "platform/keepalive.h"
-#include "tests/testsupport.h"
+#include "tests/gatewayfixture.h"
 
 #include <QRegularExpression>
 #include <QTcpSocket>
@@ -20,24 +19,18 @@ class TestFlowControl : public QObject
 
     std::unique_ptr<TestDir> dir;
     QSharedPointer<CaptureDestination> capture;
-    std::unique_ptr<GatewayManager> manager;
-    std::unique_ptr<FakeDevice> device;
-    quint16 port = 0;
+    std::unique_ptr<RunningGateway> gateway;
 
     void startGateway()
     {
-        device.reset(new FakeDevice);
-        manager.reset(new GatewayManager);
-        port = freeLoopbackPort();
-        manager->startServer(port);
-        manager->connectDevice(QStringLiteral("127.0.0.1"), device->port());
-        QTRY_VERIFY(manager->isServerStarted() && manager->isConnectedToDevice());
+        gateway.reset(new RunningGateway);
+        QVERIFY2(gateway->start(), "the gateway did not come up");
     }
-    TcpServerService *server() const { return manager->findChild<TcpServerService *>(); }
+
     // The device writes 100-byte lines as fast as TCP takes them, count lines in all.
     void stream(int count)
     {
-        QTcpSocket *socket = device->latest();
+        QTcpSocket *socket = gateway->device->latest();
         auto written = std::make_shared<int>(0);
         auto more = [socket, written, count] {
             while (*written < count && socket->bytesToWrite() < 256 * 1024) {
@@ -91,30 +84,29 @@ private slots:
     void cleanup()
     {
         dir->noteResult();
-        manager.reset();
-        device.reset();
+        gateway.reset();
     }
 
     void fiveClientsTenThousandLinesEach()
     {
         startGateway();
-        device->answer = [](const QByteArray &line) { return line; };
+        gateway->device->answer = [](const QByteArray &line) { return line; };
         std::vector<std::unique_ptr<FakeClient>> clients;
         for (int c = 0; c < 5; ++c)
-            clients.emplace_back(new FakeClient(port));
-        QTRY_COMPARE(server()->clientCount(), 5);
+            clients.emplace_back(new FakeClient(gateway->port));
+        QTRY_COMPARE(gateway->server()->clientCount(), 5);
         for (int n = 0; n < 10000; n += 500) {
             for (int c = 0; c < 5; ++c)
                 clients[c]->send(clientLines(c, n, n + 500) + "\r\n"); // the device echoes whole lines
             QCoreApplication::processEvents();
         }
-        QTRY_COMPARE_WITH_TIMEOUT(device->received().size(), 5 * (clientLines(0, 0, 10000).size() + 40), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(gateway->device->received().size(), 5 * (clientLines(0, 0, 10000).size() + 40), 20000);
         for (int c = 0; c < 5; ++c)
-            QVERIFY2(onlyClient(device->received(), c) == clientLines(c, 0, 10000), "a client's lines were lost or reordered");
+            QVERIFY2(onlyClient(gateway->device->received(), c) == clientLines(c, 0, 10000), "a client's lines were lost or reordered");
         for (int c = 0; c < 5; ++c)
-            QTRY_COMPARE_WITH_TIMEOUT(clients[c]->received().size(), device->received().size(), 20000);
+            QTRY_COMPARE_WITH_TIMEOUT(clients[c]->received().size(), gateway->device->received().size(), 20000);
         for (int c = 0; c < 5; ++c)
-            QVERIFY(clients[c]->received() == device->received());
+            QVERIFY(clients[c]->received() == gateway->device->received());
     }
 
     // One client stops reading while the device streams: the other gets every byte, the stalled
@@ -122,21 +114,21 @@ private slots:
     void stalledClientIsDropped()
     {
         startGateway();
-        FakeClient reader(port);
+        FakeClient reader(gateway->port);
         const int stalled = ::socket(AF_INET, SOCK_STREAM, 0);
         const int small = 4096;
         setsockopt(stalled, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
         sockaddr_in address{};
         address.sin_family = AF_INET;
-        address.sin_port = htons(port);
+        address.sin_port = htons(gateway->port);
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         QCOMPARE(::connect(stalled, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-        QTRY_COMPARE(server()->clientCount(), 2);
+        QTRY_COMPARE(gateway->server()->clientCount(), 2);
         const int count = 200000; // 20 MB
         stream(count);
         qint64 largest = 0;
         QVERIFY(QTest::qWaitFor([&] {
-            largest = qMax(largest, server()->largestClientBacklog());
+            largest = qMax(largest, gateway->server()->largestClientBacklog());
             return reader.received().size() >= qint64(count) * 100;
         }, 30000));
         ::close(stalled);
@@ -150,9 +142,9 @@ private slots:
     void deviceThatStopsReading()
     {
         startGateway();
-        device->setReading(false);
-        FakeClient first(port), second(port);
-        QTRY_COMPARE(server()->clientCount(), 2);
+        gateway->device->setReading(false);
+        FakeClient first(gateway->port), second(gateway->port);
+        QTRY_COMPARE(gateway->server()->clientCount(), 2);
         const int lines = 400000; // about 2.6 MB from each client
         for (int block = 0; block < lines; block += 5000) {
             first.send(clientLines(0, block, block + 5000));
@@ -160,12 +152,12 @@ private slots:
             QCoreApplication::processEvents();
         }
         QTest::qWait(500); // the device is busy for a while
-        QVERIFY(device->received().isEmpty());
-        device->setReading(true);
+        QVERIFY(gateway->device->received().isEmpty());
+        gateway->device->setReading(true);
         const QByteArray sent[2] = {clientLines(0, 0, lines), clientLines(1, 0, lines)};
-        QTRY_COMPARE_WITH_TIMEOUT(device->received().size(), sent[0].size() + sent[1].size(), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(gateway->device->received().size(), sent[0].size() + sent[1].size(), 30000);
         for (int c = 0; c < 2; ++c)
-            QVERIFY2(onlyClient(device->received(), c) == sent[c], "a client's lines were lost or reordered");
+            QVERIFY2(onlyClient(gateway->device->received(), c) == sent[c], "a client's lines were lost or reordered");
     }
 
     void deviceKilledMidStreamIsRetried()
@@ -173,24 +165,24 @@ private slots:
         startGateway();
         GatewaySettings settings;
         settings.setAutoconnect(true);
-        settings.setPort(device->port());
-        FakeClient client(port);
-        QTRY_COMPARE(server()->clientCount(), 1);
+        settings.setPort(gateway->device->port());
+        FakeClient client(gateway->port);
+        QTRY_COMPARE(gateway->server()->clientCount(), 1);
         stream(100000);
         QTRY_VERIFY(client.received().size() > 1000000);
-        device->latest()->abort();
-        QTRY_VERIFY(!manager->isConnectedToDevice());
-        QTRY_COMPARE_WITH_TIMEOUT(device->connectionCount(), 2, 8000);
-        QTRY_VERIFY(manager->isConnectedToDevice());
+        gateway->device->latest()->abort();
+        QTRY_VERIFY(!gateway->manager->isConnectedToDevice());
+        QTRY_COMPARE_WITH_TIMEOUT(gateway->device->connectionCount(), 2, 8000);
+        QTRY_VERIFY(gateway->manager->isConnectedToDevice());
         const qint64 before = client.received().size();
-        device->send("AGAIN\r\n");
+        gateway->device->send("AGAIN\r\n");
         QTRY_VERIFY(client.received().size() > before && client.received().endsWith("AGAIN\r\n"));
     }
 
     void keepAliveOnTheDeviceLink()
     {
         startGateway();
-        const int fd = int(manager->findChild<TcpClientService *>()->findChild<QTcpSocket *>()->socketDescriptor());
+        const int fd = int(gateway->manager->findChild<TcpClientService *>()->findChild<QTcpSocket *>()->socketDescriptor());
         const int options[][2] = {{SOL_SOCKET, SO_KEEPALIVE}, {IPPROTO_TCP, TCP_KEEPIDLE}, {IPPROTO_TCP, TCP_KEEPINTVL},
                                   {IPPROTO_TCP, TCP_KEEPCNT}, {IPPROTO_TCP, TCP_USER_TIMEOUT}};
         QList<int> values;

@@ -1,7 +1,6 @@
-#include "gateway/gatewaymanager.h"
 #include "gateway/gatewaysettings.h"
 #include "gateway/replyrouter.h"
-#include "tests/testsupport.h"
+#include "tests/gatewayfixture.h"
 
 #include <QTcpSocket>
 #include <QTest>
@@ -16,19 +15,12 @@ class TestReplyRouter : public QObject
 
     std::unique_ptr<TestDir> dir;
     QSharedPointer<CaptureDestination> capture;
-    std::unique_ptr<GatewayManager> manager;
-    std::unique_ptr<FakeDevice> device;
-    quint16 port = 0;
+    std::unique_ptr<RunningGateway> gateway;
 
-    // A gateway with its device connected and its server started, made after the settings.
     void startGateway()
     {
-        device.reset(new FakeDevice);
-        manager.reset(new GatewayManager);
-        port = freeLoopbackPort();
-        manager->startServer(port);
-        manager->connectDevice(QStringLiteral("127.0.0.1"), device->port());
-        QTRY_VERIFY(manager->isServerStarted() && manager->isConnectedToDevice());
+        gateway.reset(new RunningGateway);
+        QVERIFY2(gateway->start(), "the gateway did not come up");
     }
 
 private slots:
@@ -41,8 +33,7 @@ private slots:
     void cleanup()
     {
         dir->noteResult();
-        manager.reset();
-        device.reset();
+        gateway.reset();
     }
 
     void cutClientLines_data()
@@ -85,9 +76,9 @@ private slots:
         QFETCH(int, errors);
         GatewaySettings().setDeviceLineEnd(stored);
         startGateway();
-        FakeClient client(port);
+        FakeClient client(gateway->port);
         QTRY_COMPARE(capture->count(QStringLiteral("New client thread")), 1);
-        device->send("A\r\nB\nC");
+        gateway->device->send("A\r\nB\nC");
         QTRY_COMPARE(client.received(), relayed);
         QCOMPARE(capture->count(QStringLiteral("Unknown DeviceLineEnd \"lf \" - device lines end in CR LF")), errors);
     }
@@ -102,12 +93,12 @@ private slots:
         settings.setReplyTimeoutMs(20000); // out of bounds: the default, and one error line
         startGateway();
         QCOMPARE(capture->count(QStringLiteral("ReplyTimeoutMs 20000 is not from 1 to 10000 ms - using 500")), 1);
-        device->answer = [](const QByteArray &line) {
+        gateway->device->answer = [](const QByteArray &line) {
             return line.startsWith("SLOW") ? QByteArray() : line.trimmed() + " first\r\n" + line.trimmed() + " second\r\n";
         };
         std::vector<std::unique_ptr<FakeClient>> clients;
         for (int c = 0; c < 3; ++c)
-            clients.emplace_back(new FakeClient(port));
+            clients.emplace_back(new FakeClient(gateway->port));
         QTRY_COMPARE(capture->count(QStringLiteral("New client thread")), 3);
         QByteArray expected[3];
         for (int c = 0; c < 3; ++c) {
@@ -121,16 +112,16 @@ private slots:
         }
         for (int c = 0; c < 3; ++c)
             QTRY_COMPARE_WITH_TIMEOUT(clients[c]->received(), expected[c], 20000);
-        device->send("EVENT\r\n");
+        gateway->device->send("EVENT\r\n");
         for (int c = 0; c < 3; ++c)
             QTRY_VERIFY(clients[c]->received().endsWith(expected[c] + "EVENT\r\n"));
 
         clients[0]->send("SLOW\r\n");
-        QTRY_VERIFY(device->received().endsWith("SLOW\r\n"));
+        QTRY_VERIFY(gateway->device->received().endsWith("SLOW\r\n"));
         clients[1]->send("NEXT\r\n");
         clients[0]->socket()->abort();
         QTRY_COMPARE(capture->count(QStringLiteral("Client left before its reply was complete")), 1);
-        device->send("late\r\n");
+        gateway->device->send("late\r\n");
         QTRY_VERIFY(clients[1]->received().endsWith("NEXT first\r\nNEXT second\r\n"));
         QVERIFY(!clients[1]->received().contains("late") && !clients[2]->received().contains("late"));
     }
