@@ -1,6 +1,7 @@
 #include "VqLog/filedestination.h"
 
 #include "VqLog/stderrreport.h"
+#include "platform/qtcompat.h"
 
 namespace VqLog {
 
@@ -11,7 +12,7 @@ FileDestination::FileDestination(const QString &filePath, RotationStrategyPtr st
     if (!openFile())
         reportToStderr(QStringLiteral("VqLog: could not open log file ") + filePath);
     outputStream.setDevice(&file);
-    outputStream.setCodec("UTF-8");
+    Compat::setUtf8(outputStream);
     rotationStrategy->initFromFile(file);
 }
 

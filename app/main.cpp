@@ -34,7 +34,7 @@ QString guardKey(const QString &instance)
 // Every run starts with an empty log, written to the file and copied to the debug channel.
 void startLogging(const QString &instance)
 {
-    const QString logDirectory = QStandardPaths::writableLocation(QStandardPaths::DataLocation);
+    const QString logDirectory = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
     QDir().mkpath(logDirectory);
     VqLog::Logger &logger = VqLog::Logger::instance();
     logger.setLoggingLevel(VqLog::Level(GatewaySettings().loggingLevel()));

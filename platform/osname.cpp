@@ -1,5 +1,7 @@
 #include "platform/osname.h"
 
+#include "platform/qtcompat.h"
+
 #include <QSysInfo>
 
 namespace Platform {
@@ -20,11 +22,8 @@ QString windowsVersionName(int windowsVersion)
 
 QString operatingSystemName()
 {
-#ifdef Q_OS_WIN
-    return windowsVersionName(int(QSysInfo::WindowsVersion));
-#else
-    return QSysInfo::prettyProductName();
-#endif
+    const int windowsVersion = Compat::windowsVersionNumber();
+    return windowsVersion >= 0 ? windowsVersionName(windowsVersion) : QSysInfo::prettyProductName();
 }
 
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the project under AddressSanitizer and UndefinedBehaviorSanitizer
 # and runs the whole suite, then builds the core again under ThreadSanitizer and runs the tests
-# labelled "concurrency" there. Exits non-zero when anything fails.
+# labelled "concurrency" there, then builds and runs the whole suite with Qt 6, and finally builds
+# the Debian package and checks it. Exits non-zero when anything fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -21,3 +22,9 @@ cmake --build build/asan -j"$jobs"
 cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DVQ_SANITIZE=thread >/dev/null
 cmake --build build/tsan -j"$jobs" --target concurrency_tests
 (cd build/tsan && ctest --output-on-failure -L concurrency)
+
+cmake -S . -B build/qt6 -DCMAKE_BUILD_TYPE=Debug -DVQ_QT_MAJOR=6 >/dev/null
+cmake --build build/qt6 -j"$jobs"
+(cd build/qt6 && ctest --output-on-failure -j"$jobs")
+
+tests/package-test.sh "$(scripts/package.sh | tail -n 1)"

@@ -1,4 +1,5 @@
 #include "platform/licencedirectory.h"
+#include "platform/qtcompat.h"
 #include "tests/testsupport.h"
 #include "ui/about.h"
 
@@ -52,7 +53,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(about.get()));
         QCOMPARE(about->findChild<QLabel *>(QStringLiteral("label_Name"))->text() + " "
                      + about->findChild<QLabel *>(QStringLiteral("label_Version"))->text(), QStringLiteral("VQ Gateway 01.01.01"));
-        const QPixmap icon = about->findChild<QLabel *>(QStringLiteral("label"))->pixmap(Qt::ReturnByValue);
+        const QPixmap icon = Compat::pixmapOf(about->findChild<QLabel *>(QStringLiteral("label")));
         QVERIFY(!icon.isNull() && icon.width() <= 200 && icon.width() == icon.height());
     }
 

@@ -75,6 +75,23 @@ private slots:
         QVERIFY(QFile::exists(dir->filePath(QStringLiteral("config/Velquor/Gateway.conf"))));
     }
 
+    // The same file under Qt 5 and Qt 6, so that either reads what the other wrote.
+    void storedFileText()
+    {
+        {
+            GatewaySettings settings;
+            settings.setIpAddress(QStringLiteral("127.0.0.1"));
+            settings.setPort(10600);
+            settings.setAutoconnect(true);
+            settings.setLoggingLevel(0);
+            settings.setLastVersionDisplayed(QStringLiteral("01.02.00"));
+        }
+        QFile file(dir->filePath(QStringLiteral("config/Velquor/Gateway.conf")));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("[General]\nAutoconnect=true\nIpAddress=127.0.0.1\nLastVersionDisplayed=01.02.00\n"
+                                            "LoggingLevel=0\nPort=10600\n"));
+    }
+
     void unconvertibleValuesReadAsZero()
     {
         GatewaySettings settings;

@@ -196,7 +196,7 @@ private slots:
         child<QCheckBox>("checkLog")->setChecked(true);
         QTest::mouseClick(child<QPushButton>("btnViewLogFile"), Qt::LeftButton);
         QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
-        QCOMPARE(catcher.urls, QList<QUrl>{QUrl::fromLocalFile(QStandardPaths::writableLocation(QStandardPaths::DataLocation)
+        QCOMPARE(catcher.urls, QList<QUrl>{QUrl::fromLocalFile(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation)
                                                                + QStringLiteral("/VQGateway_Log.txt"))});
     }
 

@@ -3,6 +3,7 @@
 #include "VqLog/vqlog.h"
 #include "app/version.h"
 #include "platform/autostart.h"
+#include "platform/qtcompat.h"
 #include "ui/about.h"
 #include "ui/localaddresses.h"
 #include "ui/mainwindowform.h"
@@ -47,7 +48,6 @@ void applyFont(const QList<QWidget *> &widgets, int pixelSize, bool bold = false
         font.setPixelSize(pixelSize);
         if (bold) {
             font.setBold(true);
-            font.setWeight(75);
         }
         widget->setFont(font);
     }
@@ -55,7 +55,7 @@ void applyFont(const QList<QWidget *> &widgets, int pixelSize, bool bold = false
 
 void shrinkToFit(QLabel *label)
 {
-    if (label->text().isEmpty() || !label->pixmap(Qt::ReturnByValue).isNull())
+    if (label->text().isEmpty() || !Compat::pixmapOf(label).isNull())
         return;
     QFont font = label->font();
     const int room = label->contentsRect().width();
@@ -434,7 +434,7 @@ void MainWindow::onListenClicked()
 
 void MainWindow::onViewLogClicked()
 {
-    const QString path = QDir(QStandardPaths::writableLocation(QStandardPaths::DataLocation))
+    const QString path = QDir(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation))
                              .filePath(QLatin1String(logFileName));
     QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }

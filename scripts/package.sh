@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Installs what is missing and builds the Debian package build/package/vqgateway_<version>_<arch>.deb
+# from a Release build of the program, installed under /usr.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+cmake -S . -B build/package -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+    -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON "$@" >/dev/null
+cmake --build build/package --target vqgateway -j"$(nproc)"
+(cd build/package && rm -f vqgateway_*.deb && cpack -G DEB >/dev/null)
+ls build/package/vqgateway_*.deb
