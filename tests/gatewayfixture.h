@@ -23,3 +23,34 @@ struct RunningGateway
     }
     TcpServerService *server() const { return manager->findChild<TcpServerService *>(); }
 };
+
+// The base of test classes that run a gateway: a temporary home, settings reset before each
+// test, every log line captured, and the gateway of the test ended after it.
+class GatewayTest : public QObject
+{
+    Q_OBJECT
+
+protected:
+    std::unique_ptr<TestDir> dir;
+    QSharedPointer<CaptureDestination> capture;
+    std::unique_ptr<RunningGateway> gateway;
+
+    void startGateway()
+    {
+        gateway.reset(new RunningGateway);
+        QVERIFY2(gateway->start(), "the gateway did not come up");
+    }
+
+private slots:
+    void initTestCase() { dir.reset(new TestDir); }
+    void init()
+    {
+        capture = CaptureDestination::install();
+        TestDir::resetSettings();
+    }
+    void cleanup()
+    {
+        dir->noteResult();
+        gateway.reset();
+    }
+};

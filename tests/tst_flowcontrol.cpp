@@ -13,19 +13,9 @@
 #include <unistd.h>
 
 // Memory stays bounded whatever the peers do, and nothing is lost, duplicated or reordered.
-class TestFlowControl : public QObject
+class TestFlowControl : public GatewayTest
 {
     Q_OBJECT
-
-    std::unique_ptr<TestDir> dir;
-    QSharedPointer<CaptureDestination> capture;
-    std::unique_ptr<RunningGateway> gateway;
-
-    void startGateway()
-    {
-        gateway.reset(new RunningGateway);
-        QVERIFY2(gateway->start(), "the gateway did not come up");
-    }
 
     // The device writes 100-byte lines as fast as TCP takes them, count lines in all.
     void stream(int count)
@@ -75,18 +65,6 @@ class TestFlowControl : public QObject
     }
 
 private slots:
-    void initTestCase() { dir.reset(new TestDir); }
-    void init()
-    {
-        capture = CaptureDestination::install(VqLog::Info);
-        TestDir::resetSettings();
-    }
-    void cleanup()
-    {
-        dir->noteResult();
-        gateway.reset();
-    }
-
     void fiveClientsTenThousandLinesEach()
     {
         startGateway();

@@ -9,33 +9,11 @@
 
 using Lines = QList<QByteArray>;
 
-class TestReplyRouter : public QObject
+class TestReplyRouter : public GatewayTest
 {
     Q_OBJECT
 
-    std::unique_ptr<TestDir> dir;
-    QSharedPointer<CaptureDestination> capture;
-    std::unique_ptr<RunningGateway> gateway;
-
-    void startGateway()
-    {
-        gateway.reset(new RunningGateway);
-        QVERIFY2(gateway->start(), "the gateway did not come up");
-    }
-
 private slots:
-    void initTestCase() { dir.reset(new TestDir); }
-    void init()
-    {
-        capture = CaptureDestination::install();
-        TestDir::resetSettings();
-    }
-    void cleanup()
-    {
-        dir->noteResult();
-        gateway.reset();
-    }
-
     void cutClientLines_data()
     {
         QTest::addColumn<Lines>("reads");
