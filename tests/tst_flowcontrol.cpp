@@ -123,7 +123,7 @@ private slots:
         gateway->device->setReading(false);
         FakeClient first(gateway->port), second(gateway->port);
         QTRY_COMPARE(gateway->server()->clientCount(), 2);
-        const int lines = 400000; // about 2.6 MB from each client
+        const int lines = 400000; // about 3.5 MB from each client
         for (int block = 0; block < lines; block += 5000) {
             first.send(clientLines(0, block, block + 5000));
             second.send(clientLines(1, block, block + 5000));
