@@ -86,8 +86,10 @@ int replyTime(int value, int defaultValue, const char *key)
 
 void GatewayManager::routeReplies()
 {
-    router = new ReplyRouter(replyTime(settings.replyQuietMs(), 50, "ReplyQuietMs"),
-                             replyTime(settings.replyTimeoutMs(), 500, "ReplyTimeoutMs"), this);
+    // One after the other, so that their error lines come in this order whatever the compiler.
+    const int quietMs = replyTime(settings.replyQuietMs(), 50, "ReplyQuietMs");
+    const int timeoutMs = replyTime(settings.replyTimeoutMs(), 500, "ReplyTimeoutMs");
+    router = new ReplyRouter(quietMs, timeoutMs, this);
     connect(clientServer, &TcpServerService::clientMessage, this, [this](quint64 client, const QString &message) {
         router->clientData(client, bytesFromText(message));
         logTraffic("[CLIENT] - ", message);

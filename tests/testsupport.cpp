@@ -4,21 +4,30 @@
 
 #include <QDir>
 #include <QSettings>
-#include <QTcpSocket>
-#include <QTest>
-#include <QUrl>
+
+QRegularExpression numbered(const QString &message)
+{
+    return QRegularExpression(QLatin1Char('^') + QRegularExpression::escape(message).replace(QLatin1String("\\#"), QLatin1String("\\d+"))
+                              + QLatin1Char('$'));
+}
+
+quint16 freeLoopbackPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
 
 TestDir::TestDir()
     : dir(QDir::tempPath() + QStringLiteral("/vqgateway-test-XXXXXX"))
 {
-    for (const char *sub : {"home", "config", "data", "cache", "runtime"})
-        QDir(dir.path()).mkpath(QLatin1String(sub));
-    QFile::setPermissions(filePath(QStringLiteral("runtime")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     for (const char *variable : {"HOME=home", "XDG_CONFIG_HOME=config", "XDG_DATA_HOME=data", "XDG_CACHE_HOME=cache",
                                  "XDG_RUNTIME_DIR=runtime"}) {
         const QList<QByteArray> pair = QByteArray(variable).split('=');
+        QDir(dir.path()).mkpath(QString::fromLatin1(pair.at(1)));
         qputenv(pair.at(0).constData(), QFile::encodeName(filePath(QString::fromLatin1(pair.at(1)))));
     }
+    QFile::setPermissions(filePath(QStringLiteral("runtime")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, filePath(QStringLiteral("config")));
     // The update check must only ever reach this machine; port 9 refuses at once.
     qputenv("VQGATEWAY_UPDATE_URL", "http://127.0.0.1:9/none.xml");
@@ -64,11 +73,17 @@ QStringList CaptureDestination::lines() const
     return captured;
 }
 
+void CaptureDestination::clear()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    captured.clear();
+}
+
 QStringList CaptureDestination::messages() const
 {
     QStringList result;
     for (const QString &line : lines())
-        result.append(line.mid(30));
+        result.append(line.mid(30).chopped(line.endsWith(QLatin1Char(' ')) ? 1 : 0));
     return result;
 }
 
@@ -76,29 +91,13 @@ bool CaptureDestination::inOrder(const QStringList &expected) const
 {
     int at = -1;
     const QStringList all = messages();
-    for (const QString &message : expected) {
-        at = all.indexOf(message, at + 1);
-        if (at < 0)
+    for (const QString &message : expected)
+        if ((at = all.indexOf(numbered(message), at + 1)) < 0)
             return false;
-    }
     return true;
 }
 
-void CaptureDestination::clear()
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    captured.clear();
-}
-
-quint16 freeLoopbackPort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
-FakeDevice::FakeDevice(QObject *parent)
-    : QTcpServer(parent)
+FakeDevice::FakeDevice()
 {
     connect(this, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket *socket = nextPendingConnection()) {
@@ -108,10 +107,8 @@ FakeDevice::FakeDevice(QObject *parent)
                 if (!reading)
                     return;
                 const QByteArray bytes = socket->readAll();
-                receivedBytes += bytes;
-                if (!answer)
-                    return;
-                unanswered += bytes;
+                received += bytes;
+                unanswered += answer ? bytes : QByteArray();
                 for (int end = unanswered.indexOf('\n'); end >= 0; end = unanswered.indexOf('\n')) {
                     socket->write(answer(unanswered.left(end + 1)));
                     unanswered.remove(0, end + 1);
@@ -122,54 +119,14 @@ FakeDevice::FakeDevice(QObject *parent)
     listen(QHostAddress::LocalHost, 0);
 }
 
-void FakeDevice::send(const QByteArray &bytes)
-{
-    if (QTcpSocket *socket = latest()) {
-        socket->write(bytes);
-        socket->flush();
-    }
-}
-
 void FakeDevice::setReading(bool on)
 {
     reading = on;
-    if (on)
-        for (QTcpSocket *socket : qAsConst(connections))
-            emit socket->readyRead();
-}
-
-void FakeDevice::closeConnections()
-{
     for (QTcpSocket *socket : qAsConst(connections))
-        socket->disconnectFromHost();
+        emit socket->readyRead();
 }
 
-FakeClient::FakeClient(quint16 port, QObject *parent)
-    : QObject(parent)
-    , tcpSocket(new QTcpSocket(this))
-{
-    connect(tcpSocket, &QTcpSocket::readyRead, this, [this] { receivedBytes += tcpSocket->readAll(); });
-    tcpSocket->connectToHost(QHostAddress::LocalHost, port);
-}
-
-bool FakeClient::isConnected() const
-{
-    return tcpSocket->state() == QAbstractSocket::ConnectedState;
-}
-
-bool FakeClient::isClosed() const
-{
-    return tcpSocket->state() == QAbstractSocket::UnconnectedState;
-}
-
-void FakeClient::send(const QByteArray &bytes)
-{
-    tcpSocket->write(bytes);
-    tcpSocket->flush();
-}
-
-FakeUpdateServer::FakeUpdateServer(QObject *parent)
-    : QTcpServer(parent)
+FakeUpdateServer::FakeUpdateServer()
 {
     connect(this, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket *socket = nextPendingConnection()) {
@@ -177,9 +134,9 @@ FakeUpdateServer::FakeUpdateServer(QObject *parent)
             connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
                 if (!socket->readAll().contains("\r\n\r\n"))
                     return;
-                ++requestCount;
-                socket->write("HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\nContent-Length: "
-                              + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+                ++requests;
+                socket->write("HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\nContent-Length: " + QByteArray::number(body.size())
+                              + "\r\n\r\n" + body);
                 socket->disconnectFromHost();
             });
         }
@@ -187,7 +144,57 @@ FakeUpdateServer::FakeUpdateServer(QObject *parent)
     listen(QHostAddress::LocalHost, 0);
 }
 
-QString FakeUpdateServer::documentUrl() const
+void GatewayTest::init()
 {
-    return QStringLiteral("http://127.0.0.1:%1/~ftp-xml/product_update_1004.xml").arg(serverPort());
+    capture = CaptureDestination::install();
+    TestDir::resetSettings();
+    seen.clear();
+    seenAt.clear();
+}
+
+void GatewayTest::cleanup()
+{
+    dir->noteResult();
+    manager.reset();
+    device.reset();
+}
+
+void GatewayTest::createManager(bool keepConnected)
+{
+    clock.start();
+    manager.reset(new GatewayManager(nullptr, keepConnected));
+    const auto keep = [this](const char *side, int state, const QString &info) {
+        seen.append(QStringLiteral("%1 %2 %3").arg(QLatin1String(side)).arg(state).arg(info));
+        seenAt.append(clock.elapsed());
+    };
+    connect(manager.get(), &GatewayManager::connectionStateChanged, manager.get(),
+            [keep](VQDEVICE_STATUS state, const QString &info) { keep("device", state, info); });
+    connect(manager.get(), &GatewayManager::serverStateChanged, manager.get(),
+            [keep](VQSERVER_STATUS state, const QString &info) { keep("server", state, info); });
+}
+
+void GatewayTest::startServer()
+{
+    port = freeLoopbackPort();
+    manager->startServer(port);
+    QTRY_VERIFY2(manager->isServerStarted(), "the server did not start");
+}
+
+void GatewayTest::startGateway()
+{
+    device.reset(new FakeDevice);
+    createManager();
+    startServer();
+    manager->connectDevice(QStringLiteral("127.0.0.1"), device->port());
+    QTRY_VERIFY2(manager->isConnectedToDevice(), "the device link did not come up");
+}
+
+void GatewayTest::expect(const QStringList &statuses, const QStringList &messages)
+{
+    QTRY_COMPARE(seen.size(), statuses.size());
+    QCOMPARE(seen, statuses);
+    QTRY_COMPARE(capture->messages(), messages);
+    seen.clear();
+    seenAt.clear();
+    capture->clear();
 }

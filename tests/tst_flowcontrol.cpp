@@ -1,12 +1,6 @@
 #include "gateway/flowcontrol.h"
-#include "platform/keepalive.h"
-#include "tests/gatewayfixture.h"
+#include "tests/testsupport.h"
 
-#include <QRegularExpression>
-#include <QTcpSocket>
-#include <QTest>
-
-#include <memory>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -17,33 +11,35 @@ class TestFlowControl : public GatewayTest
 {
     Q_OBJECT
 
-    // The device writes 100-byte lines as fast as TCP takes them, count lines in all.
+    // The device writes count 100-byte lines as fast as TCP takes them.
     void stream(int count)
     {
-        QTcpSocket *socket = gateway->device->latest();
+        QTcpSocket *socket = device->latest();
         auto written = std::make_shared<int>(0);
         auto more = [socket, written, count] {
-            while (*written < count && socket->bytesToWrite() < 256 * 1024) {
-                QByteArray lines;
-                for (int i = 0; i < 100 && *written < count; ++i, ++*written)
-                    lines += QByteArray::number(*written).rightJustified(98, '.') + "\r\n";
-                socket->write(lines);
-            }
+            while (*written < count && socket->bytesToWrite() < 256 * 1024)
+                socket->write(QByteArray::number((*written)++).rightJustified(98, '.') + "\r\n");
         };
         connect(socket, &QTcpSocket::bytesWritten, socket, more);
         more();
     }
-    // Client c writes only bytes of its own: numbers in base 5 with five letters of its own and
-    // its own digit as the line end, so that its stream can be picked out of any interleaving.
+    static QByteArray streamed(int count)
+    {
+        QByteArray all;
+        for (int i = 0; i < count; ++i)
+            all += QByteArray::number(i).rightJustified(98, '.') + "\r\n";
+        return all;
+    }
+    // Lines from client c, numbers in base 5 written with five letters of its own and its own
+    // digit as the line end, so that its stream can be picked out of any interleaving.
     static QByteArray clientLines(int c, int from, int to)
     {
         QByteArray lines;
         for (int i = from; i < to; ++i) {
-            for (int n = i; n > 0 || lines.isEmpty() || lines.endsWith(char('0' + c)); n /= 5) {
+            int n = i;
+            do
                 lines += char('A' + 5 * c + n % 5);
-                if (n < 5)
-                    break;
-            }
+            while ((n /= 5) > 0);
             lines += char('0' + c);
         }
         return lines;
@@ -56,63 +52,63 @@ class TestFlowControl : public GatewayTest
                 own += byte;
         return own;
     }
-    static QByteArray streamed(int count)
-    {
-        QByteArray all;
-        for (int i = 0; i < count; ++i)
-            all += QByteArray::number(i).rightJustified(98, '.') + "\r\n";
-        return all;
-    }
 
 private slots:
     void fiveClientsTenThousandLinesEach()
     {
         startGateway();
-        gateway->device->answer = [](const QByteArray &line) { return line; };
+        device->answer = [](const QByteArray &line) { return line; };
         std::vector<std::unique_ptr<FakeClient>> clients;
         for (int c = 0; c < 5; ++c)
-            clients.emplace_back(new FakeClient(gateway->port));
-        QTRY_COMPARE(gateway->server()->clientCount(), 5);
+            clients.emplace_back(new FakeClient(port));
+        QTRY_COMPARE(server()->clientCount(), 5);
         for (int n = 0; n < 10000; n += 500) {
             for (int c = 0; c < 5; ++c)
-                clients[c]->send(clientLines(c, n, n + 500) + "\r\n"); // the device echoes whole lines
+                clients[c]->write(clientLines(c, n, n + 500) + "\r\n"); // the device echoes whole lines
             QCoreApplication::processEvents();
         }
-        QTRY_COMPARE_WITH_TIMEOUT(gateway->device->received().size(), 5 * (clientLines(0, 0, 10000).size() + 40), 20000);
-        for (int c = 0; c < 5; ++c)
-            QVERIFY2(onlyClient(gateway->device->received(), c) == clientLines(c, 0, 10000), "a client's lines were lost or reordered");
-        for (int c = 0; c < 5; ++c)
-            QTRY_COMPARE_WITH_TIMEOUT(clients[c]->received().size(), gateway->device->received().size(), 20000);
-        for (int c = 0; c < 5; ++c)
-            QVERIFY(clients[c]->received() == gateway->device->received());
+        QTRY_COMPARE_WITH_TIMEOUT(device->received.size(), 5 * (clientLines(0, 0, 10000).size() + 40), 20000);
+        for (int c = 0; c < 5; ++c) {
+            QVERIFY2(onlyClient(device->received, c) == clientLines(c, 0, 10000), "a client's lines were lost or reordered");
+            QTRY_COMPARE_WITH_TIMEOUT(clients[c]->received.size(), device->received.size(), 20000);
+            QVERIFY(clients[c]->received == device->received);
+        }
     }
 
     // One client stops reading while the device streams: the other gets every byte, the stalled
-    // one is dropped with one error line, and no client's backlog grows past the high mark by much.
+    // one is dropped with one error line 5 s after it last took a byte, and no client's backlog
+    // grows past the high mark by much.
     void stalledClientIsDropped()
     {
         startGateway();
-        FakeClient reader(gateway->port);
-        const int stalled = ::socket(AF_INET, SOCK_STREAM, 0);
-        const int small = 4096;
+        FakeClient reader(port);
+        const int stalled = ::socket(AF_INET, SOCK_STREAM, 0), small = 4096;
         setsockopt(stalled, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
         sockaddr_in address{};
         address.sin_family = AF_INET;
-        address.sin_port = htons(gateway->port);
+        address.sin_port = htons(port);
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         QCOMPARE(::connect(stalled, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-        QTRY_COMPARE(gateway->server()->clientCount(), 2);
+        QTRY_COMPARE(server()->clientCount(), 2);
         const int count = 200000; // 20 MB
         stream(count);
-        qint64 largest = 0;
+        qint64 largest = 0, stalledAt = -1, droppedAt = -1;
+        const QRegularExpression drop = numbered(QStringLiteral("Client \"127.0.0.1\" took nothing of its # bytes for 5 s: disconnected"));
+        QElapsedTimer clock;
+        clock.start();
         QVERIFY(QTest::qWaitFor([&] {
-            largest = qMax(largest, gateway->server()->largestClientBacklog());
-            return reader.received().size() >= qint64(count) * 100;
+            largest = qMax(largest, server()->largestClientBacklog());
+            if (stalledAt < 0 && largest > backlogHighBytes)
+                stalledAt = clock.elapsed();
+            if (droppedAt < 0 && capture->messages().indexOf(drop) >= 0)
+                droppedAt = clock.elapsed();
+            return reader.received.size() >= qint64(count) * 100;
         }, 30000));
         ::close(stalled);
-        QCOMPARE(reader.received(), streamed(count));
-        QCOMPARE(capture->messages().filter(QRegularExpression(QStringLiteral("^Client \"127.0.0.1\" took nothing of its \\d+ bytes for 5 s: disconnected $"))).size(), 1);
+        QCOMPARE(reader.received, streamed(count));
+        QCOMPARE(capture->messages().filter(drop).size(), 1);
         QVERIFY2(largest < backlogHighBytes + 512 * 1024, qPrintable(QString::number(largest)));
+        QVERIFY2(droppedAt - stalledAt >= 4500 && droppedAt - stalledAt < 7000, qPrintable(QString::number(droppedAt - stalledAt)));
     }
 
     // The device stops reading while clients send: nothing is dropped, and everything arrives in
@@ -120,49 +116,49 @@ private slots:
     void deviceThatStopsReading()
     {
         startGateway();
-        gateway->device->setReading(false);
-        FakeClient first(gateway->port), second(gateway->port);
-        QTRY_COMPARE(gateway->server()->clientCount(), 2);
+        device->setReading(false);
+        FakeClient first(port), second(port);
+        QTRY_COMPARE(server()->clientCount(), 2);
         const int lines = 400000; // about 3.5 MB from each client
         for (int block = 0; block < lines; block += 5000) {
-            first.send(clientLines(0, block, block + 5000));
-            second.send(clientLines(1, block, block + 5000));
+            first.write(clientLines(0, block, block + 5000));
+            second.write(clientLines(1, block, block + 5000));
             QCoreApplication::processEvents();
         }
         QTest::qWait(500); // the device is busy for a while
-        QVERIFY(gateway->device->received().isEmpty());
-        gateway->device->setReading(true);
+        QVERIFY(device->received.isEmpty());
+        device->setReading(true);
         const QByteArray sent[2] = {clientLines(0, 0, lines), clientLines(1, 0, lines)};
-        QTRY_COMPARE_WITH_TIMEOUT(gateway->device->received().size(), sent[0].size() + sent[1].size(), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(device->received.size(), sent[0].size() + sent[1].size(), 30000);
         for (int c = 0; c < 2; ++c)
-            QVERIFY2(onlyClient(gateway->device->received(), c) == sent[c], "a client's lines were lost or reordered");
+            QVERIFY2(onlyClient(device->received, c) == sent[c], "a client's lines were lost or reordered");
     }
 
+    // A link lost while the relay was held back leaves nothing held back for the next one.
     void deviceKilledMidStreamIsRetried()
     {
         startGateway();
         GatewaySettings settings;
         settings.setAutoconnect(true);
-        settings.setPort(gateway->device->port());
-        FakeClient client(gateway->port);
-        QTRY_COMPARE(gateway->server()->clientCount(), 1);
+        settings.setPort(device->port());
+        FakeClient client(port);
+        QTRY_COMPARE(server()->clientCount(), 1);
         stream(100000);
-        QTRY_VERIFY(client.received().size() > 1000000);
-        gateway->device->latest()->abort();
-        QTRY_VERIFY(!gateway->manager->isConnectedToDevice());
-        QTRY_COMPARE_WITH_TIMEOUT(gateway->device->connectionCount(), 2, 8000);
-        QTRY_VERIFY(gateway->manager->isConnectedToDevice());
-        const qint64 before = client.received().size();
-        gateway->device->send("AGAIN\r\n");
-        QTRY_VERIFY(client.received().size() > before && client.received().endsWith("AGAIN\r\n"));
+        QTRY_VERIFY(client.received.size() > 1000000);
+        device->latest()->abort();
+        QTRY_VERIFY(!manager->isConnectedToDevice());
+        QTRY_COMPARE_WITH_TIMEOUT(device->connectionCount(), 2, 8000);
+        QTRY_VERIFY(manager->isConnectedToDevice());
+        device->send("AGAIN\r\n");
+        QTRY_VERIFY(client.received.endsWith("AGAIN\r\n"));
     }
 
-    void keepAliveOnTheDeviceLink()
+    void keepAliveAndNoDelayOnTheDeviceLink()
     {
         startGateway();
-        const int fd = int(gateway->manager->findChild<TcpClientService *>()->findChild<QTcpSocket *>()->socketDescriptor());
+        const int fd = int(manager->findChild<TcpClientService *>()->findChild<QTcpSocket *>()->socketDescriptor());
         const int options[][2] = {{SOL_SOCKET, SO_KEEPALIVE}, {IPPROTO_TCP, TCP_KEEPIDLE}, {IPPROTO_TCP, TCP_KEEPINTVL},
-                                  {IPPROTO_TCP, TCP_KEEPCNT}, {IPPROTO_TCP, TCP_USER_TIMEOUT}};
+                                  {IPPROTO_TCP, TCP_KEEPCNT}, {IPPROTO_TCP, TCP_USER_TIMEOUT}, {IPPROTO_TCP, TCP_NODELAY}};
         QList<int> values;
         for (const auto &option : options) {
             int value = -1;
@@ -170,7 +166,7 @@ private slots:
             getsockopt(fd, option[0], option[1], &value, &size);
             values.append(value);
         }
-        QCOMPARE(values, (QList<int>{1, 30, 10, 3, 60000}));
+        QCOMPARE(values, (QList<int>{1, 30, 10, 3, 60000, 1}));
     }
 };
 

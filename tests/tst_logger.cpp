@@ -1,186 +1,270 @@
+#include "VqLog/debugoutputdestination.h"
+#include "VqLog/filedestination.h"
 #include "VqLog/functordestination.h"
-#include "VqLog/vqlog.h"
+#include "VqLog/rotationstrategy.h"
 #include "tests/testsupport.h"
 
+#include <QDir>
 #include <QRegularExpression>
-#include <QSignalSpy>
-#include <QTest>
 
-#include <functional>
+#include <atomic>
 #include <thread>
+#include <unistd.h>
 
-using Statement = std::function<void()>;
-Q_DECLARE_METATYPE(Statement)
+struct FormatCase
+{
+    const char *name;
+    std::function<void()> statement;
+    QString line;
+};
+Q_DECLARE_METATYPE(FormatCase)
+
+struct ThresholdCase
+{
+    const char *name;
+    int threshold, level;
+    bool written;
+};
+Q_DECLARE_METATYPE(ThresholdCase)
+
+// Before the rotation: the log and its backups .1 to .3 ("" for none); after it: their contents
+// ("-" for none).
+struct RotationCase
+{
+    const char *name;
+    int rotation, limit, backups;
+    QStringList before, lines, after;
+};
+Q_DECLARE_METATYPE(RotationCase)
 
 namespace {
 
-QStringList functionLines;
-void collectLine(const QString &message, VqLog::Level)
+QByteArray readFile(const QString &path)
 {
-    functionLines.append(message);
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("-");
 }
 
+void writeFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(content);
 }
 
-class LineReceiver : public QObject
+// Points the standard error stream somewhere else while it lives.
+struct StderrRedirect
 {
-    Q_OBJECT
-public:
-    QStringList received;
-public slots:
-    void take(const QString &message, int) { received.append(message); }
+    explicit StderrRedirect(int target) { dup2(target, STDERR_FILENO); }
+    ~StderrRedirect()
+    {
+        dup2(saved, STDERR_FILENO);
+        close(saved);
+    }
+    int saved = dup(STDERR_FILENO);
 };
+
+QStringList functionLines;
+
+}
 
 class TestLogger : public QObject
 {
     Q_OBJECT
 
-private:
-    QSharedPointer<CaptureDestination> capture;
+    std::unique_ptr<TestDir> dir;
+    int caseNumber = 0;
 
-    void setUpLogger(VqLog::Level level) { capture = CaptureDestination::install(level); }
+    QString newLogPath()
+    {
+        QDir().mkpath(dir->filePath(QStringLiteral("case%1").arg(++caseNumber)));
+        return dir->filePath(QStringLiteral("case%1/log.txt").arg(caseNumber));
+    }
+
+public slots:
+    void take(const QString &message, int) { functionLines.append(QStringLiteral("slot ") + message); }
 
 private slots:
-    void cleanup() { VqLog::Logger::destroyInstance(); }
+    void initTestCase() { dir.reset(new TestDir); }
+    void cleanup()
+    {
+        dir->noteResult();
+        VqLog::Logger::destroyInstance();
+    }
+
     void lineFormat_data()
     {
-        QTest::addColumn<Statement>("statement");
-        QTest::addColumn<QString>("levelText");
-        QTest::addColumn<QString>("message");
-
-        QTest::newRow("literal") << Statement([] { LOG_INFO << "Creating main window"; })
-                                 << "INFO " << "Creating main window ";
-        QTest::newRow("items") << Statement([] { LOG_INFO << "Connecting to" << QString("10.0.0.1") << "port" << 10500u; })
-                               << "INFO " << "Connecting to \"10.0.0.1\" port 10500 ";
-        QTest::newRow("crlf escaped") << Statement([] { LOG_INFO << "[DEVICE] - " << QString("OK\r\n"); })
-                                      << "INFO " << "[DEVICE] -  \"OK\\r\\n\" ";
-        QTest::newRow("quote and backslash") << Statement([] { LOG_ERROR << QString("a\"b\\c"); })
-                                             << "ERROR" << "\"a\\\"b\\\\c\" ";
-        QTest::newRow("placeholders kept") << Statement([] { LOG_WARN << "%1 and %2" << QString("%3"); })
-                                           << "WARN " << "%1 and %2 \"%3\" ";
-        QTest::newRow("empty statement") << Statement([] { LOG_FATAL; }) << "FATAL" << "";
-        QTest::newRow("trace") << Statement([] { LOG_TRACE << -5; }) << "TRACE" << "-5 ";
-        QTest::newRow("debug") << Statement([] { LOG_DEBUG << "x"; }) << "DEBUG" << "x ";
+        addRows<FormatCase>({{"literal", [] { LOG_INFO << "Creating main window"; }, "INFO  Creating main window "},
+                             {"items", [] { LOG_INFO << "Connecting to" << QString("10.0.0.1") << "port" << 10500u; },
+                              "INFO  Connecting to \"10.0.0.1\" port 10500 "},
+                             {"crlf escaped", [] { LOG_INFO << "[DEVICE] - " << QString("OK\r\n"); }, "INFO  [DEVICE] -  \"OK\\r\\n\" "},
+                             {"quote and backslash", [] { LOG_ERROR << QString("a\"b\\c"); }, "ERROR \"a\\\"b\\\\c\" "},
+                             {"placeholders kept", [] { LOG_WARN << "%1 and %2" << QString("%3"); }, "WARN  %1 and %2 \"%3\" "},
+                             {"empty statement", [] { LOG_FATAL; }, "FATAL "},
+                             {"trace", [] { LOG_TRACE << -5; }, "TRACE -5 "},
+                             {"debug", [] { LOG_DEBUG << "x"; }, "DEBUG x "}});
     }
     void lineFormat()
     {
-        QFETCH(Statement, statement);
-        QFETCH(QString, levelText);
-        QFETCH(QString, message);
-        setUpLogger(VqLog::Trace);
-
-        statement();
-
+        QFETCH(FormatCase, row);
+        auto capture = CaptureDestination::install(VqLog::Trace);
+        row.statement();
         const QStringList lines = capture->lines();
         QCOMPARE(lines.size(), 1);
-        const QRegularExpression pattern(QStringLiteral("^(.{5}) (\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}) (.*)$"),
-                                         QRegularExpression::DotMatchesEverythingOption);
-        const QRegularExpressionMatch match = pattern.match(lines.first());
-        QVERIFY2(match.hasMatch(), qPrintable(lines.first()));
-        QCOMPARE(match.captured(1), levelText);
-        QCOMPARE(match.captured(3), message);
-        QVERIFY(!lines.first().contains(QLatin1Char('\n')));
+        const QRegularExpression time(QStringLiteral("^.{6}\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3} "));
+        QVERIFY2(time.match(lines.first()).hasMatch(), qPrintable(lines.first()));
+        QCOMPARE(lines.first().left(6) + lines.first().mid(30), row.line);
     }
+
+    // A suppressed statement evaluates none of its items.
     void threshold_data()
     {
-        QTest::addColumn<int>("threshold");
-        QTest::addColumn<int>("level");
-        QTest::addColumn<bool>("written");
-        QTest::newRow("equal level") << int(VqLog::Info) << int(VqLog::Info) << true;
-        QTest::newRow("one below") << int(VqLog::Info) << int(VqLog::Debug) << false;
-        QTest::newRow("above") << int(VqLog::Info) << int(VqLog::Error) << true;
-        QTest::newRow("off suppresses fatal") << int(VqLog::Off) << int(VqLog::Fatal) << false;
-        QTest::newRow("trace lets trace") << int(VqLog::Trace) << int(VqLog::Trace) << true;
-        QTest::newRow("stored 7 suppresses fatal") << 7 << int(VqLog::Fatal) << false;
-        QTest::newRow("negative lets trace") << -1 << int(VqLog::Trace) << true;
+        addRows<ThresholdCase>({{"equal level", VqLog::Info, VqLog::Info, true},
+                                {"one below", VqLog::Info, VqLog::Debug, false},
+                                {"above", VqLog::Info, VqLog::Error, true},
+                                {"off suppresses fatal", VqLog::Off, VqLog::Fatal, false},
+                                {"trace lets trace", VqLog::Trace, VqLog::Trace, true},
+                                {"stored 7 suppresses fatal", 7, VqLog::Fatal, false},
+                                {"negative lets trace", -1, VqLog::Trace, true}});
     }
     void threshold()
     {
-        QFETCH(int, threshold);
-        QFETCH(int, level);
-        QFETCH(bool, written);
-        setUpLogger(VqLog::Level(threshold));
+        QFETCH(ThresholdCase, row);
+        auto capture = CaptureDestination::install(VqLog::Level(row.threshold));
         int evaluated = 0;
-        auto item = [&evaluated] { ++evaluated; return 1; };
-
-        switch (VqLog::Level(level)) {
-        case VqLog::Trace: LOG_TRACE << item(); break;
-        case VqLog::Debug: LOG_DEBUG << item(); break;
-        case VqLog::Info: LOG_INFO << item(); break;
-        case VqLog::Warn: LOG_WARN << item(); break;
-        case VqLog::Error: LOG_ERROR << item(); break;
-        default: LOG_FATAL << item(); break;
-        }
-
-        QCOMPARE(capture->lines().size(), written ? 1 : 0);
-        QCOMPARE(evaluated, written ? 1 : 0);
+        const std::function<void()> statements[] = {[&] { LOG_TRACE << ++evaluated; }, [&] { LOG_DEBUG << ++evaluated; },
+                                                    [&] { LOG_INFO << ++evaluated; },  [&] { LOG_WARN << ++evaluated; },
+                                                    [&] { LOG_ERROR << ++evaluated; }, [&] { LOG_FATAL << ++evaluated; }};
+        statements[row.level]();
+        QCOMPARE(capture->lines().size() + evaluated, row.written ? 2 : 0);
     }
-    void levelTexts_data()
-    {
-        QTest::addColumn<QString>("line");
-        QTest::addColumn<int>("level");
-        QTest::addColumn<bool>("ok");
-        QTest::newRow("trace") << "TRACE 2016" << int(VqLog::Trace) << true;
-        QTest::newRow("info") << "INFO  2016" << int(VqLog::Info) << true;
-        QTest::newRow("warn") << "WARN  2016-03-14T09:26:53.589" << int(VqLog::Warn) << true;
-        QTest::newRow("fatal") << "FATAL" << int(VqLog::Fatal) << true;
-        QTest::newRow("warning") << "WARNING x" << int(VqLog::Off) << false;
-        QTest::newRow("lower case") << "error" << int(VqLog::Off) << false;
-    }
+
     void levelTexts()
     {
-        QFETCH(QString, line);
-        QFETCH(int, level);
-        QFETCH(bool, ok);
-        bool parsed = !ok;
-        QCOMPARE(int(VqLog::levelFromText(line, &parsed)), level);
-        QCOMPARE(parsed, ok);
-        if (ok)
-            QVERIFY(line.startsWith(QLatin1String(VqLog::levelToText(VqLog::Level(level)))));
-        QCOMPARE(QByteArray(VqLog::levelToText(VqLog::Off)), QByteArray());
+        QStringList seen;
+        for (const char *line : {"TRACE 2016", "INFO  x", "WARN  2016-03-14", "FATAL", "WARNING x", "error"}) {
+            bool ok = false;
+            const VqLog::Level level = VqLog::levelFromText(QLatin1String(line), &ok);
+            seen.append(QStringLiteral("%1%2%3").arg(level).arg(ok).arg(QLatin1String(VqLog::levelToText(level))));
+        }
+        QCOMPARE(seen, (QStringList{"01TRACE", "21INFO ", "31WARN ", "51FATAL", "60", "60"}));
     }
+
     void twoThreadsKeepLinesWholeAndInOrder()
     {
-        setUpLogger(VqLog::Info);
+        auto capture = CaptureDestination::install(VqLog::Info);
         QSharedPointer<CaptureDestination> second(new CaptureDestination);
         VqLog::Logger::instance().addDestination(second);
-        const int perThread = 2000;
-        auto writer = [perThread](const QString &who) {
-            for (int i = 0; i < perThread; ++i)
+        const auto writer = [](const char *who) {
+            for (int i = 0; i < 2000; ++i)
                 LOG_INFO << "thread" << who << "line" << i << QString(40, QLatin1Char('x'));
         };
-        std::thread a(writer, QStringLiteral("a"));
-        std::thread b(writer, QStringLiteral("b"));
+        std::thread a(writer, "a"), b(writer, "b");
         a.join();
         b.join();
-
-        const QStringList first = capture->lines();
-        QCOMPARE(first.size(), 2 * perThread);
-        QCOMPARE(second->lines(), first);
-        const QRegularExpression whole(QStringLiteral("^INFO  \\S+ thread \"[ab]\" line \\d+ \"x{40}\" $"));
-        for (const QString &line : first)
-            QVERIFY2(whole.match(line).hasMatch(), qPrintable(line));
+        QCOMPARE(capture->lines().size(), 4000);
+        QCOMPARE(second->lines(), capture->lines());
+        const QRegularExpression whole(QStringLiteral("^thread [ab] line \\d+ \"x{40}\"$"));
+        for (const QString &message : capture->messages())
+            QVERIFY2(whole.match(message).hasMatch(), qPrintable(message));
     }
-    void functorDestination()
-    {
-        setUpLogger(VqLog::Trace);
-        functionLines.clear();
-        LineReceiver receiver;
-        VqLog::Logger::instance().addDestination(VqLog::createFunctorDestination(collectLine));
-        VqLog::Logger::instance().addDestination(
-            VqLog::createFunctorDestination(&receiver, SLOT(take(QString, int))));
 
+    // A function gets every line at once; a slot gets those above Trace through the event loop.
+    void functorDestinations()
+    {
+        CaptureDestination::install(VqLog::Trace);
+        functionLines.clear();
+        VqLog::Logger::instance().addDestination(
+            VqLog::createFunctorDestination([](const QString &message, VqLog::Level) { functionLines.append(message.mid(30)); }));
+        VqLog::Logger::instance().addDestination(VqLog::createFunctorDestination(this, SLOT(take(QString, int))));
         LOG_TRACE << "trace line";
         LOG_INFO << "info line";
-
-        QCOMPARE(functionLines.size(), 2);
-        QVERIFY(functionLines.at(0).endsWith(QLatin1String("trace line ")));
-        VqLog::FunctorDestination cast(nullptr);
-        QVERIFY(qobject_cast<VqLog::Destination *>(&cast) != nullptr);
-        QTRY_COMPARE(receiver.received.size(), 1);
-        QVERIFY(receiver.received.first().endsWith(QLatin1String("info line ")));
+        QCOMPARE(functionLines, (QStringList{"trace line ", "info line "}));
+        QTRY_COMPARE(functionLines.size(), 3);
         QCoreApplication::processEvents();
-        QCOMPARE(receiver.received.size(), 1);
+        QCOMPARE(functionLines.size(), 3);
+        QCOMPARE(functionLines.last().mid(35), QStringLiteral("info line "));
+    }
+
+    void missingDirectoryIsReportedOnStderr()
+    {
+        const QString path = dir->filePath(QStringLiteral("no/such/dir/log.txt"));
+        QFile errors(dir->filePath(QStringLiteral("stderr.txt")));
+        QVERIFY(errors.open(QIODevice::WriteOnly));
+        {
+            StderrRedirect redirect(errors.handle());
+            QVERIFY(!VqLog::createFileDestination(path, VqLog::RotationBySize, 100, 0)->isValid());
+        }
+        QCOMPARE(readFile(errors.fileName()), "VqLog: could not open log file " + QFile::encodeName(path));
+    }
+
+    // Lines are counted in UTF-8 bytes without their line ends; a line that takes the count past
+    // the limit rotates first. Only the unbroken run of backups from .1 moves.
+    void rotation_data()
+    {
+        const QStringList none{"", "", "", ""};
+        addRows<RotationCase>({{"limit passed, no backups", 1, 18, 0, none, {"line one!", "line two!", "three"}, {"three\n", "-", "-", "-"}},
+                               {"exactly at limit stays", 1, 18, 0, none, {"line one!", "line two!"}, {"line one!\nline two!\n", "-", "-", "-"}},
+                               {"utf-8 bytes counted", 1, 4, 0, none, {"\u00e4\u00e4", "\u00e4"}, {"\u00e4\n", "-", "-", "-"}},
+                               {"backups shift", 1, 3, 3, {"old", "b1", "b2", "b3"}, {"new"}, {"new\n", "old", "b1", "b2"}},
+                               {"gap at first", 1, 3, 3, {"old", "", "b2", ""}, {"new"}, {"new\n", "old", "b2", "-"}},
+                               {"off truncates, never rotates", 0, 1, 3, {"earlier\n", "", "", ""}, {"a", "b"}, {"a\nb\n", "-", "-", "-"}}});
+    }
+    void rotation()
+    {
+        QFETCH(RotationCase, row);
+        const QString path = newLogPath();
+        for (int i = 0; i < row.before.size(); ++i)
+            if (!row.before.at(i).isEmpty())
+                writeFile(i ? VqLog::backupName(path, i) : path, row.before.at(i).toUtf8());
+        VqLog::DestinationPtr file = VqLog::createFileDestination(path, VqLog::LogRotation(row.rotation), row.limit, row.backups);
+        for (const QString &line : row.lines)
+            file->write(line, VqLog::Info);
+        for (int i = 0; i < row.after.size(); ++i)
+            QCOMPARE(QString::fromUtf8(readFile(i ? VqLog::backupName(path, i) : path)), row.after.at(i));
+    }
+
+    void backupCountIsCappedAtTen()
+    {
+        const QString path = newLogPath();
+        writeFile(path, "old");
+        for (int i = 1; i <= 11; ++i)
+            writeFile(VqLog::backupName(path, i), QByteArray::number(i));
+        VqLog::createFileDestination(path, VqLog::RotationBySize, 3, 11)->write(QStringLiteral("new"), VqLog::Info);
+        QCOMPARE(readFile(VqLog::backupName(path, 10)) + readFile(VqLog::backupName(path, 11)), QByteArray("911"));
+    }
+
+    // A standard error pipe that nobody reads never stalls the program: the log file keeps every
+    // line, in UTF-8, and says once that the stream was left out.
+    void stderrNobodyReadsNeverBlocks()
+    {
+        int pipeEnds[2];
+        QCOMPARE(pipe(pipeEnds), 0);
+        const QString path = newLogPath();
+        std::atomic<bool> done{false};
+        bool finished;
+        {
+            StderrRedirect redirect(pipeEnds[1]);
+            VqLog::DestinationPtr file = VqLog::createFileDestination(path, VqLog::RotationBySize, 1 << 24, 0);
+            VqLog::Logger::instance().addDestination(VqLog::createDebugOutputDestination(file));
+            VqLog::Logger::instance().addDestination(file);
+            std::thread writer([&done] {
+                for (int i = 0; i < 3000; ++i)
+                    LOG_INFO << "line" << i << QString::fromUtf8("gr\xc3\xbc\xc3\x9f");
+                done = true;
+            });
+            finished = QTest::qWaitFor([&done] { return done.load(); }, 5000);
+            char sink[65536];
+            while (!done.load() && read(pipeEnds[0], sink, sizeof sink) > 0) {
+            }
+            writer.join();
+        }
+        close(pipeEnds[0]);
+        close(pipeEnds[1]);
+        QVERIFY2(finished, "logging blocked on a full standard error pipe");
+        const QString log = QString::fromUtf8(readFile(path));
+        QCOMPARE(log.count(QStringLiteral("Standard error output is full")), 1);
+        QCOMPARE(log.count(QStringLiteral(" \"gr\u00fc\u00df\" \n")), 3000);
     }
 };
 

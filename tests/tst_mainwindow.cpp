@@ -1,10 +1,11 @@
-#include "VqLog/vqlog.h"
 #include "gateway/gatewaysettings.h"
 #include "platform/autostart.h"
 #include "tests/testsupport.h"
-#include "tests/messageboxes.h"
+#include "ui/localaddresses.h"
 #include "ui/mainwindow.h"
+#include "ui/updatecheck.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QDesktopServices>
 #include <QLabel>
@@ -13,15 +14,48 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStandardPaths>
-#include <QTest>
 
-#include <memory>
+// A status as the window shows it: its text and colour, the button's text, and whether the
+// button and the fields can be used.
+struct StatusCase
+{
+    const char *name;
+    bool device;
+    int state;
+    QString shown;
+};
+Q_DECLARE_METATYPE(StatusCase)
+
+// A field typed into or an option ticked, and the whole store afterwards.
+struct EditCase
+{
+    const char *name, *widget;
+    QString typed;
+    QVariantMap stored;
+};
+Q_DECLARE_METATYPE(EditCase)
+
+struct UpdateCase
+{
+    const char *name;
+    QByteArray body;
+    QString atStart, userCheck;
+};
+Q_DECLARE_METATYPE(UpdateCase)
+
+struct AddressCase
+{
+    const char *name;
+    QStringList addresses;
+    QString shown;
+};
+Q_DECLARE_METATYPE(AddressCase)
 
 class TestMainWindow : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<TestDir> dir;
+    TestDir dir;
     std::unique_ptr<MainWindow> window;
 
     template <typename T = QWidget>
@@ -33,27 +67,18 @@ class TestMainWindow : public QObject
         return widget;
     }
     QString text(const char *name) const { return child(name)->property("text").toString(); }
-    // What a status row shows: its text, its colour, the button's text and whether it and the
-    // fields can be used.
-    QString row(const char *status, const char *button, const char *field) const
+    void click(const char *button) { QTest::mouseClick(child<QPushButton>(button), Qt::LeftButton); }
+    static QVariantMap store()
     {
-        return QStringLiteral("%1 %2 %3 %4%5").arg(text(status), child<QLabel>(status)->palette().color(QPalette::WindowText).name(),
-                                                  text(button)).arg(child(button)->isEnabled()).arg(child(field)->isEnabled());
-    }
-    void show(const char *slot, int state, const QString &info)
-    {
-        if (QByteArray(slot).contains("Device"))
-            QMetaObject::invokeMethod(window.get(), slot, Q_ARG(VQDEVICE_STATUS, VQDEVICE_STATUS(state)), Q_ARG(QString, info));
-        else
-            QMetaObject::invokeMethod(window.get(), slot, Q_ARG(VQSERVER_STATUS, VQSERVER_STATUS(state)), Q_ARG(QString, info));
+        GatewaySettings settings;
+        QVariantMap values;
+        for (const QString &key : settings.allKeys())
+            values.insert(key, settings.value(key).toString());
+        return values;
     }
 
 private slots:
-    void initTestCase()
-    {
-        dir.reset(new TestDir);
-        VqLog::Logger::instance().setLoggingLevel(VqLog::Off);
-    }
+    void initTestCase() { VqLog::Logger::instance().setLoggingLevel(VqLog::Off); }
     void init()
     {
         TestDir::resetSettings();
@@ -61,131 +86,115 @@ private slots:
     }
     void cleanup()
     {
-        dir->noteResult();
+        dir.noteResult();
         window.reset();
     }
 
-    void everyLabelTextFits()
-    {
-        window->show();
-        show("onServerStateChanged", VQSERVER_STARTED, QStringLiteral("Started - Connections 5/5"));
-        for (QLabel *label : window->findChildren<QLabel *>()) {
-            if (label->text().isEmpty() || label->text().contains('<'))
-                continue;
-            const int needed = label->fontMetrics().horizontalAdvance(label->text());
-            QVERIFY2(needed <= label->contentsRect().width(),
-                     qPrintable(QStringLiteral("%1 needs %2 px, has %3").arg(label->text()).arg(needed).arg(label->contentsRect().width())));
-        }
-    }
-
+    // Each state is entered from the busiest one; a state outside the table changes the text only.
     void statusRows_data()
     {
-        QTest::addColumn<QByteArray>("slot");
-        QTest::addColumn<int>("state");
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("connecting") << QByteArray("onDeviceConnectionStateChanged") << 0 << "info #ffffff Disconnect 00";
-        QTest::newRow("connected") << QByteArray("onDeviceConnectionStateChanged") << 1 << "info #00ff00 Disconnect 10";
-        QTest::newRow("device error") << QByteArray("onDeviceConnectionStateChanged") << 2 << "info #ff0000 Connect 11";
-        QTest::newRow("disconnected") << QByteArray("onDeviceConnectionStateChanged") << 3 << "info #ffffff Connect 11";
-        QTest::newRow("idle") << QByteArray("onServerStateChanged") << 0 << "info #ffffff Start 11";
-        QTest::newRow("started") << QByteArray("onServerStateChanged") << 1 << "info #00ff00 Stop 10";
-        QTest::newRow("server error") << QByteArray("onServerStateChanged") << 2 << "info #ff0000 Start 11";
+        addRows<StatusCase>({{"connecting", true, 0, "info #ffffff Disconnect 00"},
+                             {"connected", true, 1, "info #00ff00 Disconnect 10"},
+                             {"device error", true, 2, "info #ff0000 Connect 11"},
+                             {"disconnected", true, 3, "info #ffffff Connect 11"},
+                             {"idle", false, 0, "info #ffffff Start 11"},
+                             {"started", false, 1, "info #00ff00 Stop 10"},
+                             {"server error", false, 2, "info #ff0000 Start 11"}});
     }
     void statusRows()
     {
-        QFETCH(QByteArray, slot);
-        QFETCH(int, state);
-        QFETCH(QString, shown);
-        const bool device = slot.contains("Device");
-        const char *status = device ? "deviceStatus" : "serverStatus";
-        const char *button = device ? "btnConnect" : "btnListen";
-        const char *field = device ? "ipAddress" : "portLocal";
-        // Each state is entered from the busiest one; a value outside the table changes the text only.
-        show(slot, device ? int(VQDEVICE_CONNECTING) : int(VQSERVER_STARTED), QStringLiteral("before"));
-        show(slot, state, QStringLiteral("info"));
-        QCOMPARE(row(status, button, field), shown);
-        if (device)
-            QCOMPARE(child("port")->isEnabled(), child(field)->isEnabled());
-        show(slot, 9, QStringLiteral("odd"));
-        QCOMPARE(row(status, button, field), QString(shown).replace(0, 4, QStringLiteral("odd")));
+        QFETCH(StatusCase, row);
+        const char *status = row.device ? "deviceStatus" : "serverStatus", *button = row.device ? "btnConnect" : "btnListen";
+        const char *field = row.device ? "ipAddress" : "portLocal";
+        for (const auto &[state, info] : {qMakePair(row.device ? 0 : 1, QStringLiteral("before")), qMakePair(row.state, QStringLiteral("info")),
+                                          qMakePair(9, QStringLiteral("odd"))}) {
+            if (row.device)
+                QMetaObject::invokeMethod(window.get(), "onDeviceConnectionStateChanged", Q_ARG(VQDEVICE_STATUS, VQDEVICE_STATUS(state)),
+                                          Q_ARG(QString, info));
+            else
+                QMetaObject::invokeMethod(window.get(), "onServerStateChanged", Q_ARG(VQSERVER_STATUS, VQSERVER_STATUS(state)), Q_ARG(QString, info));
+            if (info == QLatin1String("before"))
+                continue;
+            const QString shown = QStringLiteral("%1 %2 %3 %4%5").arg(text(status), child<QLabel>(status)->palette().color(QPalette::WindowText).name(),
+                                                                      text(button)).arg(child(button)->isEnabled()).arg(child(field)->isEnabled());
+            QCOMPARE(shown, info == QLatin1String("odd") ? QString(row.shown).replace(0, 4, info) : row.shown);
+            if (row.device)
+                QCOMPARE(child("port")->isEnabled(), child(field)->isEnabled());
+        }
     }
 
+    // Every edit is stored at once under its own key, and touches no other.
     void editsAreStoredAtOnce_data()
     {
-        QTest::addColumn<QByteArray>("field");
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("key");
-        QTest::addColumn<QVariant>("stored");
-        QTest::newRow("port") << QByteArray("port") << "12345" << "Port" << QVariant(12345u);
-        QTest::newRow("port letters") << QByteArray("port") << "abc" << "Port" << QVariant(0u);
-        QTest::newRow("local port") << QByteArray("portLocal") << "23456" << "PortLocal" << QVariant(23456u);
-        QTest::newRow("address") << QByteArray("ipAddress") << "127.0.0.2" << "IpAddress" << QVariant("127.0.0.2");
-        QTest::newRow("address emptied") << QByteArray("ipAddress") << "" << "IpAddress" << QVariant("...");
+        const QString ip = QStringLiteral("IpAddress"), local = QStringLiteral("127.0.0.1");
+        addRows<EditCase>({{"port", "port", "12345", {{ip, local}, {"Port", "12345"}}},
+                           {"port letters", "port", "abc", {{ip, local}, {"Port", "0"}}},
+                           {"local port", "portLocal", "23456", {{ip, local}, {"PortLocal", "23456"}}},
+                           {"address", "ipAddress", "127.0.0.2", {{ip, "127.0.0.2"}}},
+                           {"address emptied", "ipAddress", "", {{ip, "..."}}},
+                           {"autoconnect", "checkAutoconnect", "", {{ip, local}, {"Autoconnect", "true"}}},
+                           {"start minimized", "checkStartMinimized", "", {{ip, local}, {"StartMinimized", "true"}}},
+                           {"log traffic", "checkLog", "", {{ip, local}, {"LogTraffic", "true"}}},
+                           {"start at login", "checkStartAutoAtLogin", "", {{ip, local}, {"StartAtLogin", "true"}}}});
     }
     void editsAreStoredAtOnce()
     {
-        QFETCH(QByteArray, field);
-        QFETCH(QString, typed);
-        QFETCH(QString, key);
-        QFETCH(QVariant, stored);
-        auto *edit = child<QLineEdit>(field.constData());
-        edit->clear();
-        QTest::keyClicks(edit, typed);
-        QCOMPARE(GatewaySettings().value(key).toString(), stored.toString());
+        QFETCH(EditCase, row);
+        auto *box = window->findChild<QCheckBox *>(QLatin1String(row.widget));
+        if (box) {
+            box->setChecked(true);
+        } else {
+            child<QLineEdit>(row.widget)->clear();
+            QTest::keyClicks(child(row.widget), row.typed);
+        }
+        QCOMPARE(store(), row.stored);
+        QCOMPARE(child("btnViewLogFile")->isEnabled(), row.stored.contains(QStringLiteral("LogTraffic")));
+        QFile entry(Platform::autostartEntryPath());
+        QCOMPARE(entry.exists(), row.stored.contains(QStringLiteral("StartAtLogin")));
+        QVERIFY(!entry.exists() || (entry.open(QIODevice::ReadOnly) && entry.readAll().contains(
+                                       "\nExec=\"" + QFile::encodeName(QCoreApplication::applicationFilePath()) + "\"\n")));
+        if (!box)
+            return;
+        box->setChecked(false);
+        QVariantMap off = row.stored;
+        for (auto it = off.begin(); it != off.end(); ++it)
+            it.value() = it.key() == QLatin1String("IpAddress") ? it.value() : QStringLiteral("false");
+        QCOMPARE(store(), off);
+        QVERIFY(!child("btnViewLogFile")->isEnabled() && !entry.exists());
     }
 
-    void optionsAreStoredAtOnce_data()
-    {
-        QTest::addColumn<QByteArray>("box");
-        QTest::addColumn<QString>("key");
-        for (const char *box : {"checkAutoconnect", "checkStartMinimized", "checkLog"})
-            QTest::newRow(box) << QByteArray(box) << QString::fromLatin1(box).mid(5).replace("Log", "LogTraffic");
-    }
-    void optionsAreStoredAtOnce()
-    {
-        QFETCH(QByteArray, box);
-        QFETCH(QString, key);
-        const QStringList keys{"Autoconnect", "StartMinimized", "LogTraffic"};
-        child<QCheckBox>(box.constData())->setChecked(true);
-        for (const QString &k : keys)
-            QCOMPARE(GatewaySettings().value(k, false).toBool(), k == key);
-        QCOMPARE(child("btnViewLogFile")->isEnabled(), key == QLatin1String("LogTraffic"));
-        child<QCheckBox>(box.constData())->setChecked(false);
-        QVERIFY(!GatewaySettings().value(key).toBool());
-        QVERIFY(!child("btnViewLogFile")->isEnabled());
-    }
-
+    // Nothing is written back at start, not even the autostart entry of an option stored on.
     void loadingWritesNothingBack()
     {
         window.reset();
         GatewaySettings settings;
         settings.setValue(QStringLiteral("Port"), QStringLiteral("abc"));
         settings.setLogTraffic(true);
+        settings.setStartAtLogin(true);
+        const QVariantMap before = store();
         window.reset(new MainWindow);
         QCOMPARE(text("port"), QStringLiteral("0"));
-        QCOMPARE(settings.value(QStringLiteral("Port")), QVariant(QStringLiteral("abc")));
+        QCOMPARE(store(), before);
         QVERIFY(child<QCheckBox>("checkLog")->isChecked() && child("btnViewLogFile")->isEnabled());
-        QVERIFY(!child<QCheckBox>("checkAutoconnect")->isChecked());
+        QVERIFY(child<QCheckBox>("checkStartAutoAtLogin")->isChecked() && !child<QCheckBox>("checkAutoconnect")->isChecked());
+        QVERIFY(!QFile::exists(Platform::autostartEntryPath()));
     }
 
     void buttonsDriveTheGateway()
     {
-        auto *port = child<QLineEdit>("port");
-        port->clear();
-        QTest::keyClicks(port, QStringLiteral("abc"));
-        QTest::mouseClick(child<QPushButton>("btnConnect"), Qt::LeftButton);
+        child<QLineEdit>("port")->setText(QStringLiteral("abc"));
+        click("btnConnect");
         QTRY_COMPARE(text("deviceStatus"), QStringLiteral("Empty IP address or invalid port number!"));
         FakeDevice device;
-        port->setText(QString::number(device.port()));
-        QTest::mouseClick(child<QPushButton>("btnConnect"), Qt::LeftButton);
+        child<QLineEdit>("port")->setText(QString::number(device.port()));
+        click("btnConnect");
         QTRY_COMPARE(text("deviceStatus"), QStringLiteral("Connected"));
-        QTest::mouseClick(child<QPushButton>("btnConnect"), Qt::LeftButton);
+        click("btnConnect");
         QTRY_COMPARE(text("deviceStatus"), QStringLiteral("Disconnected"));
-
         child<QLineEdit>("portLocal")->setText(QString::number(freeLoopbackPort()));
-        QTest::mouseClick(child<QPushButton>("btnListen"), Qt::LeftButton);
+        click("btnListen");
         QTRY_COMPARE(text("serverStatus"), QStringLiteral("Started - Connections 0/5"));
-        QTest::mouseClick(child<QPushButton>("btnListen"), Qt::LeftButton);
+        click("btnListen");
         QTRY_COMPARE(text("serverStatus"), QStringLiteral("Idle"));
     }
 
@@ -194,96 +203,98 @@ private slots:
         UrlCatcher catcher;
         QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
         child<QCheckBox>("checkLog")->setChecked(true);
-        QTest::mouseClick(child<QPushButton>("btnViewLogFile"), Qt::LeftButton);
+        click("btnViewLogFile");
         QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
         QCOMPARE(catcher.urls, QList<QUrl>{QUrl::fromLocalFile(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation)
                                                                + QStringLiteral("/VQGateway_Log.txt"))});
     }
 
-    void levelKeys_data()
-    {
-        QTest::addColumn<QByteArray>("field");
-        for (const char *field : {"", "ipAddress", "port", "portLocal"})
-            QTest::newRow(*field ? field : "window") << QByteArray(field);
-    }
+    // Ctrl+T and Ctrl+N switch the level, in the window and in each field, and type nothing.
     void levelKeys()
     {
-        QFETCH(QByteArray, field);
-        QWidget *target = field.isEmpty() ? window.get() : child(field.constData());
-        const QString before = target->property("text").toString();
-        MessageBoxCatcher boxes;
-        QTest::keySequence(target, QKeySequence(Qt::CTRL | Qt::Key_T));
-        QCOMPARE(boxes.texts, QStringList{QStringLiteral("  Detailed Trace Level now enabled!   ")});
-        QCOMPARE(GatewaySettings().loggingLevel() * 10 + VqLog::Logger::instance().loggingLevel(), 0 * 10 + VqLog::Trace);
-        QTest::keySequence(target, QKeySequence(Qt::CTRL | Qt::Key_N));
-        QCOMPARE(boxes.texts.value(1), QStringLiteral("  Normal Trace Level now enabled!   "));
-        QCOMPARE(GatewaySettings().loggingLevel() * 10 + VqLog::Logger::instance().loggingLevel(), 1 * 10 + VqLog::Info);
-        QCOMPARE(target->property("text").toString(), before);
+        for (const char *field : {"", "ipAddress", "port", "portLocal"}) {
+            QWidget *target = *field ? child(field) : window.get();
+            const QString before = target->property("text").toString();
+            MessageBoxCatcher boxes;
+            QTest::keySequence(target, QKeySequence(Qt::CTRL | Qt::Key_T));
+            QCOMPARE(GatewaySettings().loggingLevel() * 10 + VqLog::Logger::instance().loggingLevel(), 0 * 10 + VqLog::Trace);
+            QTest::keySequence(target, QKeySequence(Qt::CTRL | Qt::Key_N));
+            QCOMPARE(GatewaySettings().loggingLevel() * 10 + VqLog::Logger::instance().loggingLevel(), 1 * 10 + VqLog::Info);
+            QCOMPARE(boxes.texts, (QStringList{"  Detailed Trace Level now enabled!   ", "  Normal Trace Level now enabled!   "}));
+            QCOMPARE(target->property("text").toString(), before);
+        }
         VqLog::Logger::instance().setLoggingLevel(VqLog::Off);
     }
 
-    void closeWithoutTrayEndsTheWindow()
+    // Without a tray a close ends the window, with no notice; a fitting label is never cut.
+    void closeWithoutTrayAndLabelsFit()
     {
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        QMetaObject::invokeMethod(window.get(), "onServerStateChanged", Q_ARG(VQSERVER_STATUS, VQSERVER_STARTED),
+                                  Q_ARG(QString, QStringLiteral("Started - Connections 5/5")));
+        for (QLabel *label : window->findChildren<QLabel *>()) {
+            const int needed = label->fontMetrics().horizontalAdvance(label->text()), room = label->contentsRect().width();
+            QVERIFY2(label->text().contains('<') || needed <= room, qPrintable(QStringLiteral("%1: %2 > %3").arg(label->text()).arg(needed).arg(room)));
+        }
         MessageBoxCatcher boxes;
         QVERIFY(window->close());
         QVERIFY(!window->isVisible() && boxes.texts.isEmpty() && !GatewaySettings().noTrayWarning());
     }
 
-    void startAtLoginWritesAndRemovesTheEntry()
-    {
-        const QString entry = Platform::autostartEntryPath();
-        QVERIFY(entry.startsWith(dir->path()));
-        child<QCheckBox>("checkStartAutoAtLogin")->setChecked(true);
-        QVERIFY(GatewaySettings().startAtLogin());
-        QFile file(entry);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QVERIFY(file.readAll().contains("\nExec=\"" + QFile::encodeName(QCoreApplication::applicationFilePath()) + "\"\n"));
-        child<QCheckBox>("checkStartAutoAtLogin")->setChecked(false);
-        QVERIFY(!GatewaySettings().startAtLogin() && !QFile::exists(entry));
-        // A start with the option stored on does not write the entry.
-        GatewaySettings().setStartAtLogin(true);
-        window.reset(new MainWindow);
-        QVERIFY(child<QCheckBox>("checkStartAutoAtLogin")->isChecked() && !QFile::exists(entry));
-    }
-
-    // The check at start, the next start's, then the user's own, against a loopback server.
+    // The check at start, the next start's, then the user's own, against a loopback server. A
+    // document of the largest size is read; one byte more is dropped.
     void updateCheck_data()
     {
-        QTest::addColumn<QByteArray>("inside");
-        QTest::addColumn<QString>("atStart");
-        QTest::addColumn<QString>("userCheck");
         const QString newer = QStringLiteral("VQ Gateway v01.02.00 is available on Velquor website. Please click "
                                              "<a href='http://127.0.0.1/get'>here</a> for more information.");
-        QTest::newRow("newer") << QByteArray("<Id>1004</Id><Version>01.02.00</Version><Url>http://127.0.0.1/get</Url>") << newer << newer;
-        QTest::newRow("same") << QByteArray("<Id>1004</Id><Version>01.01.01</Version>") << "" << "  Your software is up to date.   ";
-        QTest::newRow("foreign id") << QByteArray("<Id>1005</Id><Version>09.00.00</Version>") << "" << "";
-        QTest::newRow("oversized") << "<Id>1004</Id><Version>09</Version><Pad>" + QByteArray(70000, 'x') + "</Pad>" << "" << "";
+        const auto doc = [](const QByteArray &inside) { return "<?xml version=\"1.0\"?><Product>" + inside + "</Product>"; };
+        const QByteArray offer = "<Id>1004</Id><Version>01.02.00</Version><Url>http://127.0.0.1/get</Url>";
+        const QByteArray pad(maxUpdateDocumentBytes - doc(offer + "<P></P>").size(), 'x');
+        addRows<UpdateCase>({{"newer", doc(offer), newer, newer},
+                             {"same", doc("<Id>1004</Id><Version>01.01.01</Version>"), "", "  Your software is up to date.   "},
+                             {"foreign id", doc("<Id>1005</Id><Version>09.00.00</Version>"), "", ""},
+                             {"largest size", doc(offer + "<P>" + pad + "</P>"), newer, newer},
+                             {"one byte more", doc(offer + "<P>" + pad + "x</P>"), "", ""}});
     }
     void updateCheck()
     {
-        QFETCH(QByteArray, inside);
-        QFETCH(QString, atStart);
-        QFETCH(QString, userCheck);
+        QFETCH(UpdateCase, row);
         FakeUpdateServer server;
-        server.setBody("<?xml version=\"1.0\"?><Product>" + inside + "</Product>");
+        server.body = row.body;
         qputenv("VQGATEWAY_UPDATE_URL", server.documentUrl().toUtf8());
         MessageBoxCatcher boxes;
-        for (const QString &expected : {atStart, QString()}) {
-            window.reset(new MainWindow);
+        for (const QString &expected : {row.atStart, QString(), row.userCheck}) {
+            if (server.requests < 2)
+                window.reset(new MainWindow);
             QSignalSpy handled(window->findChild<QNetworkAccessManager *>(), &QNetworkAccessManager::finished);
+            if (server.requests == 2)
+                QMetaObject::invokeMethod(window.get(), "onCheckForUpdates");
             QVERIFY(handled.wait(10000));
             QCOMPARE(boxes.texts, expected.isEmpty() ? QStringList() : QStringList{expected});
             boxes.texts.clear();
         }
-        QSignalSpy handled(window->findChild<QNetworkAccessManager *>(), &QNetworkAccessManager::finished);
-        QMetaObject::invokeMethod(window.get(), "onCheckForUpdates");
         QVERIFY(window->isVisible());
-        QVERIFY(handled.wait(10000));
-        QCOMPARE(boxes.texts, userCheck.isEmpty() ? QStringList() : QStringList{userCheck});
-        QCOMPARE(server.requests(), 3);
+        QCOMPARE(server.requests, 3);
         qputenv("VQGATEWAY_UPDATE_URL", "http://127.0.0.1:9/none.xml");
+    }
+
+    // At most six IPv4 addresses, link-local ones left out; the list never reaches a socket.
+    void localAddresses_data()
+    {
+        addRows<AddressCase>({{"none", {}, ""},
+                              {"IPv6 and link-local left out", {"::1", "fe80::1", "169.254.10.20", "127.0.0.1"}, "127.0.0.1"},
+                              {"six of seven", {"127.0.0.1", "198.51.100.1", "198.51.100.2", "203.0.113.3", "203.0.113.4", "203.0.113.5", "203.0.113.6"},
+                               "127.0.0.1, 198.51.100.1, 198.51.100.2, 203.0.113.3, 203.0.113.4, 203.0.113.5"},
+                              {"next to link-local", {"169.253.255.255", "169.255.0.1"}, "169.253.255.255, 169.255.0.1"}});
+    }
+    void localAddresses()
+    {
+        QFETCH(AddressCase, row);
+        QList<QHostAddress> list;
+        for (const QString &text : row.addresses)
+            list.append(QHostAddress(text));
+        QCOMPARE(localAddressList(list), row.shown);
     }
 };
 

@@ -93,9 +93,9 @@ private slots:
         FakeClient one(localPort), two(localPort);
         QTRY_VERIFY_WITH_TIMEOUT(logMessages().filter(QStringLiteral("New client thread")).size() == 2, 10000);
         device.send("HELLO\r\n");
-        QTRY_COMPARE(one.received() + two.received(), QByteArray("HELLO\r\nHELLO\r\n"));
-        one.send("CMD1\r\n");
-        QTRY_COMPARE(device.received(), QByteArray("CMD1\r\n"));
+        QTRY_COMPARE(one.received + two.received, QByteArray("HELLO\r\nHELLO\r\n"));
+        one.write("CMD1\r\n");
+        QTRY_COMPARE(device.received, QByteArray("CMD1\r\n"));
         const QStringList banner = logMessages().mid(0, 5);
         QCOMPARE(banner.mid(0, 3), (QStringList{"--------------------------------------------------- ", "Program VQ Gateway version 01.01.01 started ",
                                                 QStringLiteral("Built with Qt %1 running on Qt %2 ").arg(QT_VERSION_STR, qVersion())}));
@@ -166,10 +166,10 @@ private slots:
         QTcpSocket elsewhere;
         elsewhere.connectToHost(QHostAddress(QStringLiteral("127.0.0.2")), localPort);
         QTRY_COMPARE(elsewhere.error(), QAbstractSocket::ConnectionRefusedError);
-        client.send("PING\r\n");
-        QTRY_COMPARE(device.received(), QByteArray("PING\r\n"));
+        client.write("PING\r\n");
+        QTRY_COMPARE(device.received, QByteArray("PING\r\n"));
         device.send("PONG\r\n");
-        QTRY_COMPARE(client.received(), QByteArray("PONG\r\n"));
+        QTRY_COMPARE(client.received, QByteArray("PONG\r\n"));
         QTRY_VERIFY(logMessages().contains(QStringLiteral("[DEVICE] -  \"PONG[CR][LF]\" ")));
         QVERIFY(logMessages().contains(QStringLiteral("Running headless ")));
         QVERIFY(errors.value(gateway).contains("Running headless"));
@@ -191,9 +191,9 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(first.connectionCount() * 10 + second.connectionCount(), 11, 20000);
         FakeClient one(firstPort), two(secondPort);
         QTRY_VERIFY(one.isConnected() && two.isConnected());
-        one.send("to lab1\r\n");
-        two.send("to lab2\r\n");
-        QTRY_COMPARE(first.received() + second.received(), QByteArray("to lab1\r\nto lab2\r\n"));
+        one.write("to lab1\r\n");
+        two.write("to lab2\r\n");
+        QTRY_COMPARE(first.received + second.received, QByteArray("to lab1\r\nto lab2\r\n"));
         QVERIFY(logMessages(QStringLiteral("lab1")).contains(QStringLiteral("No display found: running without a window ")));
         QVERIFY(!logMessages(QStringLiteral("lab2")).contains(QStringLiteral("No display found: running without a window ")));
         QProcess *again = start({"--instance", "lab1"}, false);

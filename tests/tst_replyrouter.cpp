@@ -1,13 +1,25 @@
-#include "gateway/gatewaysettings.h"
 #include "gateway/replyrouter.h"
-#include "tests/gatewayfixture.h"
+#include "tests/testsupport.h"
 
 #include <QTcpSocket>
-#include <QTest>
 
-#include <memory>
+#include <vector>
 
-using Lines = QList<QByteArray>;
+struct CutCase
+{
+    const char *name;
+    QList<QByteArray> reads, lines;
+    QByteArray partial;
+};
+Q_DECLARE_METATYPE(CutCase)
+
+struct TimeCase
+{
+    const char *name;
+    int quiet, timeout;
+    QStringList errors;
+};
+Q_DECLARE_METATYPE(TimeCase)
 
 class TestReplyRouter : public GatewayTest
 {
@@ -16,92 +28,126 @@ class TestReplyRouter : public GatewayTest
 private slots:
     void cutClientLines_data()
     {
-        QTest::addColumn<Lines>("reads");
-        QTest::addColumn<Lines>("lines");
-        QTest::addColumn<QByteArray>("partial");
-        QTest::newRow("CR LF and LF") << Lines{"a\r\nb\nc"} << Lines{"a\r\n", "b\n"} << QByteArray("c");
-        QTest::newRow("line across reads") << Lines{"SE", "T 1\r", "\n"} << Lines{"SET 1\r\n"} << QByteArray();
-        QTest::newRow("limit stays") << Lines{QByteArray(maxClientLineBytes, 'x')} << Lines{} << QByteArray(maxClientLineBytes, 'x');
-        QTest::newRow("longer goes as it is") << Lines{QByteArray(maxClientLineBytes, 'x'), "y"}
-                                              << Lines{QByteArray(maxClientLineBytes, 'x') + "y"} << QByteArray();
+        const QByteArray limit(maxClientLineBytes, 'x');
+        addRows<CutCase>({{"CR LF and LF", {"a\r\nb\nc"}, {"a\r\n", "b\n"}, "c"},
+                          {"line across reads", {"SE", "T 1\r", "\n"}, {"SET 1\r\n"}, ""},
+                          {"limit stays", {limit}, {}, limit},
+                          {"longer goes as it is", {limit, "y"}, {limit + "y"}, ""}});
     }
     void cutClientLines()
     {
-        QFETCH(Lines, reads);
-        QFETCH(Lines, lines);
-        QFETCH(QByteArray, partial);
+        QFETCH(CutCase, row);
         QByteArray buffer;
-        Lines cut;
-        for (const QByteArray &read : reads)
+        QList<QByteArray> cut;
+        for (const QByteArray &read : row.reads)
             cut += ::cutClientLines(buffer, read);
-        QCOMPARE(cut, lines);
-        QCOMPARE(buffer, partial);
+        QCOMPARE(cut, row.lines);
+        QCOMPARE(buffer, row.partial);
+    }
+
+    void replyTimeBounds_data()
+    {
+        const QString quiet = QStringLiteral("ReplyQuietMs %1 is not from 1 to 10000 ms - using 50");
+        const QString timeout = QStringLiteral("ReplyTimeoutMs %1 is not from 1 to 10000 ms - using 500");
+        addRows<TimeCase>({{"lowest", 1, 1, {}},
+                           {"highest", 10000, 10000, {}},
+                           {"below", 0, 0, {quiet.arg(0), timeout.arg(0)}},
+                           {"above", 10001, 10001, {quiet.arg(10001), timeout.arg(10001)}}});
+    }
+    void replyTimeBounds()
+    {
+        QFETCH(TimeCase, row);
+        GatewaySettings settings;
+        settings.setReplyQuietMs(row.quiet);
+        settings.setReplyTimeoutMs(row.timeout);
+        settings.setReplyRouting(true);
+        createManager();
+        QCOMPARE(capture->messages(), row.errors);
+    }
+
+    // One line at a time goes to the device; its reply ends after the quiet time, or after the
+    // time-out without any answer. A client that leaves gets nothing more, the next one does.
+    void quietAndTimeout()
+    {
+        ReplyRouter router(100, 400);
+        QStringList out;
+        QList<qint64> at;
+        QElapsedTimer clock;
+        const auto keep = [&](const QString &what) { out.append(what); at.append(clock.elapsed()); };
+        connect(&router, &ReplyRouter::toDevice, &router, [&](const QByteArray &line) { keep("device " + line.trimmed()); });
+        connect(&router, &ReplyRouter::toClient, &router,
+                [&](quint64 client, const QByteArray &lines) { keep(QStringLiteral("client %1 ").arg(client) + lines.trimmed()); });
+        connect(&router, &ReplyRouter::toAllClients, &router, [&](const QByteArray &lines) { keep("all " + lines.trimmed()); });
+        clock.start();
+        router.deviceData("hello\r\n");
+        router.clientData(1, "A\r\nB\r");
+        router.clientData(2, "C\n");
+        router.clientData(1, "\n");
+        router.deviceData("a\r\n");
+        QTRY_COMPARE(out, (QStringList{"all hello", "device A", "client 1 a", "device C", "device B"}));
+        QVERIFY2(at.at(3) - at.at(2) >= 95 && at.at(3) - at.at(2) < 350, qPrintable(QString::number(at.at(3) - at.at(2))));
+        QVERIFY2(at.at(4) - at.at(3) >= 390 && at.at(4) - at.at(3) < 650, qPrintable(QString::number(at.at(4) - at.at(3))));
+        QTest::qWait(500);
+        out.clear();
+        router.clientData(3, "D\n");
+        router.clientData(5, "E\n");
+        router.clientLeft(3);
+        router.deviceData("d\r\n");
+        QTRY_COMPARE(out, (QStringList{"device D", "device E"}));
+        router.deviceData("e\r\n");
+        QCOMPARE(out.last(), QStringLiteral("client 5 e"));
+        QCOMPARE(capture->messages(), QStringList{"Client left before its reply was complete: the rest of the reply is dropped"});
     }
 
     void deviceLineEnds_data()
     {
         QTest::addColumn<QString>("stored");
         QTest::addColumn<QByteArray>("relayed");
-        QTest::addColumn<int>("errors");
-        QTest::newRow("CRLF") << "CRLF" << QByteArray("A\r\n") << 0;
-        QTest::newRow("LF") << "LF" << QByteArray("A\r\nB\n") << 0;
-        QTest::newRow("unknown reads as CRLF") << "lf " << QByteArray("A\r\n") << 1;
+        QTest::newRow("CRLF") << "CRLF" << QByteArray("A\r\n");
+        QTest::newRow("LF") << "LF" << QByteArray("A\r\nB\n");
+        QTest::newRow("unknown reads as CRLF") << "lf " << QByteArray("A\r\n");
     }
     void deviceLineEnds()
     {
         QFETCH(QString, stored);
         QFETCH(QByteArray, relayed);
-        QFETCH(int, errors);
         GatewaySettings().setDeviceLineEnd(stored);
         startGateway();
-        FakeClient client(gateway->port);
-        QTRY_COMPARE(capture->count(QStringLiteral("New client thread")), 1);
-        gateway->device->send("A\r\nB\nC");
-        QTRY_COMPARE(client.received(), relayed);
-        QCOMPARE(capture->count(QStringLiteral("Unknown DeviceLineEnd \"lf \" - device lines end in CR LF")), errors);
+        FakeClient client(port);
+        QTRY_COMPARE(server()->clientCount(), 1);
+        device->send("A\r\nB\nC");
+        QTRY_COMPARE(client.received, relayed);
+        QCOMPARE(capture->count(QStringLiteral("Unknown DeviceLineEnd \"lf \" - device lines end in CR LF")), int(stored == "lf "));
     }
 
-    // Three clients query at once; each gets exactly its own two-line answers, in order.
-    // Unsolicited lines still reach everyone; the rest of the reply of a client that left is dropped.
+    // Three clients query at once through the real gateway; each gets exactly its own two-line
+    // answers, in order, and unsolicited lines still reach everyone.
     void repliesGoToTheirClients()
     {
         GatewaySettings settings;
         settings.setReplyRouting(true);
         settings.setReplyQuietMs(3);
-        settings.setReplyTimeoutMs(20000); // out of bounds: the default, and one error line
         startGateway();
-        QCOMPARE(capture->count(QStringLiteral("ReplyTimeoutMs 20000 is not from 1 to 10000 ms - using 500")), 1);
-        gateway->device->answer = [](const QByteArray &line) {
-            return line.startsWith("SLOW") ? QByteArray() : line.trimmed() + " first\r\n" + line.trimmed() + " second\r\n";
-        };
+        device->answer = [](const QByteArray &line) { return line.trimmed() + " first\r\n" + line.trimmed() + " second\r\n"; };
         std::vector<std::unique_ptr<FakeClient>> clients;
         for (int c = 0; c < 3; ++c)
-            clients.emplace_back(new FakeClient(gateway->port));
-        QTRY_COMPARE(capture->count(QStringLiteral("New client thread")), 3);
+            clients.emplace_back(new FakeClient(port));
+        QTRY_COMPARE(server()->clientCount(), 3);
         QByteArray expected[3];
         for (int c = 0; c < 3; ++c) {
             QByteArray queries;
-            for (int i = 0; i < 200; ++i) {
+            for (int i = 0; i < 50; ++i) {
                 const QByteArray query = "Q" + QByteArray::number(c) + "-" + QByteArray::number(i);
                 queries += query + "\r\n";
                 expected[c] += query + " first\r\n" + query + " second\r\n";
             }
-            clients[c]->send(queries);
+            clients[c]->write(queries);
         }
         for (int c = 0; c < 3; ++c)
-            QTRY_COMPARE_WITH_TIMEOUT(clients[c]->received(), expected[c], 20000);
-        gateway->device->send("EVENT\r\n");
+            QTRY_COMPARE_WITH_TIMEOUT(clients[c]->received, expected[c], 10000);
+        device->send("EVENT\r\n");
         for (int c = 0; c < 3; ++c)
-            QTRY_VERIFY(clients[c]->received().endsWith(expected[c] + "EVENT\r\n"));
-
-        clients[0]->send("SLOW\r\n");
-        QTRY_VERIFY(gateway->device->received().endsWith("SLOW\r\n"));
-        clients[1]->send("NEXT\r\n");
-        clients[0]->socket()->abort();
-        QTRY_COMPARE(capture->count(QStringLiteral("Client left before its reply was complete")), 1);
-        gateway->device->send("late\r\n");
-        QTRY_VERIFY(clients[1]->received().endsWith("NEXT first\r\nNEXT second\r\n"));
-        QVERIFY(!clients[1]->received().contains("late") && !clients[2]->received().contains("late"));
+            QTRY_VERIFY(clients[c]->received.endsWith(expected[c] + "EVENT\r\n"));
     }
 };
 

@@ -1,5 +1,4 @@
 #include "gateway/gatewaysettings.h"
-#include "tests/messageboxes.h"
 #include "tests/testsupport.h"
 #include "ui/mainwindow.h"
 

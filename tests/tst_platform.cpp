@@ -1,0 +1,73 @@
+#include "platform/autostart.h"
+#include "platform/instanceguard.h"
+#include "platform/osname.h"
+#include "tests/testsupport.h"
+
+#include <unistd.h>
+
+struct ExecCase
+{
+    const char *name;
+    QString path, exec;
+};
+Q_DECLARE_METATYPE(ExecCase)
+
+class TestPlatform : public QObject
+{
+    Q_OBJECT
+
+    TestDir dir;
+
+private slots:
+    void cleanup() { dir.noteResult(); }
+
+    void execQuoting_data()
+    {
+        addRows<ExecCase>({{"plain", "/usr/bin/vqgateway", "\"/usr/bin/vqgateway\""},
+                           {"blank", "/opt/VQ Gateway/vqgateway", "\"/opt/VQ Gateway/vqgateway\""},
+                           {"quote dollar backtick", "/a\"b$c`d", "\"/a\\\\\"b\\\\$c\\\\`d\""},
+                           {"backslash", "/a\\b", "\"/a\\\\\\\\b\""},
+                           {"percent", "/100%/x", "\"/100%%/x\""}});
+    }
+    void execQuoting()
+    {
+        QFETCH(ExecCase, row);
+        QVERIFY(Platform::autostartEntry(row.path).contains("\nExec=" + row.exec + "\n"));
+    }
+
+    // Removing a missing entry is no error.
+    void autostartEntryWrittenAndRemoved()
+    {
+        const QString entry = Platform::autostartEntryPath();
+        QCOMPARE(entry, dir.filePath(QStringLiteral("config/autostart/VQGateway.desktop")));
+        Platform::setRunAtLogin(false, QStringLiteral("/opt/VQ Gateway/vqgateway"));
+        QVERIFY(!QFile::exists(entry));
+        Platform::setRunAtLogin(true, QStringLiteral("/opt/VQ Gateway/vqgateway"));
+        QFile file(entry);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray text = file.readAll();
+        QVERIFY(text.startsWith("[Desktop Entry]\n") && text.contains("\nType=Application\n"));
+        QVERIFY(text.contains("\nExec=\"/opt/VQ Gateway/vqgateway\"\n"));
+        Platform::setRunAtLogin(false, QString());
+        QVERIFY(!QFile::exists(entry));
+    }
+
+    void oneInstancePerUser()
+    {
+        const QString key = QStringLiteral("vqgateway-guard-test");
+        InstanceGuard first(key, QStringLiteral("1000")), otherUser(key, QStringLiteral("1001")), sameUser(key, QStringLiteral("1000"));
+        QVERIFY(first.tryLock() && otherUser.tryLock() && !sameUser.tryLock());
+        QCOMPARE(Platform::currentUserScope(), QString::number(getuid()));
+    }
+
+    void windowsVersionNames()
+    {
+        QStringList names;
+        for (int value : {0x0030, 0x0090, 0x00a0, 0x00b0, 0x00c0, 0x00d0})
+            names.append(Platform::windowsVersionName(value));
+        QCOMPARE(names, (QStringList{"Windows XP", "Windows 7", "Windows 8", "Windows 8.1", "Windows 10", "Unknown Windows operating system."}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPlatform)
+#include "tst_platform.moc"
