@@ -15,7 +15,8 @@ grep -q 'libc6' <<<"$depends" && grep -Eq 'libqt(5core5a|6core6)' <<<"$depends" 
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 dpkg-deb -x "$deb" "$root"
-grep -q "^ExecStart=/usr/bin/vqgateway --headless --instance %i$" "$root/usr/lib/systemd/user/vqgateway@.service" || fail "unit"
+unit="$root/usr/lib/systemd/user/vqgateway@.service"
+grep -qx "ExecStart=/usr/bin/vqgateway --headless --instance %i" "$unit" && grep -qx "Restart=on-failure" "$unit" || fail "unit"
 out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM HOME="$root" XDG_CONFIG_HOME="$root" XDG_DATA_HOME="$root" \
       timeout 20 "$root/usr/bin/vqgateway" --version) || fail "--version failed"
 [ "$out" = "VQ Gateway 01.01.01" ] || fail "--version said: $out"

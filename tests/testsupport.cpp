@@ -11,6 +11,15 @@ QRegularExpression numbered(const QString &message)
                               + QLatin1Char('$'));
 }
 
+bool inOrder(const QStringList &messages, const QStringList &expected)
+{
+    int at = -1;
+    for (const QString &message : expected)
+        if ((at = messages.indexOf(numbered(message), at + 1)) < 0)
+            return false;
+    return true;
+}
+
 quint16 freeLoopbackPort()
 {
     QTcpServer probe;
@@ -87,15 +96,6 @@ QStringList CaptureDestination::messages() const
     return result;
 }
 
-bool CaptureDestination::inOrder(const QStringList &expected) const
-{
-    int at = -1;
-    const QStringList all = messages();
-    for (const QString &message : expected)
-        if ((at = all.indexOf(numbered(message), at + 1)) < 0)
-            return false;
-    return true;
-}
 
 FakeDevice::FakeDevice()
 {

@@ -33,6 +33,8 @@ void addRows(std::initializer_list<Row> rows)
 
 // The message as a whole-line pattern, with a # standing for any number.
 QRegularExpression numbered(const QString &message);
+// True when the messages hold these, in this order, other lines in between or not.
+bool inOrder(const QStringList &messages, const QStringList &expected);
 quint16 freeLoopbackPort();
 
 // A temporary home for one test program: HOME, the XDG directories and the settings store all
@@ -66,8 +68,7 @@ public:
     QStringList messages() const;
     bool contains(const QString &message) const { return messages().contains(message); }
     int count(const QString &part) const { return messages().filter(part).size(); }
-    // True when the messages hold these, in this order, other lines in between or not.
-    bool inOrder(const QStringList &expected) const;
+    bool inOrder(const QStringList &expected) const { return ::inOrder(messages(), expected); }
     void clear();
 
 private:

@@ -7,11 +7,7 @@
 #include <QDir>
 #include <QLabel>
 
-struct LinkCase
-{
-    const char *name;
-    QString label, link, file;
-};
+struct LinkCase { const char *name; QString label, link, file; };
 Q_DECLARE_METATYPE(LinkCase)
 
 class TestAbout : public QObject

@@ -53,7 +53,6 @@ private slots:
                                            "device 1 Connected"}));
         verifyAbout(seenAt.at(3) - seenAt.at(0), 5000, "server retry");
         verifyAbout(seenAt.at(5) - seenAt.at(2), 5000, "device retry");
-
         // Errors arm both retries; then a manual connect wins and Stop closes the server by hand.
         manager->connectDevice(QStringLiteral("127.0.0.1"), 10499);
         manager->startServer(0);
@@ -66,7 +65,6 @@ private slots:
         QTest::qWait(5500);
         QCOMPARE(seen.size(), before);
         QCOMPARE(device->connectionCount(), 2);
-
         manager->connectDevice(QStringLiteral("127.0.0.1"), 10499);
         QTRY_COMPARE(last("device"), QStringLiteral("device 2 Empty IP address or invalid port number!"));
         settings.setAutoconnect(false);
@@ -93,7 +91,6 @@ private slots:
         manager->connectDevice(QStringLiteral("127.000.000.001"), device->port());
         expect({"device 0 Connecting host...", "device 1 Connected"},
                {"Connecting to \"127.0.0.1\" port " + devicePort, "Connected to \"127.0.0.1\" port " + devicePort});
-
         startServer();
         FakeClient client(port);
         QTRY_COMPARE(server()->clientCount(), 1);
@@ -133,7 +130,6 @@ private slots:
         first.write(all);
         QTRY_COMPARE(device->received, all);
         device->received.clear();
-
         // With "Log traffic" off nothing is logged, even at the most detailed level.
         VqLog::Logger::instance().setLoggingLevel(VqLog::Trace);
         capture->clear();
@@ -144,21 +140,18 @@ private slots:
         first.write(command);
         QTRY_COMPARE(device->received, command);
         QCOMPARE(capture->count(QStringLiteral("[")), 0);
-
         GatewaySettings().setLogTraffic(true);
         device->send("C\r\n");
         QTRY_VERIFY(capture->contains(QStringLiteral("[DEVICE] -  \"C[CR][LF]\"")));
         second.write(command);
         QTRY_VERIFY(capture->contains(QStringLiteral("[CLIENT] -  \"SET\\u0000\\u0080\u00FF[CR][LF]\"")));
         QTRY_COMPARE(device->received, command + command);
-
         // Above Info nothing is logged, and the relay goes on.
         VqLog::Logger::instance().setLoggingLevel(VqLog::Warn);
         capture->clear();
         device->send("D\r\n");
         QTRY_COMPARE(first.received, QByteArray("A\r\nB\r\nC\r\nD\r\n"));
         QVERIFY(capture->lines().isEmpty());
-
         // Without a device link a command is dropped, and still logged.
         VqLog::Logger::instance().setLoggingLevel(VqLog::Info);
         manager->closeDeviceConnection();
@@ -192,7 +185,6 @@ private slots:
         auto *late = new FakeClient(port, &owner);
         QTRY_COMPARE(last("server"), QStringLiteral("server 1 Started - Connections 5/5"));
         QTRY_VERIFY(late->isConnected());
-
         // Stop ends every client thread and closes every connection.
         capture->clear();
         manager->closeServer();

@@ -17,38 +17,17 @@
 
 // A status as the window shows it: its text and colour, the button's text, and whether the
 // button and the fields can be used.
-struct StatusCase
-{
-    const char *name;
-    bool device;
-    int state;
-    QString shown;
-};
+struct StatusCase { const char *name; bool device; int state; QString shown; };
 Q_DECLARE_METATYPE(StatusCase)
 
 // A field typed into or an option ticked, and the whole store afterwards.
-struct EditCase
-{
-    const char *name, *widget;
-    QString typed;
-    QVariantMap stored;
-};
+struct EditCase { const char *name, *widget; QString typed; QVariantMap stored; };
 Q_DECLARE_METATYPE(EditCase)
 
-struct UpdateCase
-{
-    const char *name;
-    QByteArray body;
-    QString atStart, userCheck;
-};
+struct UpdateCase { const char *name; QByteArray body; QString atStart, userCheck; };
 Q_DECLARE_METATYPE(UpdateCase)
 
-struct AddressCase
-{
-    const char *name;
-    QStringList addresses;
-    QString shown;
-};
+struct AddressCase { const char *name; QStringList addresses; QString shown; };
 Q_DECLARE_METATYPE(AddressCase)
 
 class TestMainWindow : public QObject

@@ -5,11 +5,7 @@
 
 #include <unistd.h>
 
-struct ExecCase
-{
-    const char *name;
-    QString path, exec;
-};
+struct ExecCase { const char *name; QString path, exec; };
 Q_DECLARE_METATYPE(ExecCase)
 
 class TestPlatform : public QObject

@@ -4,26 +4,12 @@
 
 #include <QRandomGenerator>
 
-struct AddressCase
-{
-    const char *name;
-    QString address;
-    uint port;
-    DeviceAddressCheck result;
-    QString normalised;
-};
+struct AddressCase { const char *name; QString address; uint port; DeviceAddressCheck result; QString normalised; };
 Q_DECLARE_METATYPE(AddressCase)
 
 // One entry in emitted per read, empty when nothing is emitted; pending is what stays after the
 // last read.
-struct FramingCase
-{
-    const char *name;
-    DeviceLineEnd lineEnd;
-    QList<QByteArray> reads, emitted;
-    QByteArray pending;
-    int overflows;
-};
+struct FramingCase { const char *name; DeviceLineEnd lineEnd; QList<QByteArray> reads, emitted; QByteArray pending; int overflows; };
 Q_DECLARE_METATYPE(FramingCase)
 
 // Pure checks of what the device link does with addresses and with what the device sends: none

@@ -2,8 +2,6 @@
 #include "gateway/tcpserverservice.h"
 #include "tests/testsupport.h"
 
-#include <QAbstractEventDispatcher>
-
 #include <atomic>
 
 class TestTcpServerService : public QObject
@@ -30,35 +28,6 @@ private slots:
             server.reset();
             QCOMPARE(capture->count(QStringLiteral("Client thread deleted")), 3);
         }
-    }
-
-    // An idle client thread sleeps; stopped, it sends what was queued and closes the connection.
-    void idleClientThreadSleeps()
-    {
-        struct : QTcpServer
-        {
-            std::unique_ptr<ClientThread> thread;
-            void incomingConnection(qintptr descriptor) override
-            {
-                thread.reset(new ClientThread(int(descriptor)));
-                thread->start();
-            }
-        } threads;
-        QVERIFY(threads.listen(QHostAddress::LocalHost, 0));
-        FakeClient client(threads.serverPort());
-        QTRY_VERIFY(threads.thread && client.isConnected());
-        threads.thread->queueMessage(QStringLiteral("hello\r\n"));
-        QTRY_COMPARE(client.received, QByteArray("hello\r\n"));
-        std::atomic<int> wakeUps{0};
-        QAbstractEventDispatcher *dispatcher = QAbstractEventDispatcher::instance(threads.thread.get());
-        connect(dispatcher, &QAbstractEventDispatcher::awake, dispatcher, [&wakeUps] { ++wakeUps; }, Qt::DirectConnection);
-        QTest::qWait(1000); // the idle window is the measurement itself
-        QVERIFY2(wakeUps < 5, qPrintable(QString::number(wakeUps)));
-        threads.thread->queueMessage(QStringLiteral("bye\r\n"));
-        threads.thread->stop();
-        QVERIFY(threads.thread->wait(5000));
-        QTRY_VERIFY(client.isClosed());
-        QCOMPARE(client.received, QByteArray("hello\r\nbye\r\n"));
     }
 
     void failedAdoptionEndsTheThread()

@@ -1,25 +1,11 @@
 #include "tests/testsupport.h"
 #include "ui/updatecheck.h"
 
-#include <QRandomGenerator>
-
-struct WalkCase
-{
-    const char *name;
-    QByteArray body;
-    QString found; // id, version and link
-};
+// What the walk found: the id, the version and the link.
+struct WalkCase { const char *name; QByteArray body; QString found; };
 Q_DECLARE_METATYPE(WalkCase)
 
-struct DecideCase
-{
-    const char *name;
-    QString id, version;
-    bool userAsked;
-    QString last;
-    UpdateNotice notice;
-    bool store;
-};
+struct DecideCase { const char *name; QString id, version; bool userAsked; QString last; UpdateNotice notice; bool store; };
 Q_DECLARE_METATYPE(DecideCase)
 
 class TestUpdateCheck : public QObject
@@ -80,22 +66,12 @@ private slots:
                  text.arg(QStringLiteral("2"), QStringLiteral("here (javascript:alert('x'))")));
     }
 
-    // Whatever the server sends, the reader ends: every cut of a real document, and random
-    // sequences of XML pieces.
-    void truncatedAndRandomDocuments()
+    // Whatever the server sends, the reader ends.
+    void truncatedDocuments()
     {
         const QByteArray full = document("<Id>1004</Id><Name>VQ Gateway</Name><Version>01.02.00</Version><Url>http://h/p</Url>");
         for (int cut = 0; cut <= full.size(); ++cut)
-            readUpdateDocument(full.left(cut), QStringLiteral("01.01.01"));
-        const QList<QByteArray> pieces{"<", ">", "</", "/>", "Id", "Version", "<?xml version=\"1.0\"?>", "<!--", "-->", "<![CDATA[",
-                                       "]]>", "&amp;", "&#x41;", "&bogus;", "\"", "=", " ", "\x00", "\xff", "<Product>", "</Product>"};
-        QRandomGenerator random(1004);
-        for (int round = 0; round < 2000; ++round) {
-            QByteArray body;
-            for (int i = random.bounded(60); i > 0; --i)
-                body += pieces.at(random.bounded(pieces.size()));
-            QVERIFY(!readUpdateDocument(body, QStringLiteral("01.01.01")).version.isEmpty());
-        }
+            QVERIFY(!readUpdateDocument(full.left(cut), QStringLiteral("01.01.01")).version.isEmpty());
     }
 
     void urlFromEnvironment()
