@@ -126,24 +126,6 @@ void FakeDevice::setReading(bool on)
         emit socket->readyRead();
 }
 
-FakeUpdateServer::FakeUpdateServer()
-{
-    connect(this, &QTcpServer::newConnection, this, [this] {
-        while (QTcpSocket *socket = nextPendingConnection()) {
-            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-            connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
-                if (!socket->readAll().contains("\r\n\r\n"))
-                    return;
-                ++requests;
-                socket->write("HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\nContent-Length: " + QByteArray::number(body.size())
-                              + "\r\n\r\n" + body);
-                socket->disconnectFromHost();
-            });
-        }
-    });
-    listen(QHostAddress::LocalHost, 0);
-}
-
 void GatewayTest::init()
 {
     capture = CaptureDestination::install();
@@ -187,6 +169,12 @@ void GatewayTest::startGateway()
     startServer();
     manager->connectDevice(QStringLiteral("127.0.0.1"), device->port());
     QTRY_VERIFY2(manager->isConnectedToDevice(), "the device link did not come up");
+}
+
+QString GatewayTest::last(const QString &side) const
+{
+    const QStringList own = seen.filter(QRegularExpression(QLatin1Char('^') + side));
+    return own.value(own.size() - 1);
 }
 
 void GatewayTest::expect(const QStringList &statuses, const QStringList &messages)

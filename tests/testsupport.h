@@ -68,7 +68,6 @@ public:
     QStringList messages() const;
     bool contains(const QString &message) const { return messages().contains(message); }
     int count(const QString &part) const { return messages().filter(part).size(); }
-    bool inOrder(const QStringList &expected) const { return ::inOrder(messages(), expected); }
     void clear();
 
 private:
@@ -82,12 +81,12 @@ class FakeDevice : public QTcpServer
 public:
     FakeDevice();
     quint16 port() const { return serverPort(); }
-    QByteArray received;
     int connectionCount() const { return connections.size(); }
     QTcpSocket *latest() const { return connections.last(); }
     void send(const QByteArray &bytes) { latest()->write(bytes); }
     // While not reading, what the gateway sends waits in the socket layer, as with a busy device.
     void setReading(bool reading);
+    QByteArray received;
     // When set, every line (ending in LF) that arrives is answered with what this returns.
     std::function<QByteArray(const QByteArray &line)> answer;
 
@@ -107,19 +106,9 @@ public:
         connect(this, &QTcpSocket::readyRead, this, [this] { received += readAll(); });
         connectToHost(QHostAddress::LocalHost, port);
     }
-    QByteArray received;
     bool isConnected() const { return state() == ConnectedState; }
     bool isClosed() const { return state() == UnconnectedState; }
-};
-
-// An update server stand-in: answers every HTTP request with the same body.
-class FakeUpdateServer : public QTcpServer
-{
-public:
-    FakeUpdateServer();
-    QString documentUrl() const { return QStringLiteral("http://127.0.0.1:%1/~ftp-xml/product_update_1004.xml").arg(serverPort()); }
-    QByteArray body;
-    int requests = 0;
+    QByteArray received;
 };
 
 // Stands in for the desktop's opener (QDesktopServices::setUrlHandler) and keeps what it was
@@ -179,11 +168,7 @@ protected:
     // Waits for exactly these statuses and log messages since the last call, then forgets them.
     void expect(const QStringList &statuses, const QStringList &messages);
     TcpServerService *server() const { return manager->findChild<TcpServerService *>(); }
-    QString last(const QString &side) const
-    {
-        const QStringList own = seen.filter(QRegularExpression(QLatin1Char('^') + side));
-        return own.value(own.size() - 1);
-    }
+    QString last(const QString &side) const;
 
 private slots:
     void initTestCase() { dir.reset(new TestDir); }

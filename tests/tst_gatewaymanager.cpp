@@ -179,7 +179,7 @@ private slots:
         clients.first()->disconnectFromHost();
         QTRY_VERIFY(capture->contains(QStringLiteral("Resume listening")));
         QCOMPARE(last("server"), QStringLiteral("server 1 Started - Connections 4/5"));
-        QVERIFY(capture->inOrder({"Incoming connection detected...", "New client thread # from \"127.0.0.1\"", "Client thread has been disconnected.",
+        QVERIFY(inOrder(capture->messages(), {"Incoming connection detected...", "New client thread # from \"127.0.0.1\"", "Client thread has been disconnected.",
                                   "Thread # finished", "Resume listening"}));
         QCOMPARE(capture->count(QStringLiteral("Incoming connection detected...")), 5);
         auto *late = new FakeClient(port, &owner);
@@ -188,7 +188,7 @@ private slots:
         // Stop ends every client thread and closes every connection.
         capture->clear();
         manager->closeServer();
-        QVERIFY(capture->inOrder({"Stopping server client threads...", "Stopping server..."}));
+        QVERIFY(inOrder(capture->messages(), {"Stopping server client threads...", "Stopping server..."}));
         QTRY_COMPARE(last("server"), QStringLiteral("server 0 Idle"));
         clients.replace(0, late);
         for (FakeClient *client : clients)

@@ -130,61 +130,47 @@ private slots:
         QVERIFY(QDir(dir->filePath(QStringLiteral("config"))).isEmpty() && QDir(dir->filePath(QStringLiteral("data"))).isEmpty());
     }
 
-    // The command line's values are used for this run only: the stored ones stay as they are, the
+    // Without a display the program runs headless by itself; a headless gateway connects
+    // whatever "Autoconnect" says. Named instances keep their own settings, logs and guards. The
+    // command line's values are used for this run only: the stored ones stay as they are, the
     // client server listens on the given address alone, and the device's lines end in LF.
-    void headlessRelaysWithTheCommandLinesValues()
-    {
-        FakeDevice device;
-        writeSettings({{"Port", 10500}, {"PortLocal", 10500}, {"Autoconnect", false}});
-        QFile stored(settingsPath());
-        QVERIFY(stored.open(QIODevice::ReadOnly));
-        const QByteArray storedSettings = stored.readAll();
-        stored.close();
-        const quint16 localPort = freeLoopbackPort();
-        QProcess *gateway = start({"--headless", "--device", "127.0.0.1:" + QString::number(device.port()), "--listen",
-                                   "127.0.0.1:" + QString::number(localPort), "--log-traffic", "--device-line-end", "lf"}, false);
-        QTRY_COMPARE_WITH_TIMEOUT(device.connectionCount(), 1, 20000);
-        FakeClient client(localPort);
-        QTRY_VERIFY_WITH_TIMEOUT(client.isConnected(), 10000);
-        QTcpSocket elsewhere;
-        elsewhere.connectToHost(QHostAddress(QStringLiteral("127.0.0.2")), localPort);
-        QTRY_COMPARE(elsewhere.error(), QAbstractSocket::ConnectionRefusedError);
-        client.write("PING\r\n");
-        QTRY_COMPARE(device.received, QByteArray("PING\r\n"));
-        device.send("PONG\n");
-        QTRY_COMPARE(client.received, QByteArray("PONG\n"));
-        QTRY_VERIFY(logMessages().contains(QStringLiteral("[DEVICE] -  \"PONG[LF]\"")));
-        QVERIFY(logMessages().contains(QStringLiteral("Running headless")));
-        QVERIFY(gateway->readAllStandardError().contains("Running headless"));
-        terminate(gateway);
-        QVERIFY(stored.open(QIODevice::ReadOnly));
-        QCOMPARE(stored.readAll(), storedSettings);
-    }
-
-    // With no display and no option the program runs headless by itself, and a headless gateway
-    // connects whatever "Autoconnect" says. Named instances keep their own settings, logs and guards.
-    void namedInstancesWithoutADisplay()
+    void headlessNamedInstances()
     {
         FakeDevice first, second;
         const quint16 firstPort = freeLoopbackPort(), secondPort = freeLoopbackPort();
         writeSettings({{"Port", first.port()}, {"PortLocal", firstPort}}, QStringLiteral("lab1"));
-        writeSettings({{"Port", second.port()}, {"PortLocal", secondPort}}, QStringLiteral("lab2"));
+        writeSettings({{"Port", 10500}, {"PortLocal", 10500}}, QStringLiteral("lab2"));
+        QFile stored(settingsPath(QStringLiteral("lab2")));
+        QVERIFY(stored.open(QIODevice::ReadOnly));
+        const QByteArray storedSettings = stored.readAll();
+        stored.close();
         QProcess *lab1 = start({"--instance", "lab1"}, false);
-        QProcess *lab2 = start({"--instance", "lab2", "--headless"}, false);
+        QProcess *lab2 = start({"--instance", "lab2", "--headless", "--device", "127.0.0.1:" + QString::number(second.port()), "--listen",
+                                "127.0.0.1:" + QString::number(secondPort), "--log-traffic", "--device-line-end", "lf"}, false);
         QTRY_COMPARE_WITH_TIMEOUT(first.connectionCount() * 10 + second.connectionCount(), 11, 20000);
         FakeClient one(firstPort), two(secondPort);
+        QTcpSocket elsewhere;
+        elsewhere.connectToHost(QHostAddress(QStringLiteral("127.0.0.2")), secondPort);
+        QTRY_COMPARE(elsewhere.error(), QAbstractSocket::ConnectionRefusedError);
         QTRY_VERIFY(one.isConnected() && two.isConnected());
         one.write("to lab1\r\n");
         two.write("to lab2\r\n");
         QTRY_COMPARE(first.received + second.received, QByteArray("to lab1\r\nto lab2\r\n"));
+        second.send("PONG\n");
+        QTRY_COMPARE(two.received, QByteArray("PONG\n"));
+        QTRY_VERIFY(logMessages(QStringLiteral("lab2")).contains(QStringLiteral("[DEVICE] -  \"PONG[LF]\"")));
         QVERIFY(logMessages(QStringLiteral("lab1")).contains(QStringLiteral("No display found: running without a window")));
         QVERIFY(!logMessages(QStringLiteral("lab2")).contains(QStringLiteral("No display found: running without a window")));
+        QVERIFY(logMessages(QStringLiteral("lab2")).contains(QStringLiteral("Running headless")));
+        QVERIFY(lab2->readAllStandardError().contains("Running headless"));
         QProcess *again = start({"--instance", "lab1"}, false);
         QVERIFY(again->waitForFinished(10000));
         QCOMPARE(again->exitCode(), 1);
         QVERIFY(!QFile::exists(settingsPath()) && !QFile::exists(logPath()));
         terminate(lab1);
         terminate(lab2);
+        QVERIFY(stored.open(QIODevice::ReadOnly));
+        QCOMPARE(stored.readAll(), storedSettings);
     }
 
     // A killed instance never blocks the next start; the next start empties the log and
