@@ -5,14 +5,12 @@
 #include <QDir>
 #include <QSettings>
 
-QRegularExpression numbered(const QString &message)
-{
+QRegularExpression numbered(const QString &message) {
     return QRegularExpression(QLatin1Char('^') + QRegularExpression::escape(message).replace(QLatin1String("\\#"), QLatin1String("\\d+"))
                               + QLatin1Char('$'));
 }
 
-bool inOrder(const QStringList &messages, const QStringList &expected)
-{
+bool inOrder(const QStringList &messages, const QStringList &expected) {
     int at = -1;
     for (const QString &message : expected)
         if ((at = messages.indexOf(numbered(message), at + 1)) < 0)
@@ -20,8 +18,7 @@ bool inOrder(const QStringList &messages, const QStringList &expected)
     return true;
 }
 
-quint16 freeLoopbackPort()
-{
+quint16 freeLoopbackPort() {
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);
     return probe.serverPort();
@@ -42,27 +39,23 @@ TestDir::TestDir()
     qputenv("VQGATEWAY_UPDATE_URL", "http://127.0.0.1:9/none.xml");
 }
 
-TestDir::~TestDir()
-{
+TestDir::~TestDir() {
     if (!dir.autoRemove())
         qWarning("test files kept in %s", qPrintable(dir.path()));
 }
 
-void TestDir::noteResult()
-{
+void TestDir::noteResult() {
     if (QTest::currentTestFailed())
         dir.setAutoRemove(false);
 }
 
-void TestDir::resetSettings()
-{
+void TestDir::resetSettings() {
     GatewaySettings settings;
     settings.clear();
     settings.setIpAddress(QStringLiteral("127.0.0.1"));
 }
 
-QSharedPointer<CaptureDestination> CaptureDestination::install(VqLog::Level level)
-{
+QSharedPointer<CaptureDestination> CaptureDestination::install(VqLog::Level level) {
     VqLog::Logger::destroyInstance();
     QSharedPointer<CaptureDestination> capture(new CaptureDestination);
     VqLog::Logger::instance().setLoggingLevel(level);
@@ -70,26 +63,22 @@ QSharedPointer<CaptureDestination> CaptureDestination::install(VqLog::Level leve
     return capture;
 }
 
-void CaptureDestination::write(const QString &message, VqLog::Level)
-{
+void CaptureDestination::write(const QString &message, VqLog::Level) {
     std::lock_guard<std::mutex> lock(mutex);
     captured.append(message);
 }
 
-QStringList CaptureDestination::lines() const
-{
+QStringList CaptureDestination::lines() const {
     std::lock_guard<std::mutex> lock(mutex);
     return captured;
 }
 
-void CaptureDestination::clear()
-{
+void CaptureDestination::clear() {
     std::lock_guard<std::mutex> lock(mutex);
     captured.clear();
 }
 
-QStringList CaptureDestination::messages() const
-{
+QStringList CaptureDestination::messages() const {
     QStringList result;
     for (const QString &line : lines())
         result.append(line.mid(30).chopped(line.endsWith(QLatin1Char(' ')) ? 1 : 0));
@@ -97,8 +86,7 @@ QStringList CaptureDestination::messages() const
 }
 
 
-FakeDevice::FakeDevice()
-{
+FakeDevice::FakeDevice() {
     connect(this, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket *socket = nextPendingConnection()) {
             connections.append(socket);
@@ -119,30 +107,26 @@ FakeDevice::FakeDevice()
     listen(QHostAddress::LocalHost, 0);
 }
 
-void FakeDevice::setReading(bool on)
-{
+void FakeDevice::setReading(bool on) {
     reading = on;
     for (QTcpSocket *socket : qAsConst(connections))
         emit socket->readyRead();
 }
 
-void GatewayTest::init()
-{
+void GatewayTest::init() {
     capture = CaptureDestination::install();
     TestDir::resetSettings();
     seen.clear();
     seenAt.clear();
 }
 
-void GatewayTest::cleanup()
-{
+void GatewayTest::cleanup() {
     dir->noteResult();
     manager.reset();
     device.reset();
 }
 
-void GatewayTest::createManager(bool keepConnected)
-{
+void GatewayTest::createManager(bool keepConnected) {
     clock.start();
     manager.reset(new GatewayManager(nullptr, keepConnected));
     const auto keep = [this](const char *side, int state, const QString &info) {
@@ -155,15 +139,13 @@ void GatewayTest::createManager(bool keepConnected)
             [keep](VQSERVER_STATUS state, const QString &info) { keep("server", state, info); });
 }
 
-void GatewayTest::startServer()
-{
+void GatewayTest::startServer() {
     port = freeLoopbackPort();
     manager->startServer(port);
     QTRY_VERIFY2(manager->isServerStarted(), "the server did not start");
 }
 
-void GatewayTest::startGateway()
-{
+void GatewayTest::startGateway() {
     device.reset(new FakeDevice);
     createManager();
     startServer();
@@ -171,14 +153,12 @@ void GatewayTest::startGateway()
     QTRY_VERIFY2(manager->isConnectedToDevice(), "the device link did not come up");
 }
 
-QString GatewayTest::last(const QString &side) const
-{
+QString GatewayTest::last(const QString &side) const {
     const QStringList own = seen.filter(QRegularExpression(QLatin1Char('^') + side));
     return own.value(own.size() - 1);
 }
 
-void GatewayTest::expect(const QStringList &statuses, const QStringList &messages)
-{
+void GatewayTest::expect(const QStringList &statuses, const QStringList &messages) {
     QTRY_COMPARE(seen.size(), statuses.size());
     QCOMPARE(seen, statuses);
     QTRY_COMPARE(capture->messages(), messages);

@@ -24,8 +24,7 @@
 
 // One row per case, named by the case's first member; the test reads it with QFETCH(Row, row).
 template <typename Row>
-void addRows(std::initializer_list<Row> rows)
-{
+void addRows(std::initializer_list<Row> rows) {
     QTest::addColumn<Row>("row");
     for (const Row &row : rows)
         QTest::newRow(row.name) << row;
@@ -129,8 +128,7 @@ public slots:
 class MessageBoxCatcher : public QTimer
 {
 public:
-    MessageBoxCatcher()
-    {
+    MessageBoxCatcher() {
         connect(this, &QTimer::timeout, this, [this] {
             for (QWidget *widget : QApplication::topLevelWidgets())
                 if (auto *box = qobject_cast<QMessageBox *>(widget); box && box->isVisible()) {

@@ -13,8 +13,7 @@ class TestAbout : public QObject
 
     TestDir dir;
 
-    static QByteArray contents(const QString &path)
-    {
+    static QByteArray contents(const QString &path) {
         QFile file(path);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
@@ -24,8 +23,7 @@ private slots:
 
     // Each licence link opens a fresh copy of its page, even one changed since, in a directory
     // only the user can enter; every other link does nothing.
-    void licencePages()
-    {
+    void licencePages() {
         UrlCatcher catcher;
         for (const char *scheme : {"file", "https", "mailto"})
             QDesktopServices::setUrlHandler(QLatin1String(scheme), &catcher, "open");

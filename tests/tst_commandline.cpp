@@ -8,8 +8,7 @@ class TestCommandLine : public QObject
     Q_OBJECT
 
 private slots:
-    void parse_data()
-    {
+    void parse_data() {
         QTest::addColumn<QString>("arguments");
         QTest::addColumn<QString>("result");
         const QString plain = QStringLiteral("run headless=0 platform=0 instance= device=:0 listen=0:0 traffic=0 end= routing=0");
@@ -30,8 +29,7 @@ private slots:
                                 "--listen 0", "--listen 65536", "--listen x:10500", "--listen 127.0.0.1:", "--device-line-end cr"})
             QTest::newRow(bad) << QString::fromLatin1(bad) << "fail";
     }
-    void parse()
-    {
+    void parse() {
         QFETCH(QString, arguments);
         QFETCH(QString, result);
         QStringList argv{QStringLiteral("vqgateway")};

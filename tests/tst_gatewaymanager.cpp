@@ -11,15 +11,13 @@ class TestGatewayManager : public GatewayTest
     Q_OBJECT
 
     // Checked on both sides: long timers may fire 5% early, and a loaded machine is late.
-    void verifyAbout(qint64 measured, qint64 expected, const char *what)
-    {
+    void verifyAbout(qint64 measured, qint64 expected, const char *what) {
         QVERIFY2(measured >= expected - expected / 20 - 10 && measured < expected + expected / 5 + 250,
                  qPrintable(QStringLiteral("%1: %2 ms, expected %3 ms").arg(QLatin1String(what)).arg(measured).arg(expected)));
     }
 
 private slots:
-    void withoutAutoconnectNothingStarts()
-    {
+    void withoutAutoconnectNothingStarts() {
         createManager();
         QTest::qWait(600);
         QVERIFY(seen.isEmpty() && capture->messages().isEmpty());
@@ -32,8 +30,7 @@ private slots:
     // The server starts after 150 ms and the device after 300 ms; each side that fails is
     // retried with the stored settings 5 s after its error; a retry never drops a link that came
     // up meanwhile and does nothing once Autoconnect is off or the side was closed by hand.
-    void autoconnectAndRetries()
-    {
+    void autoconnectAndRetries() {
         device.reset(new FakeDevice);
         QTcpServer portInUse;
         QVERIFY(portInUse.listen(QHostAddress::Any, 0));
@@ -74,8 +71,7 @@ private slots:
     }
 
     // What the device link shows and logs, step by step, all in this thread.
-    void deviceLink()
-    {
+    void deviceLink() {
         device.reset(new FakeDevice);
         createManager();
         const QString refused = QString::number(freeLoopbackPort()), devicePort = QString::number(device->port());
@@ -119,8 +115,7 @@ private slots:
                {"TCP error: \"The remote host closed the connection\"", "Disconnected from host."});
     }
 
-    void relayBothWays()
-    {
+    void relayBothWays() {
         startGateway();
         FakeClient first(port), second(port);
         QTRY_COMPARE(server()->clientCount(), 2);
@@ -160,8 +155,7 @@ private slots:
         QCOMPARE(device->received, command + command);
     }
 
-    void connectionLimitPausesAndResumes()
-    {
+    void connectionLimitPausesAndResumes() {
         QTcpServer portInUse;
         QVERIFY(portInUse.listen(QHostAddress::Any, 0));
         createManager();
@@ -202,8 +196,7 @@ private slots:
     }
 
     // Stop pressed while a client's departure report still waits in the queue.
-    void stopWithADepartureQueuedStaysStopped()
-    {
+    void stopWithADepartureQueuedStaysStopped() {
         createManager();
         startServer();
         {
@@ -222,8 +215,7 @@ private slots:
     }
 
     // One client leaves as a fifth arrives, over and over: below five the gateway keeps accepting.
-    void leaveWhileArrivingNeverPausesBelowTheLimit()
-    {
+    void leaveWhileArrivingNeverPausesBelowTheLimit() {
         createManager();
         startServer();
         std::vector<std::unique_ptr<FakeClient>> clients;

@@ -7,8 +7,7 @@ class TestGatewaySettings : public QObject
 
     std::unique_ptr<TestDir> dir;
 
-    static QVariantList all(const GatewaySettings &s)
-    {
+    static QVariantList all(const GatewaySettings &s) {
         return {s.ipAddress(), s.port(), s.portLocal(), s.listenAddress(), s.deviceLineEnd(), s.replyRouting(), s.replyQuietMs(),
                 s.replyTimeoutMs(), s.logTraffic(), s.autoconnect(), s.startMinimized(), s.noTrayWarning(), s.startAtLogin(),
                 s.loggingLevel(), s.lastVersionDisplayed()};
@@ -16,8 +15,7 @@ class TestGatewaySettings : public QObject
 
 private slots:
     void initTestCase() { dir.reset(new TestDir); }
-    void cleanup()
-    {
+    void cleanup() {
         dir->noteResult();
         GatewaySettings().clear();
         GatewaySettings::setInstanceName(QString());
@@ -25,8 +23,7 @@ private slots:
 
     // Every getter has its own key and default; every setter's write is seen by every other
     // object at once, and the file is the same under Qt 5 and Qt 6.
-    void defaultsAndRoundTrips()
-    {
+    void defaultsAndRoundTrips() {
         GatewaySettings reader, writer;
         QCOMPARE(all(reader), (QVariantList{"192.168.1.140", 10500u, 10500u, "", "CRLF", false, 50, 500, false, false, false, false,
                                             false, 1, ""}));
@@ -58,8 +55,7 @@ private slots:
 
     // Values for this run are read everywhere and never stored; the user's own edit ends them.
     // A named instance has a store of its own. A stored value that does not convert reads as 0.
-    void overridesAndInstances()
-    {
+    void overridesAndInstances() {
         GatewaySettings().setValue(QStringLiteral("LoggingLevel"), QStringLiteral("high"));
         QCOMPARE(GatewaySettings().loggingLevel(), 0);
         GatewaySettings().setPort(11000);

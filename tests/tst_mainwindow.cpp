@@ -6,6 +6,8 @@
 #include "ui/updatecheck.h"
 
 #include <QAction>
+#include <QDialog>
+#include <QMenu>
 #include <QCheckBox>
 #include <QDesktopServices>
 #include <QLabel>
@@ -14,6 +16,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QSystemTrayIcon>
 
 // A status as the window shows it: its text and colour, the button's text, and whether the
 // button and the fields can be used.
@@ -27,26 +30,39 @@ Q_DECLARE_METATYPE(EditCase)
 struct UpdateCase { const char *name; QByteArray body; QString atStart, userCheck; };
 Q_DECLARE_METATYPE(UpdateCase)
 
+// Runs on a real X display: with a tray host when VQ_EXPECT_TRAY is 1, without one otherwise.
 class TestMainWindow : public QObject
 {
     Q_OBJECT
 
     TestDir dir;
     std::unique_ptr<MainWindow> window;
+    const bool expectTray = qgetenv("VQ_EXPECT_TRAY") == "1";
+
+    void showWindow() {
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    }
+    // The event loop as the program runs it, ended with 99 when nothing else ends it in time.
+    static int execBounded() {
+        QTimer watchdog;
+        QObject::connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+        watchdog.start(5000);
+        return QApplication::exec();
+    }
+    QSystemTrayIcon *tray() const { return window->findChild<QSystemTrayIcon *>(); }
 
     template <typename T = QWidget>
     T *child(const char *name) const { return window->findChild<T *>(QLatin1String(name)); }
     QString text(const char *name) const { return child(name)->property("text").toString(); }
     void click(const char *button) { QTest::mouseClick(child<QPushButton>(button), Qt::LeftButton); }
-    void show(bool device, int state, const QString &info)
-    {
+    void show(bool device, int state, const QString &info) {
         if (device)
             QMetaObject::invokeMethod(window.get(), "onDeviceConnectionStateChanged", Q_ARG(VQDEVICE_STATUS, VQDEVICE_STATUS(state)), Q_ARG(QString, info));
         else
             QMetaObject::invokeMethod(window.get(), "onServerStateChanged", Q_ARG(VQSERVER_STATUS, VQSERVER_STATUS(state)), Q_ARG(QString, info));
     }
-    static QVariantMap store()
-    {
+    static QVariantMap store() {
         GatewaySettings settings;
         QVariantMap values;
         for (const QString &key : settings.allKeys())
@@ -55,21 +71,24 @@ class TestMainWindow : public QObject
     }
 
 private slots:
-    void initTestCase() { VqLog::Logger::instance().setLoggingLevel(VqLog::Off); }
-    void init()
-    {
+    void initTestCase() {
+        VqLog::Logger::instance().setLoggingLevel(VqLog::Off);
+        QTRY_COMPARE_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), expectTray, 15000);
+    }
+    void init() {
         TestDir::resetSettings();
         window.reset(new MainWindow);
+        QCOMPARE(tray() != nullptr, expectTray);
+        if (!expectTray && QByteArray(QTest::currentTestFunction()).startsWith("tray"))
+            QSKIP("needs a tray host");
     }
-    void cleanup()
-    {
+    void cleanup() {
         dir.noteResult();
         window.reset();
     }
 
     // Each state is entered from the busiest one; a state outside the table changes the text only.
-    void statusRows_data()
-    {
+    void statusRows_data() {
         addRows<StatusCase>({{"connecting", true, 0, "info #ffffff Disconnect 00"},
                              {"connected", true, 1, "info #00ff00 Disconnect 10"},
                              {"device error", true, 2, "info #ff0000 Connect 11"},
@@ -78,8 +97,7 @@ private slots:
                              {"started", false, 1, "info #00ff00 Stop 10"},
                              {"server error", false, 2, "info #ff0000 Start 11"}});
     }
-    void statusRows()
-    {
+    void statusRows() {
         QFETCH(StatusCase, row);
         const char *status = row.device ? "deviceStatus" : "serverStatus", *button = row.device ? "btnConnect" : "btnListen";
         const char *field = row.device ? "ipAddress" : "portLocal";
@@ -93,8 +111,7 @@ private slots:
     }
 
     // Every edit is stored at once under its own key, and touches no other.
-    void editsAreStoredAtOnce_data()
-    {
+    void editsAreStoredAtOnce_data() {
         const QString ip = QStringLiteral("IpAddress"), local = QStringLiteral("127.0.0.1");
         addRows<EditCase>({{"port", "port", "12345", {{ip, local}, {"Port", "12345"}}},
                            {"port letters", "port", "abc", {{ip, local}, {"Port", "0"}}},
@@ -106,8 +123,7 @@ private slots:
                            {"log traffic", "checkLog", "", {{ip, local}, {"LogTraffic", "true"}}},
                            {"start at login", "checkStartAutoAtLogin", "", {{ip, local}, {"StartAtLogin", "true"}}}});
     }
-    void editsAreStoredAtOnce()
-    {
+    void editsAreStoredAtOnce() {
         QFETCH(EditCase, row);
         auto *box = window->findChild<QCheckBox *>(QLatin1String(row.widget));
         if (box) {
@@ -139,8 +155,7 @@ private slots:
     }
 
     // Nothing is written back at start, not even the autostart entry of an option stored on.
-    void loadingWritesNothingBack()
-    {
+    void loadingWritesNothingBack() {
         window.reset();
         GatewaySettings settings;
         settings.setValue(QStringLiteral("Port"), QStringLiteral("abc"));
@@ -155,8 +170,7 @@ private slots:
         QVERIFY(!QFile::exists(Platform::autostartEntryPath()));
     }
 
-    void buttonsDriveTheGateway()
-    {
+    void buttonsDriveTheGateway() {
         child<QLineEdit>("port")->setText(QStringLiteral("abc"));
         click("btnConnect");
         QTRY_COMPARE(text("deviceStatus"), QStringLiteral("Empty IP address or invalid port number!"));
@@ -174,8 +188,7 @@ private slots:
     }
 
     // Ctrl+T and Ctrl+N switch the level, in the window and in each field, and type nothing.
-    void levelKeys()
-    {
+    void levelKeys() {
         for (const char *field : {"", "ipAddress", "port", "portLocal"}) {
             QWidget *target = *field ? child(field) : window.get();
             const QString before = target->property("text").toString();
@@ -190,25 +203,19 @@ private slots:
         VqLog::Logger::instance().setLoggingLevel(VqLog::Off);
     }
 
-    // Without a tray a close ends the window, with no notice; a fitting label is never cut.
-    void closeWithoutTrayAndLabelsFit()
-    {
-        window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    // No label's text is cut, not even the longest status.
+    void labelsFit() {
+        showWindow();
         show(false, VQSERVER_STARTED, QStringLiteral("Started - Connections 5/5"));
         for (QLabel *label : window->findChildren<QLabel *>()) {
             const int needed = label->fontMetrics().horizontalAdvance(label->text()), room = label->contentsRect().width();
             QVERIFY2(label->text().contains('<') || needed <= room, qPrintable(QStringLiteral("%1: %2 > %3").arg(label->text()).arg(needed).arg(room)));
         }
-        MessageBoxCatcher boxes;
-        QVERIFY(window->close());
-        QVERIFY(!window->isVisible() && boxes.texts.isEmpty() && !GatewaySettings().noTrayWarning());
     }
 
     // The check at start, the next start's, then the user's own, against a loopback server. A
     // document of the largest size is read; one byte more is dropped.
-    void updateCheck_data()
-    {
+    void updateCheck_data() {
         const QString newer = QStringLiteral("VQ Gateway v01.02.00 is available on Velquor website. Please click "
                                              "<a href='http://127.0.0.1/get'>here</a> for more information.");
         const auto doc = [](const QByteArray &inside) { return "<?xml version=\"1.0\"?><Product>" + inside + "</Product>"; };
@@ -220,8 +227,7 @@ private slots:
                              {"largest size", doc(offer + "<P>" + pad + "</P>"), newer, newer},
                              {"one byte more", doc(offer + "<P>" + pad + "x</P>"), "", ""}});
     }
-    void updateCheck()
-    {
+    void updateCheck() {
         QFETCH(UpdateCase, row);
         FakeDevice server; // answers each request line with the whole document
         server.answer = [&row](const QByteArray &line) {
@@ -246,8 +252,7 @@ private slots:
     }
 
     // At most six IPv4 addresses are shown, link-local ones left out; none reaches a socket.
-    void localAddresses()
-    {
+    void localAddresses() {
         const QList<QPair<QString, QString>> cases{
             {"", ""}, {"::1 fe80::1 169.254.10.20 127.0.0.1", "127.0.0.1"},
             {"169.253.255.255 169.255.0.1", "169.253.255.255, 169.255.0.1"},
@@ -259,6 +264,102 @@ private slots:
                 list.append(QHostAddress(text));
             QCOMPARE(localAddressList(list), c.second);
         }
+    }
+
+    // Each entry does its own thing, in this order; Quit ends the program, as the hidden
+    // File menu's Quit does.
+    void trayMenu() {
+        QVERIFY(tray()->isVisible() && !tray()->icon().availableSizes().isEmpty());
+        const QList<QAction *> actions = tray()->contextMenu()->actions();
+        QStringList texts;
+        for (QAction *action : actions)
+            texts.append(action->isSeparator() ? QStringLiteral("-") : action->text());
+        QCOMPARE(texts, (QStringList{"Show/Hide", "Check for Updates...", "About...", "-", "Quit"}));
+        QSignalSpy updateChecks(window->findChild<QNetworkAccessManager *>(), &QNetworkAccessManager::finished);
+        QTRY_COMPARE(updateChecks.size(), 1); // the check at start
+        showWindow();
+        actions.at(0)->trigger();
+        QVERIFY(!window->isVisible());
+        actions.at(1)->trigger();
+        QVERIFY(window->isVisible());
+        QTRY_COMPARE(updateChecks.size(), 2);
+        QString dialogShown;
+        QTimer::singleShot(200, window.get(), [&dialogShown] {
+            for (QWidget *widget : QApplication::topLevelWidgets())
+                if (auto *dialog = qobject_cast<QDialog *>(widget); dialog && dialog->isVisible()) {
+                    dialogShown = QString::fromLatin1(dialog->metaObject()->className());
+                    dialog->reject();
+                }
+        });
+        actions.at(2)->trigger();
+        QCOMPARE(dialogShown, QStringLiteral("About"));
+        QCOMPARE(updateChecks.size(), 2);
+        for (QAction *quit : {actions.at(4), window->findChild<QAction *>(QStringLiteral("actionQuit"))}) {
+            window->hide();
+            QTimer::singleShot(0, quit, &QAction::trigger);
+            QCOMPARE(execBounded(), 0);
+        }
+    }
+
+    // A close hides the window in the tray; the notice comes once, then never again, not even
+    // at the next start.
+    void trayCloseHidesWithTheNoticeOnce() {
+        MessageBoxCatcher boxes;
+        for (int start = 0; start < 2; ++start) {
+            window.reset(new MainWindow);
+            for (int close = 0; close < 2; ++close) {
+                showWindow();
+                QVERIFY(!window->close() && !window->isVisible());
+            }
+        }
+        QCOMPARE(boxes.texts.size(), 1);
+        QVERIFY(boxes.texts.first().startsWith(QLatin1String("The program will keep running in the system tray.")));
+        QVERIFY(GatewaySettings().noTrayWarning());
+    }
+
+    void trayDoubleClickShows() {
+        emit tray()->activated(QSystemTrayIcon::Trigger);
+        QVERIFY(!window->isVisible());
+        emit tray()->activated(QSystemTrayIcon::DoubleClick);
+        QVERIFY(window->isVisible() && !window->isMinimized());
+        emit tray()->activated(QSystemTrayIcon::DoubleClick);
+        QVERIFY(!window->isVisible());
+    }
+
+    // Starting minimised hides the window only where a tray can bring it back.
+    void startMinimized() {
+        for (bool minimized : {false, true}) {
+            GatewaySettings().setStartMinimized(minimized);
+            window.reset(new MainWindow);
+            window->showAtStart();
+            QCOMPARE(window->isVisible(), !minimized || !expectTray);
+        }
+    }
+
+    // With a tray a minimised window hides there after 50 ms; without one it stays in the task bar.
+    void minimiseHidesInTheTray() {
+        showWindow();
+        QElapsedTimer clock;
+        clock.start();
+        window->showMinimized();
+        if (expectTray) {
+            QTRY_VERIFY(!window->isVisible());
+            QVERIFY2(clock.elapsed() >= 45 && clock.elapsed() < 400, qPrintable(QString::number(clock.elapsed())));
+        } else {
+            QTRY_VERIFY(window->isMinimized());
+            QTest::qWait(200);
+            QVERIFY(window->isVisible());
+        }
+    }
+
+    void closeWithoutTrayEndsTheProgram() {
+        if (expectTray)
+            QSKIP("runs without a tray host");
+        showWindow();
+        MessageBoxCatcher boxes;
+        QTimer::singleShot(0, window.get(), &QWidget::close);
+        QCOMPARE(execBounded(), 0);
+        QVERIFY(!window->isVisible() && boxes.texts.isEmpty() && !GatewaySettings().noTrayWarning());
     }
 };
 

@@ -15,8 +15,7 @@ private slots:
     void cleanup() { dir.noteResult(); }
 
     // Any path survives the Exec key's quoting; removing a missing entry is no error.
-    void autostartEntry()
-    {
+    void autostartEntry() {
         const QList<QPair<QString, QString>> paths{{"/opt/VQ Gateway/vqgateway", "\"/opt/VQ Gateway/vqgateway\""},
                                                    {"/a\"b$c`d", "\"/a\\\\\"b\\\\$c\\\\`d\""},
                                                    {"/a\\b", "\"/a\\\\\\\\b\""},
@@ -37,16 +36,14 @@ private slots:
         QVERIFY(!QFile::exists(entry));
     }
 
-    void oneInstancePerUser()
-    {
+    void oneInstancePerUser() {
         const QString key = QStringLiteral("vqgateway-guard-test");
         InstanceGuard first(key, QStringLiteral("1000")), otherUser(key, QStringLiteral("1001")), sameUser(key, QStringLiteral("1000"));
         QVERIFY(first.tryLock() && otherUser.tryLock() && !sameUser.tryLock());
         QCOMPARE(Platform::currentUserScope(), QString::number(getuid()));
     }
 
-    void windowsVersionNames()
-    {
+    void windowsVersionNames() {
         QStringList names;
         for (int value : {0x0030, 0x0090, 0x00a0, 0x00b0, 0x00c0, 0x00d0})
             names.append(Platform::windowsVersionName(value));

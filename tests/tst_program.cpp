@@ -18,24 +18,20 @@ class TestProgram : public QObject
     std::unique_ptr<TestDir> dir;
     QList<QProcess *> processes;
 
-    QString logPath(const QString &instance = QString()) const
-    {
+    QString logPath(const QString &instance = QString()) const {
         return dir->filePath(QStringLiteral("data/vqgateway/VQGateway%1_Log.txt").arg(instance.isEmpty() ? "" : "-" + instance));
     }
-    QString settingsPath(const QString &instance = QString()) const
-    {
+    QString settingsPath(const QString &instance = QString()) const {
         return dir->filePath(QStringLiteral("config/Velquor/Gateway%1.conf").arg(instance.isEmpty() ? "" : "-" + instance));
     }
-    void writeSettings(const QVariantMap &values, const QString &instance = QString())
-    {
+    void writeSettings(const QVariantMap &values, const QString &instance = QString()) {
         QSettings settings(settingsPath(instance), QSettings::IniFormat);
         settings.setValue(QStringLiteral("IpAddress"), QStringLiteral("127.0.0.1"));
         for (auto it = values.begin(); it != values.end(); ++it)
             settings.setValue(it.key(), it.value());
     }
     // With a display the program runs on the offscreen platform; without one, nothing names one.
-    QProcess *start(const QStringList &arguments = {}, bool display = true)
-    {
+    QProcess *start(const QStringList &arguments = {}, bool display = true) {
         auto *process = new QProcess(this);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char *variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
@@ -47,8 +43,7 @@ class TestProgram : public QObject
         processes.append(process);
         return process;
     }
-    QStringList logMessages(const QString &instance = QString()) const
-    {
+    QStringList logMessages(const QString &instance = QString()) const {
         QFile log(logPath(instance));
         QStringList messages;
         if (log.open(QIODevice::ReadOnly))
@@ -56,8 +51,7 @@ class TestProgram : public QObject
                 messages.append(QString::fromUtf8(line.mid(30).chopped(line.endsWith(' ') ? 1 : 0)));
         return messages.mid(0, messages.size() - 1);
     }
-    static void terminate(QProcess *process)
-    {
+    static void terminate(QProcess *process) {
         ::kill(pid_t(process->processId()), SIGTERM);
         QVERIFY(process->waitForFinished(20000));
         QCOMPARE(process->exitStatus(), QProcess::NormalExit);
@@ -66,8 +60,7 @@ class TestProgram : public QObject
 
 private slots:
     void init() { dir.reset(new TestDir); }
-    void cleanup()
-    {
+    void cleanup() {
         for (QProcess *process : qAsConst(processes)) {
             process->kill();
             process->waitForFinished(5000);
@@ -77,8 +70,7 @@ private slots:
         dir->noteResult();
     }
 
-    void relaysGuardsAndShutsDown()
-    {
+    void relaysGuardsAndShutsDown() {
         FakeDevice device;
         const quint16 localPort = freeLoopbackPort();
         writeSettings({{"Port", device.port()}, {"PortLocal", localPort}, {"Autoconnect", true}});
@@ -111,16 +103,14 @@ private slots:
     }
 
     // Without a display, and nothing started or written.
-    void helpVersionAndBadOptions_data()
-    {
+    void helpVersionAndBadOptions_data() {
         addRows<OptionCase>({{"version", {"--version"}, 0, "VQ Gateway 01.01.01\n", ""},
                              {"help", {"--help"}, 0, "Usage: vqgateway [options]\n", ""},
                              {"unknown option", {"--bogus"}, 2, "", "vqgateway: Unknown option 'bogus'.\n"},
                              {"bad listen port", {"--headless", "--listen", "65536"}, 2, "",
                               "vqgateway: --listen: '65536' is not [ADDRESS:]PORT with a port from 1 to 65535.\n"}});
     }
-    void helpVersionAndBadOptions()
-    {
+    void helpVersionAndBadOptions() {
         QFETCH(OptionCase, row);
         QProcess *process = start(row.arguments, false);
         QVERIFY(process->waitForFinished(10000));
@@ -134,8 +124,7 @@ private slots:
     // whatever "Autoconnect" says. Named instances keep their own settings, logs and guards. The
     // command line's values are used for this run only: the stored ones stay as they are, the
     // client server listens on the given address alone, and the device's lines end in LF.
-    void headlessNamedInstances()
-    {
+    void headlessNamedInstances() {
         FakeDevice first, second;
         const quint16 firstPort = freeLoopbackPort(), secondPort = freeLoopbackPort();
         writeSettings({{"Port", first.port()}, {"PortLocal", firstPort}}, QStringLiteral("lab1"));
@@ -175,8 +164,7 @@ private slots:
 
     // A killed instance never blocks the next start; the next start empties the log and
     // honours the stored level: at Warn the system's own Info and Error lines are all left out.
-    void startsAfterAKilledInstance()
-    {
+    void startsAfterAKilledInstance() {
         FakeDevice device;
         writeSettings({{"Port", device.port()}, {"PortLocal", freeLoopbackPort()}, {"Autoconnect", true}});
         QProcess *killed = start();
@@ -194,8 +182,7 @@ private slots:
     }
 
     // The log starts afresh once it would pass 20 MiB, and keeps no backup.
-    void logStartsAfreshAtTwentyMebibytes()
-    {
+    void logStartsAfreshAtTwentyMebibytes() {
         FakeDevice device;
         QProcess *gateway = start({"--headless", "--device", "127.0.0.1:" + QString::number(device.port()), "--listen",
                                    QString::number(freeLoopbackPort()), "--log-traffic"}, false);

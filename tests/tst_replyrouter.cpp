@@ -7,8 +7,7 @@ class TestReplyRouter : public GatewayTest
 
 private slots:
     // What each client sent is cut into whole lines; a rest longer than the limit goes as it is.
-    void cutClientLines()
-    {
+    void cutClientLines() {
         const QByteArray limit(maxClientLineBytes, 'x');
         const QList<QPair<QList<QByteArray>, QList<QByteArray>>> cases{{{"a\r\nb\nc"}, {"a\r\n", "b\n", "c"}},
                                                                       {{"SE", "T 1\r", "\n"}, {"SET 1\r\n", ""}},
@@ -24,8 +23,7 @@ private slots:
     }
 
     // Values out of bounds are named in the log, once each and in this order, and left alone.
-    void settingsChecked()
-    {
+    void settingsChecked() {
         const QString quiet = QStringLiteral("ReplyQuietMs %1 is not from 1 to 10000 ms - using 50");
         const QString timeout = QStringLiteral("ReplyTimeoutMs %1 is not from 1 to 10000 ms - using 500");
         const QList<QPair<QVariantList, QStringList>> cases{{{1, 1, "LF"}, {}},
@@ -48,8 +46,7 @@ private slots:
 
     // One line at a time goes to the device; its reply ends after the quiet time, or after the
     // time-out without any answer. A client that leaves gets nothing more, the next one does.
-    void quietAndTimeout()
-    {
+    void quietAndTimeout() {
         ReplyRouter router(100, 400);
         QStringList out;
         QList<qint64> at;
@@ -82,8 +79,7 @@ private slots:
 
     // Through the real gateway, each client gets exactly its own answers, in order, and
     // unsolicited lines still reach everyone.
-    void repliesGoToTheirClients()
-    {
+    void repliesGoToTheirClients() {
         GatewaySettings().setReplyRouting(true);
         GatewaySettings().setReplyQuietMs(3);
         startGateway();

@@ -2,8 +2,6 @@
 #include "gateway/deviceframing.h"
 #include "tests/testsupport.h"
 
-#include <QRandomGenerator>
-
 // One entry in emitted per read, empty when nothing is emitted; pending is what stays after the
 // last read.
 struct FramingCase { const char *name; DeviceLineEnd lineEnd; QList<QByteArray> reads, emitted; QByteArray pending; int overflows; };
@@ -18,8 +16,7 @@ class TestTcpClientService : public QObject
 private slots:
     // Each address and port, and what the check makes of them: E empty or bad port, I invalid,
     // or the address it connects to.
-    void checkAddress()
-    {
+    void checkAddress() {
         const QStringList cases{"192.168.1.140:10499 E", "192.168.1.140:0 E", "192.168.1.140:65536 E", "192.168.1.140:75036 E",
                                 ":10500 E", "...:10500 E", "192.168.1:10500 I", "192.168.1.1.1:10500 I", "192.168.1.256:10500 I",
                                 "192.168.1.99999999999:10500 I", "000.000.000.000:10500 I", "192.168.1.140:10500 192.168.1.140",
@@ -35,8 +32,7 @@ private slots:
         QCOMPARE(results, cases);
     }
 
-    void frame_data()
-    {
+    void frame_data() {
         const auto crlf = DeviceLineEnd::CrLf;
         const QByteArray limit(maxUnframedBytes, 'x'), binary("\x00\x80\xff\xc3\xa4\r\n", 7);
         addRows<FramingCase>({{"CR and LF in two reads", crlf, {"A\r", "\nB"}, {"", "A\r\n"}, "B", 0},
@@ -50,8 +46,7 @@ private slots:
                               {"NUL and high bytes unchanged", crlf, {binary}, {binary}, "", 0},
                               {"LF device", DeviceLineEnd::Lf, {"A\r\nB\n", "C"}, {"A\r\nB\n", ""}, "C", 0}});
     }
-    void frame()
-    {
+    void frame() {
         QFETCH(FramingCase, row);
         DeviceInputBuffer buffer;
         int overflows = 0;
@@ -62,27 +57,6 @@ private slots:
         }
         QCOMPARE(buffer.pending, row.pending);
         QCOMPARE(overflows, row.overflows);
-    }
-
-    // Wherever the reads split the stream, what is emitted plus what stays buffered is the
-    // input, and every emission ends at a line end.
-    void randomSplits()
-    {
-        QRandomGenerator random(11);
-        const QByteArray alphabet("ab\r\n\x00\xff", 6);
-        for (int round = 0; round < 1000; ++round) {
-            const DeviceLineEnd lineEnd = round % 2 ? DeviceLineEnd::Lf : DeviceLineEnd::CrLf;
-            QByteArray input, out;
-            for (int i = random.bounded(400); i > 0; --i)
-                input.append(alphabet.at(random.bounded(alphabet.size())));
-            DeviceInputBuffer buffer;
-            for (int at = 0; at < input.size(); at += 40) {
-                const FramedInput framed = frameDeviceInput(buffer, input.mid(at, 40), lineEnd);
-                QVERIFY(framed.lines.isEmpty() || framed.lines.endsWith(lineEnd == DeviceLineEnd::Lf ? "\n" : "\r\n"));
-                out += framed.lines;
-            }
-            QCOMPARE(out + buffer.pending, input);
-        }
     }
 };
 

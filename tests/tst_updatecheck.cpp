@@ -9,8 +9,7 @@ class TestUpdateCheck : public QObject
 
 private slots:
     // What the walk finds: the id, the version (our own when there is none) and the link.
-    void walk()
-    {
+    void walk() {
         const QList<QPair<QByteArray, QString>> cases{
             {document("<Id>1004</Id><Name>VQ Gateway</Name><Version>01.02.00</Version><Url>http://h/p</Url>"), "1004 01.02.00 http://h/p"},
             {document("<Id>1004</Id><Name>n</Name><Url>u</Url>"), "1004 01.01.01 u"},
@@ -30,8 +29,7 @@ private slots:
 
     // Id, version, who asked (s at start, u the user), the version last announced; then what
     // is shown (- nothing, = up to date, + available) and whether the version is stored.
-    void decide()
-    {
+    void decide() {
         const QStringList cases{"1004 01.02.00 s  + stored", "1004 01.02.00 s 01.02.00 - stored", "1004 01.02.00 u 01.02.00 + stored",
                                 "1004 01.01.01 s  -", "1004 01.01.01 u  =", "1004 1.2 s  + stored", "1004 01.01.02 s  + stored",
                                 "1004 01.01.00 u  =", "1004 01.01.01A s 01.01.01a - stored", "1005 09.00.00 u  -", " 09.00.00 u  -"};
@@ -45,8 +43,7 @@ private slots:
     }
 
     // Text from the server is shown as text; only web links become links.
-    void availability()
-    {
+    void availability() {
         const QString text = QStringLiteral("VQ Gateway v%1 is available on Velquor website. Please click %2 for more information.");
         QCOMPARE(availabilityText(QStringLiteral("VQ Gateway"), QStringLiteral("<b>9</b>"), QStringLiteral("https://x.invalid/?a=1&b='2'")),
                  text.arg(QStringLiteral("&lt;b&gt;9&lt;/b&gt;"), QStringLiteral("<a href='https://x.invalid/?a=1&amp;b=&#39;2&#39;'>here</a>")));
@@ -54,8 +51,7 @@ private slots:
                  text.arg(QStringLiteral("2"), QStringLiteral("here (javascript:alert('x'))")));
     }
 
-    void urlFromEnvironment()
-    {
+    void urlFromEnvironment() {
         qunsetenv("VQGATEWAY_UPDATE_URL");
         QCOMPARE(updateDocumentUrl(), QUrl(QStringLiteral("http://updates.velquor.invalid/~ftp-xml/product_update_1004.xml")));
         qputenv("VQGATEWAY_UPDATE_URL", "http://127.0.0.1:1/x.xml");
