@@ -2,9 +2,12 @@
 
 #include "VqLog/vqlog.h"
 #include "gateway/gatewaymanager.h"
+#include "gateway/gatewaysettings.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QStringList>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -31,10 +34,25 @@ void addRows(std::initializer_list<Row> rows) {
 }
 
 // The message as a whole-line pattern, with a # standing for any number.
-QRegularExpression numbered(const QString &message);
+inline QRegularExpression numbered(const QString &message) {
+    return QRegularExpression(QLatin1Char('^') + QRegularExpression::escape(message).replace(QLatin1String("\\#"), QLatin1String("\\d+"))
+                              + QLatin1Char('$'));
+}
+
 // True when the messages hold these, in this order, other lines in between or not.
-bool inOrder(const QStringList &messages, const QStringList &expected);
-quint16 freeLoopbackPort();
+inline bool inOrder(const QStringList &messages, const QStringList &expected) {
+    int at = -1;
+    for (const QString &message : expected)
+        if ((at = messages.indexOf(numbered(message), at + 1)) < 0)
+            return false;
+    return true;
+}
+
+inline quint16 freeLoopbackPort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
 
 // A temporary home for one test program: HOME, the XDG directories and the settings store all
 // point into it, so no test touches the real home directory. It is kept when a test failed:
@@ -42,57 +60,108 @@ quint16 freeLoopbackPort();
 class TestDir
 {
 public:
-    TestDir();
-    ~TestDir();
+    TestDir() {
+        for (const char *variable : {"HOME=home", "XDG_CONFIG_HOME=config", "XDG_DATA_HOME=data", "XDG_RUNTIME_DIR=runtime"}) {
+            const QList<QByteArray> pair = QByteArray(variable).split('=');
+            QDir(dir.path()).mkpath(QString::fromLatin1(pair.at(1)));
+            qputenv(pair.at(0).constData(), QFile::encodeName(filePath(QString::fromLatin1(pair.at(1)))));
+        }
+        QFile::setPermissions(filePath(QStringLiteral("runtime")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, filePath(QStringLiteral("config")));
+        // The update check must only ever reach this machine; port 9 refuses at once.
+        qputenv("VQGATEWAY_UPDATE_URL", "http://127.0.0.1:9/none.xml");
+    }
+    ~TestDir() {
+        if (!dir.autoRemove())
+            qWarning("test files kept in %s", qPrintable(dir.path()));
+    }
     QString path() const { return dir.path(); }
     QString filePath(const QString &name) const { return dir.filePath(name); }
-    void noteResult();
+    void noteResult() { dir.setAutoRemove(dir.autoRemove() && !QTest::currentTestFailed()); }
     // Empties the settings store and points the device address at this machine, so that
     // nothing a test starts can reach the default device address.
-    static void resetSettings();
+    static void resetSettings() {
+        GatewaySettings settings;
+        settings.clear();
+        settings.setIpAddress(QStringLiteral("127.0.0.1"));
+    }
 
 private:
-    QTemporaryDir dir;
+    QTemporaryDir dir{QDir::tempPath() + QStringLiteral("/vqgateway-test-XXXXXX")};
 };
 
 // Keeps every line the logger hands it; install() makes it the logger's only destination.
 class CaptureDestination : public VqLog::Destination
 {
 public:
-    static QSharedPointer<CaptureDestination> install(VqLog::Level level = VqLog::Debug);
-    void write(const QString &message, VqLog::Level) override;
+    static QSharedPointer<CaptureDestination> install(VqLog::Level level = VqLog::Debug) {
+        VqLog::Logger::destroyInstance();
+        QSharedPointer<CaptureDestination> capture(new CaptureDestination);
+        VqLog::Logger::instance().setLoggingLevel(level);
+        VqLog::Logger::instance().addDestination(capture);
+        return capture;
+    }
+    void write(const QString &message, VqLog::Level) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        captured.append(message);
+    }
     bool isValid() override { return true; }
-    QStringList lines() const;
+    QStringList lines() const {
+        std::lock_guard<std::mutex> lock(mutex);
+        return captured;
+    }
     // What follows the level text and the timestamp, without the space that ends every message.
-    QStringList messages() const;
+    QStringList messages() const {
+        QStringList result;
+        for (const QString &line : lines())
+            result.append(line.mid(30).chopped(line.endsWith(QLatin1Char(' ')) ? 1 : 0));
+        return result;
+    }
     bool contains(const QString &message) const { return messages().contains(message); }
     int count(const QString &part) const { return messages().filter(part).size(); }
-    void clear();
+    void clear() {
+        std::lock_guard<std::mutex> lock(mutex);
+        captured.clear();
+    }
 
 private:
     mutable std::mutex mutex;
     QStringList captured;
 };
 
-// A device stand-in on 127.0.0.1: accepts connections, keeps what they send, answers on request.
+// A device stand-in on 127.0.0.1: accepts connections, keeps what they send, and answers every
+// line (ending in LF) with what answer returns, when it is set.
 class FakeDevice : public QTcpServer
 {
 public:
-    FakeDevice();
+    FakeDevice() {
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = nextPendingConnection()) {
+                connections.append(socket);
+                socket->setReadBufferSize(64 * 1024);
+                connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+                    const QByteArray bytes = socket->readAll();
+                    received += bytes;
+                    unanswered += answer ? bytes : QByteArray();
+                    for (int end = unanswered.indexOf('\n'); end >= 0; end = unanswered.indexOf('\n')) {
+                        socket->write(answer(unanswered.left(end + 1)));
+                        unanswered.remove(0, end + 1);
+                    }
+                });
+            }
+        });
+        listen(QHostAddress::LocalHost, 0);
+    }
     quint16 port() const { return serverPort(); }
     int connectionCount() const { return connections.size(); }
     QTcpSocket *latest() const { return connections.last(); }
     void send(const QByteArray &bytes) { latest()->write(bytes); }
-    // While not reading, what the gateway sends waits in the socket layer, as with a busy device.
-    void setReading(bool reading);
     QByteArray received;
-    // When set, every line (ending in LF) that arrives is answered with what this returns.
     std::function<QByteArray(const QByteArray &line)> answer;
 
 private:
     QList<QTcpSocket *> connections;
     QByteArray unanswered;
-    bool reading = true;
 };
 
 // A client application stand-in: connects to a local port and keeps everything it receives.
@@ -159,17 +228,55 @@ protected:
     QList<qint64> seenAt; // ms after the manager was made
     QElapsedTimer clock;
 
-    void createManager(bool keepConnected = false);
-    void startServer();
+    void createManager(bool keepConnected = false) {
+        clock.start();
+        manager.reset(new GatewayManager(nullptr, keepConnected));
+        const auto keep = [this](const char *side, int state, const QString &info) {
+            seen.append(QStringLiteral("%1 %2 %3").arg(QLatin1String(side)).arg(state).arg(info));
+            seenAt.append(clock.elapsed());
+        };
+        connect(manager.get(), &GatewayManager::connectionStateChanged, manager.get(),
+                [keep](VQDEVICE_STATUS state, const QString &info) { keep("device", state, info); });
+        connect(manager.get(), &GatewayManager::serverStateChanged, manager.get(),
+                [keep](VQSERVER_STATUS state, const QString &info) { keep("server", state, info); });
+    }
+    void startServer() {
+        manager->startServer(port = freeLoopbackPort());
+        QTRY_VERIFY2(manager->isServerStarted(), "the server did not start");
+    }
     // A manager with its server on a free port and the fake device connected.
-    void startGateway();
+    void startGateway() {
+        device.reset(new FakeDevice);
+        createManager();
+        startServer();
+        manager->connectDevice(QStringLiteral("127.0.0.1"), device->port());
+        QTRY_VERIFY2(manager->isConnectedToDevice(), "the device link did not come up");
+    }
     // Waits for exactly these statuses and log messages since the last call, then forgets them.
-    void expect(const QStringList &statuses, const QStringList &messages);
+    void expect(const QStringList &statuses, const QStringList &messages) {
+        QTRY_COMPARE(seen, statuses);
+        QTRY_COMPARE(capture->messages(), messages);
+        seen.clear();
+        seenAt.clear();
+        capture->clear();
+    }
+    QString last(const QString &side) const {
+        const QStringList own = seen.filter(QRegularExpression(QLatin1Char('^') + side));
+        return own.value(own.size() - 1);
+    }
     TcpServerService *server() const { return manager->findChild<TcpServerService *>(); }
-    QString last(const QString &side) const;
 
 private slots:
     void initTestCase() { dir.reset(new TestDir); }
-    void init();
-    void cleanup();
+    void init() {
+        capture = CaptureDestination::install();
+        TestDir::resetSettings();
+        seen.clear();
+        seenAt.clear();
+    }
+    void cleanup() {
+        dir->noteResult();
+        manager.reset();
+        device.reset();
+    }
 };

@@ -20,7 +20,6 @@ private slots:
         GatewaySettings().clear();
         GatewaySettings::setInstanceName(QString());
     }
-
     // Every getter has its own key and default; every setter's write is seen by every other
     // object at once, and the file is the same under Qt 5 and Qt 6.
     void defaultsAndRoundTrips() {
@@ -52,7 +51,6 @@ private slots:
                                           "PortLocal=20000\nReplyQuietMs=7\nReplyRouting=true\nReplyTimeoutMs=70\nStartAtLogin=true\n"
                                           "StartMinimized=true\n"));
     }
-
     // Values for this run are read everywhere and never stored; the user's own edit ends them.
     // A named instance has a store of its own. A stored value that does not convert reads as 0.
     void overridesAndInstances() {

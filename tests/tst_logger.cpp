@@ -60,7 +60,6 @@ private slots:
         dir.noteResult();
         VqLog::Logger::destroyInstance();
     }
-
     // Every line: the level text, the time to the millisecond, then the items, each followed by
     // a blank, strings quoted and escaped.
     void lineFormat() {
@@ -80,7 +79,6 @@ private slots:
         QCOMPARE(shown, (QStringList{"INFO  Connecting to \"10.0.0.1\" port 10500 ", "INFO  [DEVICE] -  \"OK\\r\\n\" ", "ERROR \"a\\\"b\\\\c\" ",
                                      "WARN  %1 and %2 \"%3\" ", "FATAL ", "TRACE -5 ", "DEBUG x "}));
     }
-
     // Which statements each threshold lets through; a suppressed one evaluates none of its items.
     void threshold() {
         QStringList written;
@@ -97,7 +95,6 @@ private slots:
         }
         QCOMPARE(written, (QStringList{"6:6", "6:6", "4:4", "1:1", "0:0", "0:0"}));
     }
-
     void levelTexts() {
         QStringList seen;
         for (const char *line : {"TRACE 2016", "INFO  x", "WARN  2016-03-14", "FATAL", "WARNING x", "error"}) {
@@ -107,7 +104,6 @@ private slots:
         }
         QCOMPARE(seen, (QStringList{"01TRACE", "21INFO ", "31WARN ", "51FATAL", "60", "60"}));
     }
-
     // A function gets every line at once; a slot gets those above Trace through the event loop.
     void functorDestinations() {
         CaptureDestination::install(VqLog::Trace);
@@ -121,7 +117,6 @@ private slots:
         QCoreApplication::processEvents();
         QCOMPARE(functionLines.mid(2), QStringList{"slot info line "});
     }
-
     // Lines are counted in UTF-8 bytes without their line ends; a line that takes the count past
     // the limit rotates first. Only the unbroken run of backups from .1 moves, ten at most.
     void rotation_data() {
@@ -149,7 +144,6 @@ private slots:
         for (int i = 0; i < row.after.size(); ++i)
             QCOMPARE(QString::fromUtf8(readFile(i ? VqLog::backupName(path, i) : path)), row.after.at(i));
     }
-
     // A standard error pipe that nobody reads never stalls the program: the log file keeps every
     // line, in UTF-8, and says once that the stream was left out.
     void stderrNobodyReadsNeverBlocks() {

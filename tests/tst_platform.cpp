@@ -35,14 +35,12 @@ private slots:
         Platform::setRunAtLogin(false, QString());
         QVERIFY(!QFile::exists(entry));
     }
-
     void oneInstancePerUser() {
         const QString key = QStringLiteral("vqgateway-guard-test");
         InstanceGuard first(key, QStringLiteral("1000")), otherUser(key, QStringLiteral("1001")), sameUser(key, QStringLiteral("1000"));
         QVERIFY(first.tryLock() && otherUser.tryLock() && !sameUser.tryLock());
         QCOMPARE(Platform::currentUserScope(), QString::number(getuid()));
     }
-
     void windowsVersionNames() {
         QStringList names;
         for (int value : {0x0030, 0x0090, 0x00a0, 0x00b0, 0x00c0, 0x00d0})

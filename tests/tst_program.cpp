@@ -6,6 +6,9 @@
 
 #include <csignal>
 
+const char *const logFile = "data/vqgateway/VQGateway%1_Log.txt";
+const char *const settingsFile = "config/Velquor/Gateway%1.conf";
+
 struct OptionCase { const char *name; QStringList arguments; int exitCode; QByteArray out, err; };
 Q_DECLARE_METATYPE(OptionCase)
 
@@ -18,14 +21,12 @@ class TestProgram : public QObject
     std::unique_ptr<TestDir> dir;
     QList<QProcess *> processes;
 
-    QString logPath(const QString &instance = QString()) const {
-        return dir->filePath(QStringLiteral("data/vqgateway/VQGateway%1_Log.txt").arg(instance.isEmpty() ? "" : "-" + instance));
-    }
-    QString settingsPath(const QString &instance = QString()) const {
-        return dir->filePath(QStringLiteral("config/Velquor/Gateway%1.conf").arg(instance.isEmpty() ? "" : "-" + instance));
+    // An instance's own file: its log, or its settings.
+    QString path(const char *pattern, const QString &instance = QString()) const {
+        return dir->filePath(QString::fromLatin1(pattern).arg(instance.isEmpty() ? "" : "-" + instance));
     }
     void writeSettings(const QVariantMap &values, const QString &instance = QString()) {
-        QSettings settings(settingsPath(instance), QSettings::IniFormat);
+        QSettings settings(path(settingsFile, instance), QSettings::IniFormat);
         settings.setValue(QStringLiteral("IpAddress"), QStringLiteral("127.0.0.1"));
         for (auto it = values.begin(); it != values.end(); ++it)
             settings.setValue(it.key(), it.value());
@@ -44,7 +45,7 @@ class TestProgram : public QObject
         return process;
     }
     QStringList logMessages(const QString &instance = QString()) const {
-        QFile log(logPath(instance));
+        QFile log(path(logFile, instance));
         QStringList messages;
         if (log.open(QIODevice::ReadOnly))
             for (const QByteArray &line : log.readAll().split('\n'))
@@ -61,15 +62,10 @@ class TestProgram : public QObject
 private slots:
     void init() { dir.reset(new TestDir); }
     void cleanup() {
-        for (QProcess *process : qAsConst(processes)) {
-            process->kill();
-            process->waitForFinished(5000);
-        }
-        qDeleteAll(processes);
+        qDeleteAll(processes); // each is killed and waited for
         processes.clear();
         dir->noteResult();
     }
-
     void relaysGuardsAndShutsDown() {
         FakeDevice device;
         const quint16 localPort = freeLoopbackPort();
@@ -101,7 +97,6 @@ private slots:
         QCOMPARE(logMessages().last(), QStringLiteral("Program exited with return code 0"));
         QTRY_VERIFY(one.isClosed() && two.isClosed());
     }
-
     // Without a display, and nothing started or written.
     void helpVersionAndBadOptions_data() {
         addRows<OptionCase>({{"version", {"--version"}, 0, "VQ Gateway 01.01.01\n", ""},
@@ -119,7 +114,6 @@ private slots:
         QCOMPARE(process->readAllStandardError(), row.err);
         QVERIFY(QDir(dir->filePath(QStringLiteral("config"))).isEmpty() && QDir(dir->filePath(QStringLiteral("data"))).isEmpty());
     }
-
     // Without a display the program runs headless by itself; a headless gateway connects
     // whatever "Autoconnect" says. Named instances keep their own settings, logs and guards. The
     // command line's values are used for this run only: the stored ones stay as they are, the
@@ -129,7 +123,7 @@ private slots:
         const quint16 firstPort = freeLoopbackPort(), secondPort = freeLoopbackPort();
         writeSettings({{"Port", first.port()}, {"PortLocal", firstPort}}, QStringLiteral("lab1"));
         writeSettings({{"Port", 10500}, {"PortLocal", 10500}}, QStringLiteral("lab2"));
-        QFile stored(settingsPath(QStringLiteral("lab2")));
+        QFile stored(path(settingsFile, QStringLiteral("lab2")));
         QVERIFY(stored.open(QIODevice::ReadOnly));
         const QByteArray storedSettings = stored.readAll();
         stored.close();
@@ -155,13 +149,12 @@ private slots:
         QProcess *again = start({"--instance", "lab1"}, false);
         QVERIFY(again->waitForFinished(10000));
         QCOMPARE(again->exitCode(), 1);
-        QVERIFY(!QFile::exists(settingsPath()) && !QFile::exists(logPath()));
+        QVERIFY(!QFile::exists(path(settingsFile)) && !QFile::exists(path(logFile)));
         terminate(lab1);
         terminate(lab2);
         QVERIFY(stored.open(QIODevice::ReadOnly));
         QCOMPARE(stored.readAll(), storedSettings);
     }
-
     // A killed instance never blocks the next start; the next start empties the log and
     // honours the stored level: at Warn the system's own Info and Error lines are all left out.
     void startsAfterAKilledInstance() {
@@ -171,16 +164,15 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(device.connectionCount(), 1, 20000);
         ::kill(pid_t(killed->processId()), SIGKILL);
         QVERIFY(killed->waitForFinished(5000));
-        QVERIFY(QFileInfo(logPath()).size() > 0);
+        QVERIFY(QFileInfo(path(logFile)).size() > 0);
         writeSettings({{"LoggingLevel", 3}});
         QProcess *next = start();
         QTRY_COMPARE_WITH_TIMEOUT(device.connectionCount(), 2, 20000);
         QVERIFY(!next->readAllStandardError().contains("Application already running."));
-        QCOMPARE(QFileInfo(logPath()).size(), 0);
+        QCOMPARE(QFileInfo(path(logFile)).size(), 0);
         terminate(next);
-        QCOMPARE(QFileInfo(logPath()).size(), 0);
+        QCOMPARE(QFileInfo(path(logFile)).size(), 0);
     }
-
     // The log starts afresh once it would pass 20 MiB, and keeps no backup.
     void logStartsAfreshAtTwentyMebibytes() {
         FakeDevice device;
@@ -192,11 +184,11 @@ private slots:
         QVERIFY2(QTest::qWaitFor([&] {
             while (device.latest()->bytesToWrite() < 256 * 1024)
                 device.send(lines);
-            largest = qMax(largest, size = QFileInfo(logPath()).size());
+            largest = qMax(largest, size = QFileInfo(path(logFile)).size());
             return size < largest;
         }, 60000), "the log never started afresh");
         QVERIFY2(largest > 20000000 && largest <= 20971520 + 50000, qPrintable(QString::number(largest)));
-        QVERIFY(!logMessages().first().startsWith(QLatin1String("-----")) && !QFile::exists(logPath() + ".1"));
+        QVERIFY(!logMessages().first().startsWith(QLatin1String("-----")) && !QFile::exists(path(logFile) + ".1"));
         terminate(gateway);
     }
 };

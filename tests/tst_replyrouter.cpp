@@ -6,22 +6,6 @@ class TestReplyRouter : public GatewayTest
     Q_OBJECT
 
 private slots:
-    // What each client sent is cut into whole lines; a rest longer than the limit goes as it is.
-    void cutClientLines() {
-        const QByteArray limit(maxClientLineBytes, 'x');
-        const QList<QPair<QList<QByteArray>, QList<QByteArray>>> cases{{{"a\r\nb\nc"}, {"a\r\n", "b\n", "c"}},
-                                                                      {{"SE", "T 1\r", "\n"}, {"SET 1\r\n", ""}},
-                                                                      {{limit}, {limit}},
-                                                                      {{limit, "y"}, {limit + "y", ""}}};
-        for (const auto &c : cases) {
-            QByteArray partial;
-            QList<QByteArray> cut;
-            for (const QByteArray &read : c.first)
-                cut += ::cutClientLines(partial, read);
-            QCOMPARE(cut << partial, c.second);
-        }
-    }
-
     // Values out of bounds are named in the log, once each and in this order, and left alone.
     void settingsChecked() {
         const QString quiet = QStringLiteral("ReplyQuietMs %1 is not from 1 to 10000 ms - using 50");
@@ -43,7 +27,6 @@ private slots:
             QCOMPARE(capture->messages(), c.second);
         }
     }
-
     // One line at a time goes to the device; its reply ends after the quiet time, or after the
     // time-out without any answer. A client that leaves gets nothing more, the next one does.
     void quietAndTimeout() {
@@ -76,7 +59,6 @@ private slots:
         QCOMPARE(out.last(), QStringLiteral("client 5 e"));
         QCOMPARE(capture->messages(), QStringList{"Client left before its reply was complete: the rest of the reply is dropped"});
     }
-
     // Through the real gateway, each client gets exactly its own answers, in order, and
     // unsolicited lines still reach everyone.
     void repliesGoToTheirClients() {

@@ -31,7 +31,6 @@ private slots:
         }
         QCOMPARE(results, cases);
     }
-
     void frame_data() {
         const auto crlf = DeviceLineEnd::CrLf;
         const QByteArray limit(maxUnframedBytes, 'x'), binary("\x00\x80\xff\xc3\xa4\r\n", 7);

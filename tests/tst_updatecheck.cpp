@@ -26,7 +26,6 @@ private slots:
         for (int cut = 0; cut <= cases.first().first.size(); ++cut)
             QVERIFY(!readUpdateDocument(cases.first().first.left(cut), QStringLiteral("01.01.01")).version.isEmpty());
     }
-
     // Id, version, who asked (s at start, u the user), the version last announced; then what
     // is shown (- nothing, = up to date, + available) and whether the version is stored.
     void decide() {
@@ -41,7 +40,6 @@ private slots:
         }
         QCOMPARE(results, cases);
     }
-
     // Text from the server is shown as text; only web links become links.
     void availability() {
         const QString text = QStringLiteral("VQ Gateway v%1 is available on Velquor website. Please click %2 for more information.");
@@ -50,7 +48,6 @@ private slots:
         QCOMPARE(availabilityText(QStringLiteral("VQ Gateway"), QStringLiteral("2"), QStringLiteral("javascript:alert('x')")),
                  text.arg(QStringLiteral("2"), QStringLiteral("here (javascript:alert('x'))")));
     }
-
     void urlFromEnvironment() {
         qunsetenv("VQGATEWAY_UPDATE_URL");
         QCOMPARE(updateDocumentUrl(), QUrl(QStringLiteral("http://updates.velquor.invalid/~ftp-xml/product_update_1004.xml")));
