@@ -18,7 +18,6 @@ private slots:
     void cleanup() {
         dir->noteResult();
         GatewaySettings().clear();
-        GatewaySettings::setInstanceName(QString());
     }
     // Every getter has its own key and default; every setter's write is seen by every other
     // object at once, and the file is the same under Qt 5 and Qt 6.
@@ -50,24 +49,6 @@ private slots:
                                           "ListenAddress=127.0.0.2\nLogTraffic=true\nLoggingLevel=-3\nNoTrayWarning=true\nPort=12345\n"
                                           "PortLocal=20000\nReplyQuietMs=7\nReplyRouting=true\nReplyTimeoutMs=70\nStartAtLogin=true\n"
                                           "StartMinimized=true\n"));
-    }
-    // Values for this run are read everywhere and never stored; the user's own edit ends them.
-    // A named instance has a store of its own. A stored value that does not convert reads as 0.
-    void overridesAndInstances() {
-        GatewaySettings().setValue(QStringLiteral("LoggingLevel"), QStringLiteral("high"));
-        QCOMPARE(GatewaySettings().loggingLevel(), 0);
-        GatewaySettings().setPort(11000);
-        GatewaySettings::overrideForThisRun(QStringLiteral("Port"), 12000u);
-        QCOMPARE(GatewaySettings().port(), 12000u);
-        QCOMPARE(GatewaySettings().value(QStringLiteral("Port")).toUInt(), 11000u);
-        GatewaySettings().setPort(13000);
-        QCOMPARE(GatewaySettings().port(), 13000u);
-        GatewaySettings::setInstanceName(QStringLiteral("lab1"));
-        QCOMPARE(GatewaySettings().port(), 10500u);
-        GatewaySettings().setPort(14000); // written when the object goes
-        QVERIFY(QFile::exists(dir->filePath(QStringLiteral("config/Velquor/Gateway-lab1.conf"))));
-        GatewaySettings::setInstanceName(QString());
-        QCOMPARE(GatewaySettings().port(), 13000u);
     }
 };
 

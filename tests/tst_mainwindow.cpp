@@ -1,5 +1,6 @@
 #include "gateway/gatewaysettings.h"
 #include "platform/autostart.h"
+#include "platform/licencedirectory.h"
 #include "tests/testsupport.h"
 #include "ui/localaddresses.h"
 #include "ui/mainwindow.h"
@@ -204,10 +205,8 @@ private slots:
         const auto doc = [](const QByteArray &inside) { return "<?xml version=\"1.0\"?><Product>" + inside + "</Product>"; };
         const QByteArray offer = "<Id>1004</Id><Version>01.02.00</Version><Url>http://127.0.0.1/get</Url>";
         const QByteArray pad(maxUpdateDocumentBytes - doc(offer + "<P></P>").size(), 'x');
-        addRows<UpdateCase>({{"newer", doc(offer), newer, newer},
-                             {"same", doc("<Id>1004</Id><Version>01.01.01</Version>"), "", "  Your software is up to date.   "},
-                             {"foreign id", doc("<Id>1005</Id><Version>09.00.00</Version>"), "", ""},
-                             {"largest size", doc(offer + "<P>" + pad + "</P>"), newer, newer},
+        addRows<UpdateCase>({{"same", doc("<Id>1004</Id><Version>01.01.01</Version>"), "", "  Your software is up to date.   "},
+                             {"newer, largest size", doc(offer + "<P>" + pad + "</P>"), newer, newer},
                              {"one byte more", doc(offer + "<P>" + pad + "x</P>"), "", ""}});
     }
     void updateCheck() {
@@ -260,13 +259,26 @@ private slots:
         actions.at(1)->trigger();
         QVERIFY(window->isVisible());
         QTRY_COMPARE(updateChecks.size(), 2);
-        QString dialogShown;
-        QTimer::singleShot(200, window.get(), [&dialogShown] {
-            dialogShown = QString::fromLatin1(QApplication::activeModalWidget()->metaObject()->className());
-            QApplication::activeModalWidget()->close();
+        // About: each licence link opens a fresh copy of its page, even one changed since, in a
+        // directory only the user can enter; every other link does nothing.
+        UrlCatcher opened;
+        for (const char *scheme : {"file", "https"})
+            QDesktopServices::setUrlHandler(QLatin1String(scheme), &opened, "open");
+        const QDir copies(Platform::licenceCopyDirectory());
+        QFile changed(copies.filePath(QStringLiteral("VQ_EULA.html")));
+        QVERIFY(changed.open(QIODevice::WriteOnly) && changed.write("changed") == 7);
+        changed.close();
+        QTimer::singleShot(200, window.get(), [] {
+            QWidget *about = QApplication::activeModalWidget();
+            for (const QString link : {"EULA #browse_EULA", "LGPL #browse_LGPL", "EULA #browse_other", "LGPL https://example.invalid/"})
+                emit about->findChild<QLabel *>("label_" + link.section(' ', 0, 0))->linkActivated(link.section(' ', 1));
+            about->close();
         });
         actions.at(2)->trigger();
-        QCOMPARE(dialogShown, QStringLiteral("About"));
+        QCOMPARE(opened.urls, (QList<QUrl>{QUrl::fromLocalFile(changed.fileName()), QUrl::fromLocalFile(copies.filePath("lgpl.html"))}));
+        QFile page(QStringLiteral(":/Licenses/VQ_EULA.html"));
+        QVERIFY(changed.open(QIODevice::ReadOnly) && page.open(QIODevice::ReadOnly) && changed.readAll() == page.readAll());
+        QCOMPARE(int(QFile::permissions(copies.path()) & 0x7077), 0x7000);
         QCOMPARE(updateChecks.size(), 2);
         for (QAction *quit : {actions.at(4), window->findChild<QAction *>(QStringLiteral("actionQuit"))}) {
             window->hide();

@@ -48,12 +48,6 @@ private slots:
         QCOMPARE(availabilityText(QStringLiteral("VQ Gateway"), QStringLiteral("2"), QStringLiteral("javascript:alert('x')")),
                  text.arg(QStringLiteral("2"), QStringLiteral("here (javascript:alert('x'))")));
     }
-    void urlFromEnvironment() {
-        qunsetenv("VQGATEWAY_UPDATE_URL");
-        QCOMPARE(updateDocumentUrl(), QUrl(QStringLiteral("http://updates.velquor.invalid/~ftp-xml/product_update_1004.xml")));
-        qputenv("VQGATEWAY_UPDATE_URL", "http://127.0.0.1:1/x.xml");
-        QCOMPARE(updateDocumentUrl(), QUrl(QStringLiteral("http://127.0.0.1:1/x.xml")));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestUpdateCheck)
