@@ -54,9 +54,8 @@ inline quint16 freeLoopbackPort() {
     return probe.serverPort();
 }
 
-// A temporary home for one test program: HOME, the XDG directories and the settings store all
-// point into it, so no test touches the real home directory. It is kept when a test failed:
-// call noteResult() from every cleanup().
+// A temporary home, settings store and XDG directories, so that no test touches the user's own;
+// kept when a test failed (noteResult() in every cleanup()).
 class TestDir
 {
 public:
@@ -75,7 +74,6 @@ public:
         if (!dir.autoRemove())
             qWarning("test files kept in %s", qPrintable(dir.path()));
     }
-    QString path() const { return dir.path(); }
     QString filePath(const QString &name) const { return dir.filePath(name); }
     void noteResult() { dir.setAutoRemove(dir.autoRemove() && !QTest::currentTestFailed()); }
     // Empties the settings store and points the device address at this machine, so that
@@ -117,7 +115,6 @@ public:
             result.append(line.mid(30).chopped(line.endsWith(QLatin1Char(' ')) ? 1 : 0));
         return result;
     }
-    bool contains(const QString &message) const { return messages().contains(message); }
     int count(const QString &part) const { return messages().filter(part).size(); }
     void clear() {
         std::lock_guard<std::mutex> lock(mutex);
@@ -129,8 +126,7 @@ private:
     QStringList captured;
 };
 
-// A device stand-in on 127.0.0.1: accepts connections, keeps what they send, and answers every
-// line (ending in LF) with what answer returns, when it is set.
+// A device on 127.0.0.1: keeps what it receives and answers each line with answer(), if set.
 class FakeDevice : public QTcpServer
 {
 public:
@@ -179,8 +175,7 @@ public:
     QByteArray received;
 };
 
-// Stands in for the desktop's opener (QDesktopServices::setUrlHandler) and keeps what it was
-// asked to open.
+// Stands in for the desktop's opener (QDesktopServices::setUrlHandler).
 class UrlCatcher : public QObject
 {
     Q_OBJECT
@@ -211,9 +206,8 @@ public:
 };
 #endif
 
-// The base of test classes that run a gateway core in their own process: a temporary home,
-// settings reset before each test, every log line captured, and every status the window would
-// see kept as "device 1 Connected" or "server 0 Idle", with when it came.
+// Runs a gateway core in the test's process with fresh settings, captures every log line and
+// keeps every status the window would see ("device 1 Connected"), with when it came.
 class GatewayTest : public QObject
 {
     Q_OBJECT
@@ -256,8 +250,7 @@ protected:
     void expect(const QStringList &statuses, const QStringList &messages) {
         QTRY_COMPARE(seen, statuses);
         QTRY_COMPARE(capture->messages(), messages);
-        seen.clear();
-        seenAt.clear();
+        seen.clear(), seenAt.clear();
         capture->clear();
     }
     QString last(const QString &side) const {
@@ -271,8 +264,7 @@ private slots:
     void init() {
         capture = CaptureDestination::install();
         TestDir::resetSettings();
-        seen.clear();
-        seenAt.clear();
+        seen.clear(), seenAt.clear();
     }
     void cleanup() {
         dir->noteResult();

@@ -5,7 +5,7 @@ class TestGatewaySettings : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<TestDir> dir;
+    TestDir dir;
 
     static QVariantList all(const GatewaySettings &s) {
         return {s.ipAddress(), s.port(), s.portLocal(), s.listenAddress(), s.deviceLineEnd(), s.replyRouting(), s.replyQuietMs(),
@@ -14,13 +14,8 @@ class TestGatewaySettings : public QObject
     }
 
 private slots:
-    void initTestCase() { dir.reset(new TestDir); }
-    void cleanup() {
-        dir->noteResult();
-        GatewaySettings().clear();
-    }
-    // Every getter has its own key and default; every setter's write is seen by every other
-    // object at once, and the file is the same under Qt 5 and Qt 6.
+    void cleanup() { dir.noteResult(); }
+    // Own key and default for each; writes seen at once; the same file under Qt 5 and Qt 6.
     void defaultsAndRoundTrips() {
         GatewaySettings reader, writer;
         QCOMPARE(all(reader), (QVariantList{"192.168.1.140", 10500u, 10500u, "", "CRLF", false, 50, 500, false, false, false, false,
@@ -43,7 +38,7 @@ private slots:
         QCOMPARE(all(reader), (QVariantList{"127.0.0.1", 12345u, 20000u, "127.0.0.2", "LF", true, 7, 70, true, true, true, true, true, -3,
                                             "01.02.00"}));
         writer.sync();
-        QFile file(dir->filePath(QStringLiteral("config/Velquor/Gateway.conf")));
+        QFile file(dir.filePath(QStringLiteral("config/Velquor/Gateway.conf")));
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), QByteArray("[General]\nAutoconnect=true\nDeviceLineEnd=LF\nIpAddress=127.0.0.1\nLastVersionDisplayed=01.02.00\n"
                                           "ListenAddress=127.0.0.2\nLogTraffic=true\nLoggingLevel=-3\nNoTrayWarning=true\nPort=12345\n"

@@ -4,14 +4,11 @@
 #include "VqLog/rotationstrategy.h"
 #include "tests/testsupport.h"
 
-#include <QDir>
-
 #include <atomic>
 #include <thread>
 #include <unistd.h>
 
-// The files before: the log and its backups .1 to .3 ("" for none); after: their contents, "-"
-// for none.
+// The log and its backups .1, .2, ... before ("" for none) and after ("-" for none).
 struct RotationCase { const char *name; int rotation, limit, backups; QStringList before, lines, after; };
 Q_DECLARE_METATYPE(RotationCase)
 
@@ -24,20 +21,6 @@ QByteArray readFile(const QString &path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("-");
 }
 
-void writeFile(const QString &path, const QByteArray &content) {
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly))
-        file.write(content);
-}
-
-// Points the standard error stream somewhere else while it lives.
-struct StderrRedirect
-{
-    explicit StderrRedirect(int target) { dup2(target, STDERR_FILENO); }
-    ~StderrRedirect() { dup2(saved, STDERR_FILENO), close(saved); }
-    int saved = dup(STDERR_FILENO);
-};
-
 }
 
 class TestLogger : public QObject
@@ -47,10 +30,7 @@ class TestLogger : public QObject
     TestDir dir;
     int caseNumber = 0;
 
-    QString newLogPath() {
-        QDir().mkpath(dir.filePath(QString::number(++caseNumber)));
-        return dir.filePath(QStringLiteral("%1/log.txt").arg(caseNumber));
-    }
+    QString newLogPath() { return dir.filePath(QStringLiteral("log%1.txt").arg(++caseNumber)); }
 
 public slots:
     void take(const QString &message, int) { functionLines.append(QStringLiteral("slot ") + message.mid(30)); }
@@ -60,8 +40,7 @@ private slots:
         dir.noteResult();
         VqLog::Logger::destroyInstance();
     }
-    // Every line: the level text, the time to the millisecond, then the items, each followed by
-    // a blank, strings quoted and escaped.
+    // Level, time to the millisecond, then each item and a blank, strings quoted and escaped.
     void lineFormat() {
         auto capture = CaptureDestination::install(VqLog::Trace);
         LOG_INFO << "Connecting to" << QString("10.0.0.1") << "port" << 10500u;
@@ -94,8 +73,7 @@ private slots:
             written.append(QStringLiteral("%1:%2").arg(capture->lines().size()).arg(evaluated));
         }
         QCOMPARE(written, (QStringList{"6:6", "6:6", "4:4", "1:1", "0:0", "0:0"}));
-    }
-    void levelTexts() {
+        // A line's level read back from its start, case and blank included.
         QStringList seen;
         for (const char *line : {"TRACE 2016", "INFO  x", "WARN  2016-03-14", "FATAL", "WARNING x", "error"}) {
             bool ok = false;
@@ -135,9 +113,10 @@ private slots:
     void rotation() {
         QFETCH(RotationCase, row);
         const QString path = newLogPath();
-        for (int i = 0; i < row.before.size(); ++i)
-            if (!row.before.at(i).isEmpty())
-                writeFile(i ? VqLog::backupName(path, i) : path, row.before.at(i).toUtf8());
+        for (int i = 0; i < row.before.size(); ++i) {
+            QFile file(i ? VqLog::backupName(path, i) : path);
+            QVERIFY(row.before.at(i).isEmpty() || (file.open(QIODevice::WriteOnly) && file.write(row.before.at(i).toUtf8()) > 0));
+        }
         VqLog::DestinationPtr file = VqLog::createFileDestination(path, VqLog::LogRotation(row.rotation), row.limit, row.backups);
         for (const QString &line : row.lines)
             file->write(line, VqLog::Info);
@@ -151,25 +130,23 @@ private slots:
         QCOMPARE(pipe(pipeEnds), 0);
         const QString path = newLogPath();
         std::atomic<bool> done{false};
-        bool finished;
-        {
-            StderrRedirect redirect(pipeEnds[1]);
-            VqLog::DestinationPtr file = VqLog::createFileDestination(path, VqLog::RotationBySize, 1 << 24, 0);
-            VqLog::Logger::instance().addDestination(VqLog::createDebugOutputDestination(file));
-            VqLog::Logger::instance().addDestination(file);
-            std::thread writer([&done] {
-                for (int i = 0; i < 3000; ++i)
-                    LOG_INFO << "line" << i << QString::fromUtf8("gr\xc3\xbc\xc3\x9f");
-                done = true;
-            });
-            finished = QTest::qWaitFor([&done] { return done.load(); }, 5000);
-            char sink[65536];
-            while (!done.load() && read(pipeEnds[0], sink, sizeof sink) > 0) {
-            }
-            writer.join();
+        const int savedStderr = dup(STDERR_FILENO);
+        dup2(pipeEnds[1], STDERR_FILENO);
+        VqLog::DestinationPtr file = VqLog::createFileDestination(path, VqLog::RotationBySize, 1 << 24, 0);
+        VqLog::Logger::instance().addDestination(VqLog::createDebugOutputDestination(file));
+        VqLog::Logger::instance().addDestination(file);
+        std::thread writer([&done] {
+            for (int i = 0; i < 3000; ++i)
+                LOG_INFO << "line" << i << QString::fromUtf8("gr\xc3\xbc\xc3\x9f");
+            done = true;
+        });
+        const bool finished = QTest::qWaitFor([&done] { return done.load(); }, 5000);
+        char sink[65536]; // a writer that blocked anyway is let go, so that the test ends
+        while (!done.load() && read(pipeEnds[0], sink, sizeof sink) > 0) {
         }
-        close(pipeEnds[0]);
-        close(pipeEnds[1]);
+        writer.join();
+        dup2(savedStderr, STDERR_FILENO);
+        close(savedStderr), close(pipeEnds[0]), close(pipeEnds[1]);
         QVERIFY2(finished, "logging blocked on a full standard error pipe");
         const QString log = QString::fromUtf8(readFile(path));
         QCOMPARE(log.count(QStringLiteral("Standard error output is full")), 1);

@@ -17,18 +17,17 @@ private slots:
                                                                                      "Unknown DeviceLineEnd \"lf \" - device lines end in CR LF"}}};
         for (const auto &c : cases) {
             GatewaySettings settings;
+            for (int i = 0; i < 3; ++i)
+                settings.setValue(QStringList{"ReplyQuietMs", "ReplyTimeoutMs", "DeviceLineEnd"}.at(i), c.first.at(i));
             settings.setReplyRouting(true);
-            settings.setReplyQuietMs(c.first.at(0).toInt());
-            settings.setReplyTimeoutMs(c.first.at(1).toInt());
-            settings.setDeviceLineEnd(c.first.at(2).toString());
             manager.reset();
             capture->clear();
             createManager();
             QCOMPARE(capture->messages(), c.second);
         }
     }
-    // One line at a time goes to the device; its reply ends after the quiet time, or after the
-    // time-out without any answer. A client that leaves gets nothing more, the next one does.
+    // One line at a time; a reply ends when the device is quiet, or at the time-out. A client
+    // that leaves gets nothing more; the next one does.
     void quietAndTimeout() {
         ReplyRouter router(100, 400);
         QStringList out;
@@ -59,8 +58,7 @@ private slots:
         QCOMPARE(out.last(), QStringLiteral("client 5 e"));
         QCOMPARE(capture->messages(), QStringList{"Client left before its reply was complete: the rest of the reply is dropped"});
     }
-    // Through the real gateway, each client gets exactly its own answers, in order, and
-    // unsolicited lines still reach everyone.
+    // Through the gateway: each client gets its own answers; unsolicited lines reach everyone.
     void repliesGoToTheirClients() {
         GatewaySettings().setReplyRouting(true);
         GatewaySettings().setReplyQuietMs(3);

@@ -2,20 +2,17 @@
 #include "gateway/deviceframing.h"
 #include "tests/testsupport.h"
 
-// One entry in emitted per read, empty when nothing is emitted; pending is what stays after the
-// last read.
+// What each read emits ("" for nothing) and what stays buffered after the last.
 struct FramingCase { const char *name; DeviceLineEnd lineEnd; QList<QByteArray> reads, emitted; QByteArray pending; int overflows; };
 Q_DECLARE_METATYPE(FramingCase)
 
-// Pure checks of what the device link does with addresses and with what the device sends: none
-// of these addresses ever reaches a socket.
+// The device link's address checks and framing; no address here reaches a socket.
 class TestTcpClientService : public QObject
 {
     Q_OBJECT
 
 private slots:
-    // Each address and port, and what the check makes of them: E empty or bad port, I invalid,
-    // or the address it connects to.
+    // E: empty or bad port, I: invalid, else the address connected to.
     void checkAddress() {
         const QStringList cases{"192.168.1.140:10499 E", "192.168.1.140:0 E", "192.168.1.140:65536 E", "192.168.1.140:75036 E",
                                 ":10500 E", "...:10500 E", "192.168.1:10500 I", "192.168.1.1.1:10500 I", "192.168.1.256:10500 I",
