@@ -108,11 +108,12 @@ public:
         std::lock_guard<std::mutex> lock(mutex);
         return captured;
     }
-    // What follows the level text and the timestamp, without the space that ends every message.
+    // What follows the time, without the blank that ends every message; a line not at Info keeps
+    // its level in front ("ERROR Could not start server").
     QStringList messages() const {
         QStringList result;
         for (const QString &line : lines())
-            result.append(line.mid(30).chopped(line.endsWith(QLatin1Char(' ')) ? 1 : 0));
+            result.append((line.startsWith(QLatin1String("INFO")) ? QString() : line.left(6)) + line.mid(30).chopped(line.endsWith(' ')));
         return result;
     }
     int count(const QString &part) const { return messages().filter(part).size(); }

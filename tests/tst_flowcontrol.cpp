@@ -41,7 +41,7 @@ private slots:
         const int count = 200000; // 20 MB
         stream(count);
         qint64 largest = 0, stalledAt = -1, droppedAt = -1;
-        const QRegularExpression drop = numbered(QStringLiteral("Client \"127.0.0.1\" took nothing of its # bytes for 5 s: disconnected"));
+        const QRegularExpression drop = numbered(QStringLiteral("ERROR Client \"127.0.0.1\" took nothing of its # bytes for 5 s: disconnected"));
         QElapsedTimer clock;
         clock.start();
         QVERIFY(QTest::qWaitFor([&] {

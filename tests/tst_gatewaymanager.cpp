@@ -20,7 +20,7 @@ private slots:
         QVERIFY(seen.isEmpty() && capture->messages().isEmpty());
         for (uint refused : {0u, 65536u + 10500u}) {
             manager->startServer(refused);
-            expect({"server 2 Error: check your settings"}, {"Could not start server"});
+            expect({"server 2 Error: check your settings"}, {"ERROR Could not start server"});
         }
     }
     // Start after 150 and 300 ms, retries 5 s after each error; a retry never drops a link that
@@ -71,12 +71,12 @@ private slots:
         const QString refused = QString::number(freeLoopbackPort()), devicePort = QString::number(device->port());
         manager->connectDevice(QStringLiteral("127.0.0.1"), refused.toUInt());
         expect({"device 0 Connecting host...", "device 2 Connection refused"},
-               {"Connecting to \"127.0.0.1\" port " + refused, "TCP error: \"Connection refused\""});
+               {"Connecting to \"127.0.0.1\" port " + refused, "ERROR TCP error: \"Connection refused\""});
         manager->connectDevice(QStringLiteral("127.0.0.1"), 10499);
         expect({"device 3 Disconnected", "device 2 Empty IP address or invalid port number!"},
-               {"Disconnecting from host", "Trying to connect host using either an empty IP address or an invalid port number!"});
+               {"Disconnecting from host", "ERROR Trying to connect host using either an empty IP address or an invalid port number!"});
         manager->connectDevice(QStringLiteral("127.0.0.256"), 10500);
-        expect({"device 2 Invalid IP address!"}, {"Trying to connect using an invalid IP address!"});
+        expect({"device 2 Invalid IP address!"}, {"ERROR Trying to connect using an invalid IP address!"});
         manager->closeDeviceConnection(); // no socket was made: nothing to report
         manager->connectDevice(QStringLiteral("127.000.000.001"), device->port());
         expect({"device 0 Connecting host...", "device 1 Connected"},
@@ -89,7 +89,7 @@ private slots:
         // 70 KiB without a line end: one error line, and nothing of that line goes on.
         for (int i = 0; i < 70; ++i)
             device->send(QByteArray(1024, 'x'));
-        const QString overflow = QStringLiteral("Commands received do not contain any <CR><LF> sequence. Input buffer cleared!");
+        const QString overflow = QStringLiteral("ERROR Commands received do not contain any <CR><LF> sequence. Input buffer cleared!");
         QTRY_VERIFY(capture->messages().contains(overflow));
         // A half line left by one link never joins the next link's first line.
         device->send("END\r\nA\r\nstale");
@@ -104,7 +104,7 @@ private slots:
         QTRY_VERIFY(client.received.endsWith("A\r\nOK\r\n"));
         device->latest()->disconnectFromHost();
         expect({"device 2 The remote host closed the connection", "device 3 Disconnected"},
-               {"TCP error: \"The remote host closed the connection\"", "Disconnected from host."});
+               {"ERROR TCP error: \"The remote host closed the connection\"", "Disconnected from host."});
     }
     void relayBothWays() {
         startGateway();
@@ -169,7 +169,7 @@ private slots:
         seen.clear();
         capture->clear();
         manager->startServer(portInUse.serverPort());
-        expect({"server 2 Error: check your settings"}, {"Could not start server"});
+        expect({"server 2 Error: check your settings"}, {"ERROR Could not start server"});
     }
     // Stop pressed while a client's departure report still waits in the queue.
     void stopWithADepartureQueuedStaysStopped() {

@@ -8,13 +8,13 @@ class TestReplyRouter : public GatewayTest
 private slots:
     // Values out of bounds are named in the log, once each and in this order, and left alone.
     void settingsChecked() {
-        const QString quiet = QStringLiteral("ReplyQuietMs %1 is not from 1 to 10000 ms - using 50");
-        const QString timeout = QStringLiteral("ReplyTimeoutMs %1 is not from 1 to 10000 ms - using 500");
+        const QString quiet = QStringLiteral("ERROR ReplyQuietMs %1 is not from 1 to 10000 ms - using 50");
+        const QString timeout = QStringLiteral("ERROR ReplyTimeoutMs %1 is not from 1 to 10000 ms - using 500");
         const QList<QPair<QVariantList, QStringList>> cases{{{1, 1, "LF"}, {}},
                                                             {{10000, 10000, "CRLF"}, {}},
                                                             {{0, 0, "CRLF"}, {quiet.arg(0), timeout.arg(0)}},
                                                             {{10001, 10001, "lf "}, {quiet.arg(10001), timeout.arg(10001),
-                                                                                     "Unknown DeviceLineEnd \"lf \" - device lines end in CR LF"}}};
+                                                                                     "ERROR Unknown DeviceLineEnd \"lf \" - device lines end in CR LF"}}};
         for (const auto &c : cases) {
             GatewaySettings settings;
             for (int i = 0; i < 3; ++i)
