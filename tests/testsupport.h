@@ -135,7 +135,6 @@ public:
         connect(this, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket *socket = nextPendingConnection()) {
                 connections.append(socket);
-                socket->setReadBufferSize(64 * 1024);
                 connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
                     const QByteArray bytes = socket->readAll();
                     received += bytes;
@@ -223,9 +222,9 @@ protected:
     QList<qint64> seenAt; // ms after the manager was made
     QElapsedTimer clock;
 
-    void createManager(bool keepConnected = false) {
+    void createManager() {
         clock.start();
-        manager.reset(new GatewayManager(nullptr, keepConnected));
+        manager.reset(new GatewayManager);
         const auto keep = [this](const char *side, int state, const QString &info) {
             seen.append(QStringLiteral("%1 %2 %3").arg(QLatin1String(side)).arg(state).arg(info));
             seenAt.append(clock.elapsed());

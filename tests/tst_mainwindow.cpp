@@ -80,10 +80,7 @@ private slots:
         if (!expectTray && QByteArray(QTest::currentTestFunction()).startsWith("tray"))
             QSKIP("needs a tray host");
     }
-    void cleanup() {
-        dir.noteResult();
-        window.reset();
-    }
+    void cleanup() { dir.noteResult(), window.reset(); }
     // Each state is entered from the busiest one; a state outside the table changes the text only.
     void statusRows_data() {
         addRows<StatusCase>({{"connecting", true, 0, "info #ffffff Disconnect 00"},

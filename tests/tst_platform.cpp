@@ -1,6 +1,5 @@
 #include "platform/autostart.h"
 #include "platform/instanceguard.h"
-#include "platform/osname.h"
 #include "tests/testsupport.h"
 
 #include <unistd.h>
@@ -33,12 +32,6 @@ private slots:
         InstanceGuard first(key, QStringLiteral("1000")), otherUser(key, QStringLiteral("1001")), sameUser(key, QStringLiteral("1000"));
         QVERIFY(first.tryLock() && otherUser.tryLock() && !sameUser.tryLock());
         QCOMPARE(Platform::currentUserScope(), QString::number(getuid()));
-    }
-    void windowsVersionNames() {
-        QStringList names;
-        for (int value : {0x0030, 0x0090, 0x00a0, 0x00b0, 0x00c0, 0x00d0})
-            names.append(Platform::windowsVersionName(value));
-        QCOMPARE(names, (QStringList{"Windows XP", "Windows 7", "Windows 8", "Windows 8.1", "Windows 10", "Unknown Windows operating system."}));
     }
 };
 
