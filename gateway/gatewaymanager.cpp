@@ -98,13 +98,10 @@ void GatewayManager::routeReplies()
     // Without a device link a line is dropped, as in broadcast mode.
     connect(router, &ReplyRouter::toDevice, this, &GatewayManager::writeToDevice);
     connect(router, &ReplyRouter::toClient, this, [this](quint64 client, const QByteArray &lines) {
-        if (clientServer->sendToClient(client, textFromBytes(lines)))
-            deviceClient->setReadingPaused(true);
+        holdDeviceWhen(clientServer->sendToClient(client, textFromBytes(lines)));
     });
-    connect(router, &ReplyRouter::toAllClients, this, [this](const QByteArray &lines) {
-        if (clientServer->sendToAllClients(textFromBytes(lines)))
-            deviceClient->setReadingPaused(true);
-    });
+    connect(router, &ReplyRouter::toAllClients, this,
+            [this](const QByteArray &lines) { holdDeviceWhen(clientServer->sendToAllClients(textFromBytes(lines))); });
 }
 
 void GatewayManager::writeToDevice(const QByteArray &bytes)
@@ -112,6 +109,12 @@ void GatewayManager::writeToDevice(const QByteArray &bytes)
     deviceClient->write(bytes);
     if (deviceClient->isOverHighMark())
         clientServer->setClientReadingPaused(true);
+}
+
+void GatewayManager::holdDeviceWhen(bool clientOverHighMark)
+{
+    if (clientOverHighMark)
+        deviceClient->setReadingPaused(true);
 }
 
 void GatewayManager::resumeDeviceReading()
@@ -255,8 +258,8 @@ void GatewayManager::clientMessageReceived(QString message)
 {
     if (router)
         router->deviceData(bytesFromText(message));
-    else if (clientServer->sendToAllClients(message))
-        deviceClient->setReadingPaused(true);
+    else
+        holdDeviceWhen(clientServer->sendToAllClients(message));
     logTraffic("[DEVICE] - ", message);
 }
 

@@ -63,6 +63,8 @@ private slots:
 private:
     void routeReplies();
     void writeToDevice(const QByteArray &bytes);
+    // A client whose backlog passed the high mark holds the device back until it catches up.
+    void holdDeviceWhen(bool clientOverHighMark);
     void resumeDeviceReading();
     bool autoconnect() const { return keepConnected || settings.autoconnect(); }
     QHostAddress listenAddress() const;
