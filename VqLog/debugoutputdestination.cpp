@@ -16,7 +16,9 @@ void DebugOutputDestination::write(const QString &message, Level)
         return;
     dropNoted = true;
     if (dropNotice)
-        dropNotice->write(formatLine(Error, QStringLiteral("Standard error output is full: log lines it cannot take at once are left out of it ")),
+        dropNotice->write(formatLine(Error,
+                                     QStringLiteral("Standard error output is full: log lines it "
+                                                    "cannot take at once are left out of it ")),
                           Error);
 }
 

@@ -8,10 +8,7 @@
 
 namespace VqLog {
 
-enum LogRotation {
-    RotationOff = 0,
-    RotationBySize = 1
-};
+enum LogRotation { RotationOff = 0, RotationBySize = 1 };
 
 class FileDestination : public Destination
 {

@@ -11,7 +11,8 @@ FunctorDestination::FunctorDestination(QObject *receiver, const char *member)
 {
     // Queued, so that the receiver handles the line in its own thread and never under the
     // logger's mutex.
-    QObject::connect(this, SIGNAL(logMessageReady(QString, int)), receiver, member, Qt::QueuedConnection);
+    QObject::connect(this, SIGNAL(logMessageReady(QString, int)), receiver, member,
+                     Qt::QueuedConnection);
 }
 
 void FunctorDestination::write(const QString &message, Level level)

@@ -60,15 +60,15 @@ void SizeRotationStrategy::rotate()
         QFile::remove(older);
         if (!QFile::rename(newer, older))
             reportToStderr(QStringLiteral("VqLog: could not rename backup ") + newer
-                          + QStringLiteral(" to ") + older);
+                           + QStringLiteral(" to ") + older);
     }
 
     const QString first = backupName(fileName, 1);
     if (QFile::exists(first))
         QFile::remove(first);
     if (!QFile::rename(fileName, first))
-        reportToStderr(QStringLiteral("VqLog: could not rename log ") + fileName + QStringLiteral(" to ")
-                      + first);
+        reportToStderr(QStringLiteral("VqLog: could not rename log ") + fileName
+                       + QStringLiteral(" to ") + first);
 }
 
 }

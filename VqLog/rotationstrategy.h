@@ -27,10 +27,10 @@ using RotationStrategyPtr = QSharedPointer<RotationStrategy>;
 class NullRotationStrategy : public RotationStrategy
 {
 public:
-    void initFromFile(const QFile &) override {}
-    void countMessage(const QString &) override {}
+    void initFromFile(const QFile &) override { }
+    void countMessage(const QString &) override { }
     bool rotationDue() override { return false; }
-    void rotate() override {}
+    void rotate() override { }
     QIODevice::OpenMode openModeFlag() override { return QIODevice::Truncate; }
 };
 

@@ -43,7 +43,8 @@ Level levelFromText(const QString &line, bool *ok)
 QString formatLine(Level level, const QString &message)
 {
     return QStringLiteral("%1 %2 %3")
-        .arg(QLatin1String(levelToText(level)), QDateTime::currentDateTime().toString(timestampFormat), message);
+            .arg(QLatin1String(levelToText(level)),
+                 QDateTime::currentDateTime().toString(timestampFormat), message);
 }
 
 Destination::~Destination() = default;

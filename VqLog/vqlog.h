@@ -9,15 +9,7 @@
 namespace VqLog {
 
 // The numbers are the stored form of the "LoggingLevel" setting; a smaller one is more verbose.
-enum Level : int {
-    Trace = 0,
-    Debug = 1,
-    Info = 2,
-    Warn = 3,
-    Error = 4,
-    Fatal = 5,
-    Off = 6
-};
+enum Level : int { Trace = 0, Debug = 1, Info = 2, Warn = 3, Error = 4, Fatal = 5, Off = 6 };
 
 const char *levelToText(Level level);
 Level levelFromText(const QString &line, bool *ok = nullptr);
@@ -76,8 +68,9 @@ private:
 // its items. A loop that runs at most once, unlike an if-else, leaves no else for a following
 // one to pair with.
 #define VQLOG_STATEMENT(lvl) \
-    for (bool vqlogWrite = VqLog::Logger::instance().loggingLevel() <= (lvl); vqlogWrite; vqlogWrite = false) \
-        VqLog::Logger::Helper(lvl).stream()
+    for (bool vqlogWrite = VqLog::Logger::instance().loggingLevel() <= (lvl); vqlogWrite; \
+         vqlogWrite = false) \
+    VqLog::Logger::Helper(lvl).stream()
 
 #define LOG_TRACE VQLOG_STATEMENT(VqLog::Trace)
 #define LOG_DEBUG VQLOG_STATEMENT(VqLog::Debug)

@@ -8,17 +8,17 @@ struct CommandLine
 {
     enum Action { Run, ShowHelp, ShowVersion, Fail };
     Action action = Run;
-    QString error;          // one line saying what is wrong, for Fail
+    QString error; // one line saying what is wrong, for Fail
     bool headless = false;
     bool platformNamed = false; // Qt's own -platform option was given
     QString instance;
-    QString deviceAddress;  // normalised; empty when not given
+    QString deviceAddress; // normalised; empty when not given
     uint devicePort = 0;
     bool listenGiven = false;
-    QString listenAddress;  // empty for all local addresses
+    QString listenAddress; // empty for all local addresses
     uint listenPort = 0;
     bool logTraffic = false;
-    QString deviceLineEnd;  // "CRLF" or "LF"; empty when not given
+    QString deviceLineEnd; // "CRLF" or "LF"; empty when not given
     bool replyRouting = false;
 };
 

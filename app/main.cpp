@@ -34,16 +34,19 @@ QString guardKey(const QString &instance)
 // Every run starts with an empty log, written to the file and copied to the debug channel.
 void startLogging(const QString &instance)
 {
-    const QString logDirectory = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+    const QString logDirectory
+            = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
     QDir().mkpath(logDirectory);
     VqLog::Logger &logger = VqLog::Logger::instance();
     logger.setLoggingLevel(VqLog::Level(GatewaySettings().loggingLevel()));
     QString fileName = QLatin1String(logFileName);
     if (!instance.isEmpty())
-        fileName.replace(QLatin1String("VQGateway_"), QStringLiteral("VQGateway-%1_").arg(instance));
+        fileName.replace(QLatin1String("VQGateway_"),
+                         QStringLiteral("VQGateway-%1_").arg(instance));
     const QString logFilePath = QDir(logDirectory).filePath(fileName);
     QFile::remove(logFilePath);
-    VqLog::DestinationPtr fileDestination = VqLog::createFileDestination(logFilePath, VqLog::RotationBySize, 20971520, 0);
+    VqLog::DestinationPtr fileDestination
+            = VqLog::createFileDestination(logFilePath, VqLog::RotationBySize, 20971520, 0);
     logger.addDestination(VqLog::createDebugOutputDestination(fileDestination));
     logger.addDestination(fileDestination);
 
@@ -59,7 +62,8 @@ int runWithWindow(int argc, char *argv[], const QString &instance)
     if (!app.lock()) {
         std::fputs("Application already running.\n", stderr);
         QMessageBox::critical(nullptr, QStringLiteral("Error"),
-                              QStringLiteral("Application already running. Please check the Windows task tray (icon may be hidden)."),
+                              QStringLiteral("Application already running. Please check the "
+                                             "Windows task tray (icon may be hidden)."),
                               QMessageBox::Ok);
         return 1;
     }
@@ -128,13 +132,15 @@ int main(int argc, char *argv[])
         GatewaySettings::overrideForThisRun(QStringLiteral("Port"), commandLine.devicePort);
     }
     if (commandLine.listenGiven) {
-        GatewaySettings::overrideForThisRun(QStringLiteral("ListenAddress"), commandLine.listenAddress);
+        GatewaySettings::overrideForThisRun(QStringLiteral("ListenAddress"),
+                                            commandLine.listenAddress);
         GatewaySettings::overrideForThisRun(QStringLiteral("PortLocal"), commandLine.listenPort);
     }
     if (commandLine.logTraffic)
         GatewaySettings::overrideForThisRun(QStringLiteral("LogTraffic"), true);
     if (!commandLine.deviceLineEnd.isEmpty())
-        GatewaySettings::overrideForThisRun(QStringLiteral("DeviceLineEnd"), commandLine.deviceLineEnd);
+        GatewaySettings::overrideForThisRun(QStringLiteral("DeviceLineEnd"),
+                                            commandLine.deviceLineEnd);
     if (commandLine.replyRouting)
         GatewaySettings::overrideForThisRun(QStringLiteral("ReplyRouting"), true);
 

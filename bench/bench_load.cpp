@@ -89,7 +89,11 @@ class Device
 {
 public:
     enum Mode { Echo, Stream, Idle };
-    Device() { listenFd = listenOn(&port); acceptor = std::thread([this] { acceptLoop(); }); }
+    Device()
+    {
+        listenFd = listenOn(&port);
+        acceptor = std::thread([this] { acceptLoop(); });
+    }
     ~Device()
     {
         ::shutdown(listenFd, SHUT_RDWR);
@@ -125,7 +129,8 @@ private:
             QByteArray block;
             for (int i = 0; i < 1000; ++i)
                 block += QByteArray(lineBytes - 2, 'd') + "\r\n";
-            for (qint64 sent = 0; sent < streamBytes && sendAll(fd, block.constData(), block.size());)
+            for (qint64 sent = 0;
+                 sent < streamBytes && sendAll(fd, block.constData(), block.size());)
                 sent += block.size();
         } else {
             char buffer[65536];
@@ -135,8 +140,7 @@ private:
         }
         ::shutdown(fd, SHUT_WR);
         char sink[4096];
-        while (::recv(fd, sink, sizeof sink, 0) > 0) {
-        }
+        while (::recv(fd, sink, sizeof sink, 0) > 0) { }
         ::close(fd);
     }
     int listenFd = -1;
@@ -187,11 +191,15 @@ QPair<double, qint64> cost(const Relay &relay)
         QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
         if (stat.open(QIODevice::ReadOnly)) {
             const QList<QByteArray> fields = stat.readAll().split(')').last().trimmed().split(' ');
-            cpuMs += (fields.value(11).toDouble() + fields.value(12).toDouble()) * 1000.0 / double(sysconf(_SC_CLK_TCK));
+            cpuMs += (fields.value(11).toDouble() + fields.value(12).toDouble()) * 1000.0
+                    / double(sysconf(_SC_CLK_TCK));
         }
-        for (const QString &task : QDir(QStringLiteral("/proc/%1/task").arg(pid)).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
-            switches += procValue(pid, QStringLiteral("task/%1/status").arg(task).toLatin1(), "voluntary_ctxt_switches:")
-                        + procValue(pid, QStringLiteral("task/%1/status").arg(task).toLatin1(), "nonvoluntary_ctxt_switches:");
+        for (const QString &task : QDir(QStringLiteral("/proc/%1/task").arg(pid))
+                                           .entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            switches += procValue(pid, QStringLiteral("task/%1/status").arg(task).toLatin1(),
+                                  "voluntary_ctxt_switches:")
+                    + procValue(pid, QStringLiteral("task/%1/status").arg(task).toLatin1(),
+                                "nonvoluntary_ctxt_switches:");
     }
     return {cpuMs, switches};
 }
@@ -199,7 +207,9 @@ QPair<double, qint64> cost(const Relay &relay)
 double percentile(std::vector<double> values, double p)
 {
     std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values.at(std::min(values.size() - 1, size_t(p * double(values.size()))));
+    return values.empty()
+            ? 0
+            : values.at(std::min(values.size() - 1, size_t(p * double(values.size()))));
 }
 
 }
@@ -218,14 +228,18 @@ int main(int argc, char **argv)
     // The gateway with isolated settings and log, headless, bound to loopback; socat forks a
     // child per client, each with its own device connection.
     auto startGateway = [&](bool logTraffic) {
-        Relay relay{logTraffic ? QStringLiteral("gateway, traffic logged") : QStringLiteral("gateway"), new QProcess(&app), freePort()};
+        Relay relay{logTraffic ? QStringLiteral("gateway, traffic logged")
+                               : QStringLiteral("gateway"),
+                    new QProcess(&app), freePort()};
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char *variable : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"})
             env.insert(QLatin1String(variable), home.path());
-        env.insert(QStringLiteral("VQGATEWAY_UPDATE_URL"), QStringLiteral("http://127.0.0.1:9/none.xml"));
+        env.insert(QStringLiteral("VQGATEWAY_UPDATE_URL"),
+                   QStringLiteral("http://127.0.0.1:9/none.xml"));
         relay.process->setProcessEnvironment(env);
         relay.process->setStandardErrorFile(QProcess::nullDevice());
-        QStringList arguments{"--headless", "--device", QStringLiteral("127.0.0.1:%1").arg(device.port), "--listen",
+        QStringList arguments{"--headless", "--device",
+                              QStringLiteral("127.0.0.1:%1").arg(device.port), "--listen",
                               QStringLiteral("127.0.0.1:%1").arg(relay.port)};
         if (logTraffic)
             arguments << "--log-traffic";
@@ -237,8 +251,10 @@ int main(int argc, char **argv)
     };
     auto startSocat = [&] {
         Relay relay{QStringLiteral("socat"), new QProcess(&app), freePort()};
-        relay.process->start(socat, {QStringLiteral("TCP-LISTEN:%1,bind=127.0.0.1,reuseaddr,fork").arg(relay.port),
-                                     QStringLiteral("TCP:127.0.0.1:%1,nodelay").arg(device.port)});
+        relay.process->start(
+                socat,
+                {QStringLiteral("TCP-LISTEN:%1,bind=127.0.0.1,reuseaddr,fork").arg(relay.port),
+                 QStringLiteral("TCP:127.0.0.1:%1,nodelay").arg(device.port)});
         relay.process->waitForStarted();
         ::close(connectTo(relay.port));
         return relay;
@@ -254,156 +270,174 @@ int main(int argc, char **argv)
     const Relay direct{QStringLiteral("direct to the device"), nullptr, device.port};
     // With an argument, only the sections it names run: roundtrip, broadcast, idle, stalled.
     const QString only = app.arguments().value(1);
-    const auto wanted = [&only](const char *section) { return only.isEmpty() || only.contains(QLatin1String(section)); };
+    const auto wanted = [&only](const char *section) {
+        return only.isEmpty() || only.contains(QLatin1String(section));
+    };
 
     // 1. Round trips: one client, 10,000 short lines, the relays taking turns in blocks of 500.
     if (wanted("roundtrip")) {
-    std::printf("%-28s %12s %12s\n", "round trip, 1 client", "median us", "p99 us");
-    Relay gateway = startGateway(false), viaSocat = startSocat();
-    const QList<const Relay *> relays{&gateway, &viaSocat, &direct};
-    std::vector<std::vector<double>> trips(relays.size());
-    std::vector<int> clients;
-    for (const Relay *relay : relays)
-        clients.push_back(connectTo(relay->port));
-    QThread::msleep(200);
-    for (int block = 0; block < 20; ++block) {
-        for (int r = 0; r < relays.size(); ++r) {
-            char buffer[256];
-            for (int i = 0; i < 500; ++i) {
-                const QByteArray line = "MEAS:VOLT? " + QByteArray::number(i) + "\r\n";
-                QElapsedTimer timer;
-                timer.start();
-                sendAll(clients[r], line.constData(), line.size());
-                for (int got = 0; got < line.size();)
-                    got += int(::recv(clients[r], buffer, sizeof buffer, 0));
-                trips[r].push_back(double(timer.nsecsElapsed()) / 1000.0);
+        std::printf("%-28s %12s %12s\n", "round trip, 1 client", "median us", "p99 us");
+        Relay gateway = startGateway(false), viaSocat = startSocat();
+        const QList<const Relay *> relays{&gateway, &viaSocat, &direct};
+        std::vector<std::vector<double>> trips(relays.size());
+        std::vector<int> clients;
+        for (const Relay *relay : relays)
+            clients.push_back(connectTo(relay->port));
+        QThread::msleep(200);
+        for (int block = 0; block < 20; ++block) {
+            for (int r = 0; r < relays.size(); ++r) {
+                char buffer[256];
+                for (int i = 0; i < 500; ++i) {
+                    const QByteArray line = "MEAS:VOLT? " + QByteArray::number(i) + "\r\n";
+                    QElapsedTimer timer;
+                    timer.start();
+                    sendAll(clients[r], line.constData(), line.size());
+                    for (int got = 0; got < line.size();)
+                        got += int(::recv(clients[r], buffer, sizeof buffer, 0));
+                    trips[r].push_back(double(timer.nsecsElapsed()) / 1000.0);
+                }
             }
         }
-    }
-    for (int r = 0; r < relays.size(); ++r) {
-        ::close(clients[r]);
-        std::printf("%-28s %12.1f %12.1f\n", qPrintable(relays[r]->name), percentile(trips[r], 0.5), percentile(trips[r], 0.99));
-    }
-    stop(gateway);
-    stop(viaSocat);
+        for (int r = 0; r < relays.size(); ++r) {
+            ::close(clients[r]);
+            std::printf("%-28s %12.1f %12.1f\n", qPrintable(relays[r]->name),
+                        percentile(trips[r], 0.5), percentile(trips[r], 0.99));
+        }
+        stop(gateway);
+        stop(viaSocat);
     }
 
     // 2. and 3. Broadcast: the device streams 200 MB of 100-byte lines; five clients read all.
     if (wanted("broadcast")) {
-    device.mode = Device::Stream;
-    std::printf("\n%-28s %12s %12s\n", "broadcast 200 MB, 5 clients", "MB/s each", "peak RSS MB");
-    auto broadcast = [&](const Relay &relay) {
-        device.hold = relay.process && relay.name.startsWith(QLatin1String("gateway"));
-        std::vector<std::thread> readers;
-        std::vector<double> rates(5);
-        std::atomic<int> ready{0};
-        for (int c = 0; c < 5; ++c)
-            readers.emplace_back([&, c] {
-                const int fd = connectTo(relay.port);
-                ++ready;
-                std::vector<char> buffer(1 << 20);
-                QElapsedTimer timer;
-                qint64 total = 0;
-                for (ssize_t n; total < broadcastBytes && (n = ::recv(fd, buffer.data(), buffer.size(), 0)) > 0;) {
-                    if (total == 0)
-                        timer.start();
-                    total += n;
-                }
-                rates[c] = total >= broadcastBytes ? double(total) / 1e6 / (double(timer.nsecsElapsed()) / 1e9) : 0;
-                ::close(fd);
-            });
-        while (ready < 5)
-            QThread::msleep(1);
-        QThread::msleep(100);
-        device.hold = false;
-        for (std::thread &reader : readers)
-            reader.join();
-        return *std::min_element(rates.begin(), rates.end());
-    };
-    for (int round = 0; round < 2; ++round) {
-        for (int r = 0; r < 4; ++r) {
-            // The gateway's one device connection streams once the first client is there; the
-            // others connect within a few milliseconds and catch up through the backlog.
-            device.hold = r < 2;
-            Relay relay = r == 0 ? startGateway(false) : r == 1 ? startGateway(true) : r == 2 ? startSocat() : direct;
-            const double rate = broadcast(relay);
-            const qint64 peakKb = relay.process ? procValue(relay.process->processId(), "status", "VmHWM:") : 0;
-            std::printf("%-28s %12.0f %12s\n", qPrintable(relay.name), rate,
-                        relay.process && r < 2 ? qPrintable(QString::number(peakKb / 1024.0, 'f', 0)) : "-");
-            if (relay.process)
-                stop(relay);
+        device.mode = Device::Stream;
+        std::printf("\n%-28s %12s %12s\n", "broadcast 200 MB, 5 clients", "MB/s each",
+                    "peak RSS MB");
+        auto broadcast = [&](const Relay &relay) {
+            device.hold = relay.process && relay.name.startsWith(QLatin1String("gateway"));
+            std::vector<std::thread> readers;
+            std::vector<double> rates(5);
+            std::atomic<int> ready{0};
+            for (int c = 0; c < 5; ++c)
+                readers.emplace_back([&, c] {
+                    const int fd = connectTo(relay.port);
+                    ++ready;
+                    std::vector<char> buffer(1 << 20);
+                    QElapsedTimer timer;
+                    qint64 total = 0;
+                    for (ssize_t n; total < broadcastBytes
+                         && (n = ::recv(fd, buffer.data(), buffer.size(), 0)) > 0;) {
+                        if (total == 0)
+                            timer.start();
+                        total += n;
+                    }
+                    rates[c] = total >= broadcastBytes
+                            ? double(total) / 1e6 / (double(timer.nsecsElapsed()) / 1e9)
+                            : 0;
+                    ::close(fd);
+                });
+            while (ready < 5)
+                QThread::msleep(1);
+            QThread::msleep(100);
+            device.hold = false;
+            for (std::thread &reader : readers)
+                reader.join();
+            return *std::min_element(rates.begin(), rates.end());
+        };
+        for (int round = 0; round < 2; ++round) {
+            for (int r = 0; r < 4; ++r) {
+                // The gateway's one device connection streams once the first client is there; the
+                // others connect within a few milliseconds and catch up through the backlog.
+                device.hold = r < 2;
+                Relay relay = r == 0 ? startGateway(false)
+                        : r == 1     ? startGateway(true)
+                        : r == 2     ? startSocat()
+                                     : direct;
+                const double rate = broadcast(relay);
+                const qint64 peakKb = relay.process
+                        ? procValue(relay.process->processId(), "status", "VmHWM:")
+                        : 0;
+                std::printf("%-28s %12.0f %12s\n", qPrintable(relay.name), rate,
+                            relay.process && r < 2
+                                    ? qPrintable(QString::number(peakKb / 1024.0, 'f', 0))
+                                    : "-");
+                if (relay.process)
+                    stop(relay);
+            }
         }
-    }
-
     }
 
     // 4. Idle: five idle clients and an idle device for 10 s.
     if (wanted("idle")) {
-    device.mode = Device::Idle;
-    std::printf("\n%-28s %12s %12s\n", "idle 10 s, 5 clients", "CPU ms", "ctx switches");
-    for (int r = 0; r < 2; ++r) {
-        Relay relay = r == 0 ? startGateway(false) : startSocat();
-        std::vector<int> idle;
-        for (int c = 0; c < 5; ++c)
-            idle.push_back(connectTo(relay.port));
-        QThread::msleep(500);
-        const QPair<double, qint64> before = cost(relay);
-        QThread::sleep(10);
-        const QPair<double, qint64> after = cost(relay);
-        std::printf("%-28s %12.1f %12lld\n", qPrintable(relay.name), after.first - before.first, after.second - before.second);
-        for (int fd : idle)
-            ::close(fd);
-        stop(relay);
-    }
-
+        device.mode = Device::Idle;
+        std::printf("\n%-28s %12s %12s\n", "idle 10 s, 5 clients", "CPU ms", "ctx switches");
+        for (int r = 0; r < 2; ++r) {
+            Relay relay = r == 0 ? startGateway(false) : startSocat();
+            std::vector<int> idle;
+            for (int c = 0; c < 5; ++c)
+                idle.push_back(connectTo(relay.port));
+            QThread::msleep(500);
+            const QPair<double, qint64> before = cost(relay);
+            QThread::sleep(10);
+            const QPair<double, qint64> after = cost(relay);
+            std::printf("%-28s %12.1f %12lld\n", qPrintable(relay.name), after.first - before.first,
+                        after.second - before.second);
+            for (int fd : idle)
+                ::close(fd);
+            stop(relay);
+        }
     }
 
     // 5. One client stops reading while another reads 300 MB.
     if (wanted("stalled")) {
-    device.mode = Device::Stream;
-    device.streamBytes = 300LL * 1000 * 1000;
-    std::printf("\n%-28s\n", "stalled client, reader takes 300 MB");
-    {
-        device.hold = true;
-        Relay relay = startGateway(false);
-        const qint64 rssBefore = procValue(relay.process->processId(), "status", "VmRSS:");
-        const int stalled = connectTo(relay.port);
-        QElapsedTimer sinceStart;
-        sinceStart.start();
-        std::atomic<qint64> dropAfterMs{-1};
-        std::thread watcher([&] {
-            // The stalled client reads nothing; the gateway's reset closes its connection.
-            while (sinceStart.elapsed() < 60000) {
-                tcp_info info{};
-                socklen_t size = sizeof info;
-                if (getsockopt(stalled, IPPROTO_TCP, TCP_INFO, &info, &size) == 0 && info.tcpi_state != TCP_ESTABLISHED) {
-                    dropAfterMs = sinceStart.elapsed();
-                    return;
+        device.mode = Device::Stream;
+        device.streamBytes = 300LL * 1000 * 1000;
+        std::printf("\n%-28s\n", "stalled client, reader takes 300 MB");
+        {
+            device.hold = true;
+            Relay relay = startGateway(false);
+            const qint64 rssBefore = procValue(relay.process->processId(), "status", "VmRSS:");
+            const int stalled = connectTo(relay.port);
+            QElapsedTimer sinceStart;
+            sinceStart.start();
+            std::atomic<qint64> dropAfterMs{-1};
+            std::thread watcher([&] {
+                // The stalled client reads nothing; the gateway's reset closes its connection.
+                while (sinceStart.elapsed() < 60000) {
+                    tcp_info info{};
+                    socklen_t size = sizeof info;
+                    if (getsockopt(stalled, IPPROTO_TCP, TCP_INFO, &info, &size) == 0
+                        && info.tcpi_state != TCP_ESTABLISHED) {
+                        dropAfterMs = sinceStart.elapsed();
+                        return;
+                    }
+                    QThread::msleep(20);
                 }
-                QThread::msleep(20);
-            }
-        });
-        const int reader = connectTo(relay.port);
-        QThread::msleep(100);
-        device.hold = false;
-        std::vector<char> buffer(1 << 20);
-        qint64 total = 0;
-        for (ssize_t n; total < device.streamBytes && (n = ::recv(reader, buffer.data(), buffer.size(), 0)) > 0;)
-            total += n;
-        const qint64 peak = procValue(relay.process->processId(), "status", "VmHWM:");
-        watcher.join();
-        std::printf("  reader received %lld of %lld bytes\n", total, qint64(device.streamBytes));
-        std::printf("  stalled client dropped after %lld ms (counted from its connection)\n", qint64(dropAfterMs));
-        std::printf("  memory growth %.1f MB (peak RSS %.1f MB)\n", (peak - rssBefore) / 1024.0, peak / 1024.0);
-        QFile log(home.filePath(QStringLiteral("vqgateway/VQGateway_Log.txt")));
-        log.open(QIODevice::ReadOnly);
-        for (const QByteArray &line : log.readAll().split('\n'))
-            if (line.contains("took nothing"))
-                std::printf("  gateway log: %s\n", line.constData());
-        ::close(reader);
-        ::close(stalled);
-        stop(relay);
-    }
+            });
+            const int reader = connectTo(relay.port);
+            QThread::msleep(100);
+            device.hold = false;
+            std::vector<char> buffer(1 << 20);
+            qint64 total = 0;
+            for (ssize_t n; total < device.streamBytes
+                 && (n = ::recv(reader, buffer.data(), buffer.size(), 0)) > 0;)
+                total += n;
+            const qint64 peak = procValue(relay.process->processId(), "status", "VmHWM:");
+            watcher.join();
+            std::printf("  reader received %lld of %lld bytes\n", total,
+                        qint64(device.streamBytes));
+            std::printf("  stalled client dropped after %lld ms (counted from its connection)\n",
+                        qint64(dropAfterMs));
+            std::printf("  memory growth %.1f MB (peak RSS %.1f MB)\n", (peak - rssBefore) / 1024.0,
+                        peak / 1024.0);
+            QFile log(home.filePath(QStringLiteral("vqgateway/VQGateway_Log.txt")));
+            log.open(QIODevice::ReadOnly);
+            for (const QByteArray &line : log.readAll().split('\n'))
+                if (line.contains("took nothing"))
+                    std::printf("  gateway log: %s\n", line.constData());
+            ::close(reader);
+            ::close(stalled);
+            stop(relay);
+        }
     }
     return 0;
 }

@@ -23,7 +23,8 @@ namespace {
 long contextSwitches()
 {
     long total = 0;
-    const QStringList tasks = QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    const QStringList tasks
+            = QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString &task : tasks) {
         QFile status(QStringLiteral("/proc/self/task/%1/status").arg(task));
         if (!status.open(QIODevice::ReadOnly))
@@ -74,11 +75,16 @@ double roundTripUs(bool routing, int quietMs, int clientCount, int rounds, quint
     for (int i = 0; i < clientCount; ++i) {
         auto *client = new QTcpSocket(&owner);
         received.append(QByteArray());
-        QObject::connect(client, &QTcpSocket::readyRead, client, [client, &received, i] { received[i] += client->readAll(); });
+        QObject::connect(client, &QTcpSocket::readyRead, client,
+                         [client, &received, i] { received[i] += client->readAll(); });
         client->connectToHost(QHostAddress::LocalHost, localPort);
         clients.append(client);
     }
-    waitUntil([&] { return std::all_of(clients.begin(), clients.end(), [](QTcpSocket *c) { return c->state() == QAbstractSocket::ConnectedState; }); });
+    waitUntil([&] {
+        return std::all_of(clients.begin(), clients.end(), [](QTcpSocket *c) {
+            return c->state() == QAbstractSocket::ConnectedState;
+        });
+    });
     // Let every client thread come up before measuring.
     waitUntil([] { return false; }, 200);
     QElapsedTimer timer;
@@ -113,11 +119,13 @@ int main(int argc, char **argv)
     device.listen(QHostAddress::LocalHost, 0);
     QObject::connect(&device, &QTcpServer::newConnection, &device, [&device] {
         QTcpSocket *socket = device.nextPendingConnection();
-        QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->write(socket->readAll()); });
+        QObject::connect(socket, &QTcpSocket::readyRead, socket,
+                         [socket] { socket->write(socket->readAll()); });
     });
 
     std::printf("%-44s %12s\n", "round trip (client -> device -> client)", "mean us");
-    const struct {
+    const struct
+    {
         const char *name;
         bool routing;
         int quietMs;
@@ -128,7 +136,8 @@ int main(int argc, char **argv)
                  {"routing, 1 client, ReplyQuietMs 5", true, 5, 1, 500},
                  {"routing, 5 clients taking turns, quiet 5", true, 5, 5, 500}};
     for (const auto &c : cases) {
-        const double us = roundTripUs(c.routing, c.quietMs, c.clients, c.rounds, device.serverPort());
+        const double us
+                = roundTripUs(c.routing, c.quietMs, c.clients, c.rounds, device.serverPort());
         if (us < 0) {
             std::fprintf(stderr, "%s: the gateway did not answer\n", c.name);
             return 1;
@@ -148,6 +157,7 @@ int main(int argc, char **argv)
     waitUntil([] { return false; }, 500);
     const long before = contextSwitches();
     waitUntil([] { return false; }, 1000);
-    std::printf("context switches of the whole process in 1 s idle with 5 clients: %ld\n", contextSwitches() - before);
+    std::printf("context switches of the whole process in 1 s idle with 5 clients: %ld\n",
+                contextSwitches() - before);
     return 0;
 }

@@ -99,7 +99,8 @@ void ClientThread::run()
     // The owner deletes this object once the thread has finished. Taking the mutex as the last
     // step of the finish, after the owner's own reactions to finished(), lets the destructor,
     // which takes it too, see that ordering through a lock it can observe.
-    connect(this, &QThread::finished, this, [this] { std::lock_guard<std::mutex> lock(mutex); },
+    connect(
+            this, &QThread::finished, this, [this] { std::lock_guard<std::mutex> lock(mutex); },
             Qt::DirectConnection);
     const auto client = std::make_unique<Client>(socketDescriptor);
     if (client->state() != QAbstractSocket::ConnectedState) {
@@ -113,19 +114,24 @@ void ClientThread::run()
     }
     socket = client.get();
     socket->setReadBufferSize(socketReadBufferBytes);
-    Platform::enableKeepAlive(socketDescriptor, keepAliveIdleSeconds, keepAliveIntervalSeconds, keepAliveProbes);
+    Platform::enableKeepAlive(socketDescriptor, keepAliveIdleSeconds, keepAliveIntervalSeconds,
+                              keepAliveProbes);
     QTimer stalled;
     stalled.setSingleShot(true);
     stalled.setInterval(stalledClientTimeoutMs);
-    connect(&stalled, &QTimer::timeout, this, &ClientThread::dropStalledClient, Qt::DirectConnection);
+    connect(&stalled, &QTimer::timeout, this, &ClientThread::dropStalledClient,
+            Qt::DirectConnection);
     stallTimer = &stalled;
-    connect(socket, &Client::bytesWritten, this, [this] { backlogMoved(true); }, Qt::DirectConnection);
+    connect(
+            socket, &Client::bytesWritten, this, [this] { backlogMoved(true); },
+            Qt::DirectConnection);
     // Replies are short and a client waits for each: a small write must not wait for the
     // client's delayed acknowledgement of the one before.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     connect(socket, &Client::readyRead, this, &ClientThread::readyRead, Qt::DirectConnection);
     connect(socket, &Client::disconnected, this, &ClientThread::disconnected, Qt::DirectConnection);
-    LOG_INFO << "New client thread" << socketDescriptor << "from" << peerText(socket->peerAddress());
+    LOG_INFO << "New client thread" << socketDescriptor << "from"
+             << peerText(socket->peerAddress());
 
     // Any wake-up of this thread's event loop, posted by queueMessage or stop or caused by the
     // socket, ends in onAwake, which drains the queue or ends the loop. No payload crosses

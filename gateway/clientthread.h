@@ -19,7 +19,8 @@ class ClientThread : public QThread
     Q_OBJECT
 
 public:
-    explicit ClientThread(int socketDescriptor, QObject *parent = nullptr, quint64 clientNumber = 0);
+    explicit ClientThread(int socketDescriptor, QObject *parent = nullptr,
+                          quint64 clientNumber = 0);
     ~ClientThread() override;
 
     int id() const { return socketDescriptor; }

@@ -1,8 +1,10 @@
 #include "gateway/deviceframing.h"
 
-FramedInput frameDeviceInput(DeviceInputBuffer &buffer, const QByteArray &received, DeviceLineEnd lineEnd)
+FramedInput frameDeviceInput(DeviceInputBuffer &buffer, const QByteArray &received,
+                             DeviceLineEnd lineEnd)
 {
-    const QByteArray end = lineEnd == DeviceLineEnd::CrLf ? QByteArrayLiteral("\r\n") : QByteArrayLiteral("\n");
+    const QByteArray end
+            = lineEnd == DeviceLineEnd::CrLf ? QByteArrayLiteral("\r\n") : QByteArrayLiteral("\n");
     FramedInput result;
     // Most reads end on a line end, with nothing pending: no copy then.
     QByteArray data = buffer.pending.isEmpty() ? received : buffer.pending + received;

@@ -20,7 +20,7 @@ struct DeviceInputBuffer
 
 struct FramedInput
 {
-    QByteArray lines;        // every complete line received, each still ending in its line end
+    QByteArray lines; // every complete line received, each still ending in its line end
     bool overflowed = false; // more than maxUnframedBytes arrived without a line end
 };
 

@@ -17,16 +17,18 @@ GatewayManager::GatewayManager(QObject *parent, bool keepConnected)
     qRegisterMetaType<TCPCLIENT_STATUS>("TCPCLIENT_STATUS");
     // The services report from inside their own calls, and the server also from client
     // threads: queued, the manager sees everything in its own thread and in emission order.
-    connect(deviceClient, &TcpClientService::connectState, this, &GatewayManager::onTcpConnectStatus,
-            Qt::QueuedConnection);
-    connect(deviceClient, &TcpClientService::commandReceived, this, &GatewayManager::clientMessageReceived,
-            Qt::QueuedConnection);
+    connect(deviceClient, &TcpClientService::connectState, this,
+            &GatewayManager::onTcpConnectStatus, Qt::QueuedConnection);
+    connect(deviceClient, &TcpClientService::commandReceived, this,
+            &GatewayManager::clientMessageReceived, Qt::QueuedConnection);
     // Flow control: a client that caught up, or one that left, may let the device go on; a
     // device that caught up lets the clients go on.
-    connect(clientServer, &TcpServerService::clientBacklogDrained, this, &GatewayManager::resumeDeviceReading,
+    connect(clientServer, &TcpServerService::clientBacklogDrained, this,
+            &GatewayManager::resumeDeviceReading, Qt::QueuedConnection);
+    connect(clientServer, &TcpServerService::clientLeft, this, &GatewayManager::resumeDeviceReading,
             Qt::QueuedConnection);
-    connect(clientServer, &TcpServerService::clientLeft, this, &GatewayManager::resumeDeviceReading, Qt::QueuedConnection);
-    connect(deviceClient, &TcpClientService::writeDrained, clientServer,
+    connect(
+            deviceClient, &TcpClientService::writeDrained, clientServer,
             [this] { clientServer->setClientReadingPaused(false); }, Qt::QueuedConnection);
     qRegisterMetaType<TCPSERVER_STATUS>("TCPSERVER_STATUS");
     connect(clientServer, &TcpServerService::connectState, this, &GatewayManager::onTcpServerStatus,
@@ -34,8 +36,8 @@ GatewayManager::GatewayManager(QObject *parent, bool keepConnected)
     if (settings.replyRouting())
         routeReplies();
     else
-        connect(clientServer, &TcpServerService::messageReceived, this, &GatewayManager::serverMessageReceived,
-                Qt::QueuedConnection);
+        connect(clientServer, &TcpServerService::messageReceived, this,
+                &GatewayManager::serverMessageReceived, Qt::QueuedConnection);
     const QString lineEnd = settings.deviceLineEnd();
     if (lineEnd == QLatin1String("LF"))
         deviceClient->setLineEnd(DeviceLineEnd::Lf);
@@ -90,18 +92,23 @@ void GatewayManager::routeReplies()
     const int quietMs = replyTime(settings.replyQuietMs(), 50, "ReplyQuietMs");
     const int timeoutMs = replyTime(settings.replyTimeoutMs(), 500, "ReplyTimeoutMs");
     router = new ReplyRouter(quietMs, timeoutMs, this);
-    connect(clientServer, &TcpServerService::clientMessage, this, [this](quint64 client, const QString &message) {
-        router->clientData(client, bytesFromText(message));
-        logTraffic("[CLIENT] - ", message);
-    }, Qt::QueuedConnection);
-    connect(clientServer, &TcpServerService::clientLeft, router, &ReplyRouter::clientLeft, Qt::QueuedConnection);
+    connect(
+            clientServer, &TcpServerService::clientMessage, this,
+            [this](quint64 client, const QString &message) {
+                router->clientData(client, bytesFromText(message));
+                logTraffic("[CLIENT] - ", message);
+            },
+            Qt::QueuedConnection);
+    connect(clientServer, &TcpServerService::clientLeft, router, &ReplyRouter::clientLeft,
+            Qt::QueuedConnection);
     // Without a device link a line is dropped, as in broadcast mode.
     connect(router, &ReplyRouter::toDevice, this, &GatewayManager::writeToDevice);
     connect(router, &ReplyRouter::toClient, this, [this](quint64 client, const QByteArray &lines) {
         holdDeviceWhen(clientServer->sendToClient(client, textFromBytes(lines)));
     });
-    connect(router, &ReplyRouter::toAllClients, this,
-            [this](const QByteArray &lines) { holdDeviceWhen(clientServer->sendToAllClients(textFromBytes(lines))); });
+    connect(router, &ReplyRouter::toAllClients, this, [this](const QByteArray &lines) {
+        holdDeviceWhen(clientServer->sendToAllClients(textFromBytes(lines)));
+    });
 }
 
 void GatewayManager::writeToDevice(const QByteArray &bytes)

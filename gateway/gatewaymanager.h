@@ -18,11 +18,7 @@ enum VQDEVICE_STATUS : int {
 };
 Q_DECLARE_METATYPE(VQDEVICE_STATUS)
 
-enum VQSERVER_STATUS : int {
-    VQSERVER_IDLE = 0,
-    VQSERVER_STARTED = 1,
-    VQSERVER_ERROR = 2
-};
+enum VQSERVER_STATUS : int { VQSERVER_IDLE = 0, VQSERVER_STARTED = 1, VQSERVER_ERROR = 2 };
 Q_DECLARE_METATYPE(VQSERVER_STATUS)
 
 // The relay between the device link and the client server: passes text both ways, turns the

@@ -36,7 +36,8 @@ QVariantMap &overrides()
 }
 
 GatewaySettings::GatewaySettings()
-    : QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Velquor"), storeName())
+    : QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Velquor"),
+                storeName())
 {
 }
 
@@ -62,33 +63,123 @@ void GatewaySettings::write(const QString &key, const QVariant &value)
 }
 
 // A stored value that does not convert reads as the conversion's zero value, not the default.
-QString GatewaySettings::ipAddress() const { return read(keyIpAddress, QStringLiteral("192.168.1.140")).toString(); }
-void GatewaySettings::setIpAddress(const QString &v) { write(keyIpAddress, v); }
-unsigned int GatewaySettings::port() const { return read(keyPort, 10500u).toUInt(); }
-void GatewaySettings::setPort(const unsigned int &v) { write(keyPort, v); }
-unsigned int GatewaySettings::portLocal() const { return read(keyPortLocal, 10500u).toUInt(); }
-void GatewaySettings::setPortLocal(const unsigned int &v) { write(keyPortLocal, v); }
-QString GatewaySettings::listenAddress() const { return read(keyListenAddress, QString()).toString(); }
-void GatewaySettings::setListenAddress(const QString &v) { write(keyListenAddress, v); }
-QString GatewaySettings::deviceLineEnd() const { return read(keyDeviceLineEnd, QStringLiteral("CRLF")).toString(); }
-void GatewaySettings::setDeviceLineEnd(const QString &v) { write(keyDeviceLineEnd, v); }
-bool GatewaySettings::replyRouting() const { return read(keyReplyRouting, false).toBool(); }
-void GatewaySettings::setReplyRouting(const bool &v) { write(keyReplyRouting, v); }
-int GatewaySettings::replyQuietMs() const { return read(keyReplyQuietMs, 50).toInt(); }
-void GatewaySettings::setReplyQuietMs(const int &v) { write(keyReplyQuietMs, v); }
-int GatewaySettings::replyTimeoutMs() const { return read(keyReplyTimeoutMs, 500).toInt(); }
-void GatewaySettings::setReplyTimeoutMs(const int &v) { write(keyReplyTimeoutMs, v); }
-bool GatewaySettings::logTraffic() const { return read(keyLogTraffic, false).toBool(); }
-void GatewaySettings::setLogTraffic(const bool &v) { write(keyLogTraffic, v); }
-bool GatewaySettings::autoconnect() const { return read(keyAutoconnect, false).toBool(); }
-void GatewaySettings::setAutoconnect(const bool &v) { write(keyAutoconnect, v); }
-bool GatewaySettings::startMinimized() const { return read(keyStartMinimized, false).toBool(); }
-void GatewaySettings::setStartMinimized(const bool &v) { write(keyStartMinimized, v); }
-bool GatewaySettings::noTrayWarning() const { return read(keyNoTrayWarning, false).toBool(); }
-void GatewaySettings::setNoTrayWarning(const bool &v) { write(keyNoTrayWarning, v); }
-bool GatewaySettings::startAtLogin() const { return read(keyStartAtLogin, false).toBool(); }
-void GatewaySettings::setStartAtLogin(const bool &v) { write(keyStartAtLogin, v); }
-int GatewaySettings::loggingLevel() const { return read(keyLoggingLevel, 1).toInt(); }
-void GatewaySettings::setLoggingLevel(const int &v) { write(keyLoggingLevel, v); }
-QString GatewaySettings::lastVersionDisplayed() const { return read(keyLastVersionDisplayed, QString()).toString(); }
-void GatewaySettings::setLastVersionDisplayed(const QString &v) { write(keyLastVersionDisplayed, v); }
+QString GatewaySettings::ipAddress() const
+{
+    return read(keyIpAddress, QStringLiteral("192.168.1.140")).toString();
+}
+void GatewaySettings::setIpAddress(const QString &v)
+{
+    write(keyIpAddress, v);
+}
+unsigned int GatewaySettings::port() const
+{
+    return read(keyPort, 10500u).toUInt();
+}
+void GatewaySettings::setPort(const unsigned int &v)
+{
+    write(keyPort, v);
+}
+unsigned int GatewaySettings::portLocal() const
+{
+    return read(keyPortLocal, 10500u).toUInt();
+}
+void GatewaySettings::setPortLocal(const unsigned int &v)
+{
+    write(keyPortLocal, v);
+}
+QString GatewaySettings::listenAddress() const
+{
+    return read(keyListenAddress, QString()).toString();
+}
+void GatewaySettings::setListenAddress(const QString &v)
+{
+    write(keyListenAddress, v);
+}
+QString GatewaySettings::deviceLineEnd() const
+{
+    return read(keyDeviceLineEnd, QStringLiteral("CRLF")).toString();
+}
+void GatewaySettings::setDeviceLineEnd(const QString &v)
+{
+    write(keyDeviceLineEnd, v);
+}
+bool GatewaySettings::replyRouting() const
+{
+    return read(keyReplyRouting, false).toBool();
+}
+void GatewaySettings::setReplyRouting(const bool &v)
+{
+    write(keyReplyRouting, v);
+}
+int GatewaySettings::replyQuietMs() const
+{
+    return read(keyReplyQuietMs, 50).toInt();
+}
+void GatewaySettings::setReplyQuietMs(const int &v)
+{
+    write(keyReplyQuietMs, v);
+}
+int GatewaySettings::replyTimeoutMs() const
+{
+    return read(keyReplyTimeoutMs, 500).toInt();
+}
+void GatewaySettings::setReplyTimeoutMs(const int &v)
+{
+    write(keyReplyTimeoutMs, v);
+}
+bool GatewaySettings::logTraffic() const
+{
+    return read(keyLogTraffic, false).toBool();
+}
+void GatewaySettings::setLogTraffic(const bool &v)
+{
+    write(keyLogTraffic, v);
+}
+bool GatewaySettings::autoconnect() const
+{
+    return read(keyAutoconnect, false).toBool();
+}
+void GatewaySettings::setAutoconnect(const bool &v)
+{
+    write(keyAutoconnect, v);
+}
+bool GatewaySettings::startMinimized() const
+{
+    return read(keyStartMinimized, false).toBool();
+}
+void GatewaySettings::setStartMinimized(const bool &v)
+{
+    write(keyStartMinimized, v);
+}
+bool GatewaySettings::noTrayWarning() const
+{
+    return read(keyNoTrayWarning, false).toBool();
+}
+void GatewaySettings::setNoTrayWarning(const bool &v)
+{
+    write(keyNoTrayWarning, v);
+}
+bool GatewaySettings::startAtLogin() const
+{
+    return read(keyStartAtLogin, false).toBool();
+}
+void GatewaySettings::setStartAtLogin(const bool &v)
+{
+    write(keyStartAtLogin, v);
+}
+int GatewaySettings::loggingLevel() const
+{
+    return read(keyLoggingLevel, 1).toInt();
+}
+void GatewaySettings::setLoggingLevel(const int &v)
+{
+    write(keyLoggingLevel, v);
+}
+QString GatewaySettings::lastVersionDisplayed() const
+{
+    return read(keyLastVersionDisplayed, QString()).toString();
+}
+void GatewaySettings::setLastVersionDisplayed(const QString &v)
+{
+    write(keyLastVersionDisplayed, v);
+}

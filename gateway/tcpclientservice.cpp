@@ -29,8 +29,10 @@ bool TcpClientService::connectToHost(QString ipAddress, uint port)
     QString address;
     switch (checkDeviceAddress(ipAddress, port, &address)) {
     case DeviceAddressCheck::EmptyOrBadPort:
-        LOG_ERROR << "Trying to connect host using either an empty IP address or an invalid port number!";
-        emit connectState(TCPCLIENT_ERROR, QStringLiteral("Empty IP address or invalid port number!"));
+        LOG_ERROR << "Trying to connect host using either an empty IP address or an invalid port "
+                     "number!";
+        emit connectState(TCPCLIENT_ERROR,
+                          QStringLiteral("Empty IP address or invalid port number!"));
         return false;
     case DeviceAddressCheck::Invalid:
         LOG_ERROR << "Trying to connect using an invalid IP address!";
@@ -106,7 +108,8 @@ void TcpClientService::connected()
 {
     // Commands are short and wait for their replies: no holding them back to fill a segment.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    Platform::enableKeepAlive(socket->socketDescriptor(), keepAliveIdleSeconds, keepAliveIntervalSeconds, keepAliveProbes);
+    Platform::enableKeepAlive(socket->socketDescriptor(), keepAliveIdleSeconds,
+                              keepAliveIntervalSeconds, keepAliveProbes);
     LOG_INFO << "Connected to" << socket->peerAddress().toString() << "port" << socket->peerPort();
     emit connectState(TCPCLIENT_CONNECTED, QStringLiteral("Connected"));
 }
@@ -124,7 +127,8 @@ void TcpClientService::readyRead()
         return;
     const FramedInput input = frameDeviceInput(inputBuffer, socket->readAll(), lineEnd);
     if (input.overflowed)
-        LOG_ERROR << "Commands received do not contain any <CR><LF> sequence. Input buffer cleared!";
+        LOG_ERROR
+                << "Commands received do not contain any <CR><LF> sequence. Input buffer cleared!";
     if (!input.lines.isEmpty())
         emit commandReceived(textFromBytes(input.lines));
 }

@@ -60,7 +60,8 @@ void TcpServerService::startListening(quint16 port, const QHostAddress &address)
         reportStarted(clientCount());
         LOG_INFO << "Listening to" << port << "...";
     } else {
-        emit connectState(TCPSERVER_ERROR, QStringLiteral("Error: check your settings"), quint8(clientCount()));
+        emit connectState(TCPSERVER_ERROR, QStringLiteral("Error: check your settings"),
+                          quint8(clientCount()));
         LOG_ERROR << "Could not start server";
     }
 }
@@ -70,12 +71,17 @@ void TcpServerService::incomingConnection(qintptr socketDescriptor)
     LOG_INFO << "Incoming connection detected...";
     const quint64 client = ++lastClientNumber;
     auto *thread = new ClientThread(int(socketDescriptor), nullptr, client);
-    connect(thread, &ClientThread::receivedMessage, this, [this, client](const QString &msg) {
-        processMsg(msg);
-        emit clientMessage(client, msg);
-    }, Qt::DirectConnection);
-    connect(thread, &ClientThread::clientClosed, this, &TcpServerService::threadFinished, Qt::DirectConnection);
-    connect(thread, &ClientThread::backlogDrained, this, &TcpServerService::clientBacklogDrained, Qt::DirectConnection);
+    connect(
+            thread, &ClientThread::receivedMessage, this,
+            [this, client](const QString &msg) {
+                processMsg(msg);
+                emit clientMessage(client, msg);
+            },
+            Qt::DirectConnection);
+    connect(thread, &ClientThread::clientClosed, this, &TcpServerService::threadFinished,
+            Qt::DirectConnection);
+    connect(thread, &ClientThread::backlogDrained, this, &TcpServerService::clientBacklogDrained,
+            Qt::DirectConnection);
     connect(thread, &QThread::finished, thread, &QObject::deleteLater, Qt::AutoConnection);
 
     liveThreads.removeAll(QPointer<ClientThread>());
@@ -102,8 +108,9 @@ void TcpServerService::threadFinished(int threadId)
     std::lock_guard<std::mutex> lock(clientThreadsMutex);
     // The descriptor is closed before the thread reports, so a new client may already have it:
     // the departing thread is the earlier of the two in the list.
-    const auto gone = std::find_if(clientThreads.begin(), clientThreads.end(),
-                                   [threadId](ClientThread *thread) { return thread->id() == threadId; });
+    const auto gone
+            = std::find_if(clientThreads.begin(), clientThreads.end(),
+                           [threadId](ClientThread *thread) { return thread->id() == threadId; });
     // A thread the server already let go of (stopped, or the server is going away) has
     // nothing to report: the server is idle and says so itself.
     if (gone == clientThreads.end())
@@ -127,7 +134,8 @@ bool TcpServerService::sendToAllClients(const QString &message)
 bool TcpServerService::anyClientOverHighMark() const
 {
     std::lock_guard<std::mutex> lock(clientThreadsMutex);
-    return std::any_of(clientThreads.begin(), clientThreads.end(), [](ClientThread *thread) { return thread->isOverHighMark(); });
+    return std::any_of(clientThreads.begin(), clientThreads.end(),
+                       [](ClientThread *thread) { return thread->isOverHighMark(); });
 }
 
 qint64 TcpServerService::largestClientBacklog() const

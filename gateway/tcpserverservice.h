@@ -10,11 +10,7 @@
 
 class ClientThread;
 
-enum TCPSERVER_STATUS : int {
-    TCPSERVER_IDLE = 0,
-    TCPSERVER_STARTED = 1,
-    TCPSERVER_ERROR = 2
-};
+enum TCPSERVER_STATUS : int { TCPSERVER_IDLE = 0, TCPSERVER_STARTED = 1, TCPSERVER_ERROR = 2 };
 Q_DECLARE_METATYPE(TCPSERVER_STATUS)
 
 // The number of client applications served at once.

@@ -13,7 +13,8 @@ QString desktopExecArgument(const QString &argument)
     QString quoted;
     for (const QChar c : argument) {
         // Inside double quotes, these four are preceded by a backslash.
-        if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') || c == QLatin1Char('\\'))
+        if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$')
+            || c == QLatin1Char('\\'))
             quoted += QLatin1Char('\\');
         // A lone percent sign would start a field code.
         if (c == QLatin1Char('%'))
@@ -35,20 +36,21 @@ QString autostartEntry(const QString &programPath)
                           "Icon=vqgateway\n"
                           "Terminal=false\n"
                           "X-GNOME-Autostart-enabled=true\n")
-        .arg(desktopExecArgument(programPath));
+            .arg(desktopExecArgument(programPath));
 }
 
 QString autostartEntryPath()
 {
     return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
-        .filePath(QStringLiteral("autostart/VQGateway.desktop"));
+            .filePath(QStringLiteral("autostart/VQGateway.desktop"));
 }
 
 void setRunAtLogin(bool enable, const QString &programPath)
 {
 #ifdef Q_OS_WIN
-    QSettings runKey(QStringLiteral("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"),
-                     QSettings::NativeFormat);
+    QSettings runKey(
+            QStringLiteral("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"),
+            QSettings::NativeFormat);
     if (enable)
         runKey.setValue(QStringLiteral("VQGateway"), QDir::toNativeSeparators(programPath));
     else

@@ -24,7 +24,8 @@ bool writeDebugOutputLine(const QString &line)
     // thread that logs. Terminals and files are left as they are. Checked on every line, since
     // the stream may be redirected while the program runs.
     struct stat status;
-    if (::fstat(STDERR_FILENO, &status) == 0 && (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode))) {
+    if (::fstat(STDERR_FILENO, &status) == 0
+        && (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode))) {
         const int flags = ::fcntl(STDERR_FILENO, F_GETFL);
         if (flags != -1 && !(flags & O_NONBLOCK))
             ::fcntl(STDERR_FILENO, F_SETFL, flags | O_NONBLOCK);

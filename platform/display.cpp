@@ -10,8 +10,9 @@ bool displayReachable(bool platformNamed)
     Q_UNUSED(platformNamed)
     return true;
 #else
-    return platformNamed || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY")
-           || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    return platformNamed || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")
+            || !qEnvironmentVariableIsEmpty("DISPLAY")
+            || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 #endif
 }
 

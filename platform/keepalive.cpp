@@ -18,7 +18,8 @@ void enableKeepAlive(qintptr descriptor, int idleSeconds, int intervalSeconds, i
     const SOCKET s = SOCKET(descriptor);
     tcp_keepalive values{1, ULONG(idleSeconds) * 1000, ULONG(intervalSeconds) * 1000};
     DWORD returned = 0;
-    WSAIoctl(s, SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned, nullptr, nullptr);
+    WSAIoctl(s, SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned, nullptr,
+             nullptr);
 #ifdef TCP_KEEPCNT
     const DWORD count = DWORD(probes);
     setsockopt(s, IPPROTO_TCP, TCP_KEEPCNT, reinterpret_cast<const char *>(&count), sizeof count);

@@ -9,7 +9,7 @@
 namespace Compat {
 
 // What a label shows; Qt 5 asks for the value explicitly.
-template <typename Label>
+template<typename Label>
 auto pixmapOf(const Label *label)
 {
 #if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)

@@ -24,7 +24,8 @@ void resetOnClose(qintptr descriptor)
 {
     const linger reset{1, 0};
 #ifdef Q_OS_WIN
-    setsockopt(SOCKET(descriptor), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&reset), sizeof reset);
+    setsockopt(SOCKET(descriptor), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&reset),
+               sizeof reset);
 #else
     setsockopt(int(descriptor), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
 #endif

@@ -26,21 +26,26 @@
 #include <mutex>
 
 // One row per case, named by the case's first member; the test reads it with QFETCH(Row, row).
-template <typename Row>
-void addRows(std::initializer_list<Row> rows) {
+template<typename Row>
+void addRows(std::initializer_list<Row> rows)
+{
     QTest::addColumn<Row>("row");
     for (const Row &row : rows)
         QTest::newRow(row.name) << row;
 }
 
 // The message as a whole-line pattern, with a # standing for any number.
-inline QRegularExpression numbered(const QString &message) {
-    return QRegularExpression(QLatin1Char('^') + QRegularExpression::escape(message).replace(QLatin1String("\\#"), QLatin1String("\\d+"))
+inline QRegularExpression numbered(const QString &message)
+{
+    return QRegularExpression(QLatin1Char('^')
+                              + QRegularExpression::escape(message).replace(QLatin1String("\\#"),
+                                                                            QLatin1String("\\d+"))
                               + QLatin1Char('$'));
 }
 
 // True when the messages hold these, in this order, other lines in between or not.
-inline bool inOrder(const QStringList &messages, const QStringList &expected) {
+inline bool inOrder(const QStringList &messages, const QStringList &expected)
+{
     int at = -1;
     for (const QString &message : expected)
         if ((at = messages.indexOf(numbered(message), at + 1)) < 0)
@@ -48,7 +53,8 @@ inline bool inOrder(const QStringList &messages, const QStringList &expected) {
     return true;
 }
 
-inline quint16 freeLoopbackPort() {
+inline quint16 freeLoopbackPort()
+{
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);
     return probe.serverPort();
@@ -59,18 +65,24 @@ inline quint16 freeLoopbackPort() {
 class TestDir
 {
 public:
-    TestDir() {
-        for (const char *variable : {"HOME=home", "XDG_CONFIG_HOME=config", "XDG_DATA_HOME=data", "XDG_RUNTIME_DIR=runtime"}) {
+    TestDir()
+    {
+        for (const char *variable : {"HOME=home", "XDG_CONFIG_HOME=config", "XDG_DATA_HOME=data",
+                                     "XDG_RUNTIME_DIR=runtime"}) {
             const QList<QByteArray> pair = QByteArray(variable).split('=');
             QDir(dir.path()).mkpath(QString::fromLatin1(pair.at(1)));
-            qputenv(pair.at(0).constData(), QFile::encodeName(filePath(QString::fromLatin1(pair.at(1)))));
+            qputenv(pair.at(0).constData(),
+                    QFile::encodeName(filePath(QString::fromLatin1(pair.at(1)))));
         }
-        QFile::setPermissions(filePath(QStringLiteral("runtime")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, filePath(QStringLiteral("config")));
+        QFile::setPermissions(filePath(QStringLiteral("runtime")),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                           filePath(QStringLiteral("config")));
         // The update check must only ever reach this machine; port 9 refuses at once.
         qputenv("VQGATEWAY_UPDATE_URL", "http://127.0.0.1:9/none.xml");
     }
-    ~TestDir() {
+    ~TestDir()
+    {
         if (!dir.autoRemove())
             qWarning("test files kept in %s", qPrintable(dir.path()));
     }
@@ -78,7 +90,8 @@ public:
     void noteResult() { dir.setAutoRemove(dir.autoRemove() && !QTest::currentTestFailed()); }
     // Empties the settings store and points the device address at this machine, so that
     // nothing a test starts can reach the default device address.
-    static void resetSettings() {
+    static void resetSettings()
+    {
         GatewaySettings settings;
         settings.clear();
         settings.setIpAddress(QStringLiteral("127.0.0.1"));
@@ -92,32 +105,38 @@ private:
 class CaptureDestination : public VqLog::Destination
 {
 public:
-    static QSharedPointer<CaptureDestination> install(VqLog::Level level = VqLog::Debug) {
+    static QSharedPointer<CaptureDestination> install(VqLog::Level level = VqLog::Debug)
+    {
         VqLog::Logger::destroyInstance();
         QSharedPointer<CaptureDestination> capture(new CaptureDestination);
         VqLog::Logger::instance().setLoggingLevel(level);
         VqLog::Logger::instance().addDestination(capture);
         return capture;
     }
-    void write(const QString &message, VqLog::Level) override {
+    void write(const QString &message, VqLog::Level) override
+    {
         std::lock_guard<std::mutex> lock(mutex);
         captured.append(message);
     }
     bool isValid() override { return true; }
-    QStringList lines() const {
+    QStringList lines() const
+    {
         std::lock_guard<std::mutex> lock(mutex);
         return captured;
     }
     // What follows the time, without the blank that ends every message; a line not at Info keeps
     // its level in front ("ERROR Could not start server").
-    QStringList messages() const {
+    QStringList messages() const
+    {
         QStringList result;
         for (const QString &line : lines())
-            result.append((line.startsWith(QLatin1String("INFO")) ? QString() : line.left(6)) + line.mid(30).chopped(line.endsWith(' ')));
+            result.append((line.startsWith(QLatin1String("INFO")) ? QString() : line.left(6))
+                          + line.mid(30).chopped(line.endsWith(' ')));
         return result;
     }
     int count(const QString &part) const { return messages().filter(part).size(); }
-    void clear() {
+    void clear()
+    {
         std::lock_guard<std::mutex> lock(mutex);
         captured.clear();
     }
@@ -131,7 +150,8 @@ private:
 class FakeDevice : public QTcpServer
 {
 public:
-    FakeDevice() {
+    FakeDevice()
+    {
         connect(this, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket *socket = nextPendingConnection()) {
                 connections.append(socket);
@@ -139,7 +159,8 @@ public:
                     const QByteArray bytes = socket->readAll();
                     received += bytes;
                     unanswered += answer ? bytes : QByteArray();
-                    for (int end = unanswered.indexOf('\n'); end >= 0; end = unanswered.indexOf('\n')) {
+                    for (int end = unanswered.indexOf('\n'); end >= 0;
+                         end = unanswered.indexOf('\n')) {
                         socket->write(answer(unanswered.left(end + 1)));
                         unanswered.remove(0, end + 1);
                     }
@@ -192,7 +213,8 @@ public slots:
 class MessageBoxCatcher : public QTimer
 {
 public:
-    MessageBoxCatcher() {
+    MessageBoxCatcher()
+    {
         connect(this, &QTimer::timeout, this, [this] {
             for (QWidget *widget : QApplication::topLevelWidgets())
                 if (auto *box = qobject_cast<QMessageBox *>(widget); box && box->isVisible()) {
@@ -222,7 +244,8 @@ protected:
     QList<qint64> seenAt; // ms after the manager was made
     QElapsedTimer clock;
 
-    void createManager() {
+    void createManager()
+    {
         clock.start();
         manager.reset(new GatewayManager);
         const auto keep = [this](const char *side, int state, const QString &info) {
@@ -230,16 +253,22 @@ protected:
             seenAt.append(clock.elapsed());
         };
         connect(manager.get(), &GatewayManager::connectionStateChanged, manager.get(),
-                [keep](VQDEVICE_STATUS state, const QString &info) { keep("device", state, info); });
+                [keep](VQDEVICE_STATUS state, const QString &info) {
+                    keep("device", state, info);
+                });
         connect(manager.get(), &GatewayManager::serverStateChanged, manager.get(),
-                [keep](VQSERVER_STATUS state, const QString &info) { keep("server", state, info); });
+                [keep](VQSERVER_STATUS state, const QString &info) {
+                    keep("server", state, info);
+                });
     }
-    void startServer() {
+    void startServer()
+    {
         manager->startServer(port = freeLoopbackPort());
         QTRY_VERIFY2(manager->isServerStarted(), "the server did not start");
     }
     // A manager with its server on a free port and the fake device connected.
-    void startGateway() {
+    void startGateway()
+    {
         device.reset(new FakeDevice);
         createManager();
         startServer();
@@ -247,13 +276,15 @@ protected:
         QTRY_VERIFY2(manager->isConnectedToDevice(), "the device link did not come up");
     }
     // Waits for exactly these statuses and log messages since the last call, then forgets them.
-    void expect(const QStringList &statuses, const QStringList &messages) {
+    void expect(const QStringList &statuses, const QStringList &messages)
+    {
         QTRY_COMPARE(seen, statuses);
         QTRY_COMPARE(capture->messages(), messages);
         seen.clear(), seenAt.clear();
         capture->clear();
     }
-    QString last(const QString &side) const {
+    QString last(const QString &side) const
+    {
         const QStringList own = seen.filter(QRegularExpression(QLatin1Char('^') + side));
         return own.value(own.size() - 1);
     }
@@ -261,12 +292,14 @@ protected:
 
 private slots:
     void initTestCase() { dir.reset(new TestDir); }
-    void init() {
+    void init()
+    {
         capture = CaptureDestination::install();
         TestDir::resetSettings();
         seen.clear(), seenAt.clear();
     }
-    void cleanup() {
+    void cleanup()
+    {
         dir->noteResult();
         manager.reset();
         device.reset();

@@ -8,13 +8,19 @@ class TestGatewayManager : public GatewayTest
     Q_OBJECT
 
     // Checked on both sides: long timers may fire 5% early, and a loaded machine is late.
-    void verifyAbout(qint64 measured, qint64 expected, const char *what) {
-        QVERIFY2(measured >= expected - expected / 20 - 10 && measured < expected + expected / 5 + 250,
-                 qPrintable(QStringLiteral("%1: %2 ms, expected %3 ms").arg(QLatin1String(what)).arg(measured).arg(expected)));
+    void verifyAbout(qint64 measured, qint64 expected, const char *what)
+    {
+        QVERIFY2(measured >= expected - expected / 20 - 10
+                         && measured < expected + expected / 5 + 250,
+                 qPrintable(QStringLiteral("%1: %2 ms, expected %3 ms")
+                                    .arg(QLatin1String(what))
+                                    .arg(measured)
+                                    .arg(expected)));
     }
 
 private slots:
-    void withoutAutoconnectNothingStarts() {
+    void withoutAutoconnectNothingStarts()
+    {
         createManager();
         QTest::qWait(600);
         QVERIFY(seen.isEmpty() && capture->messages().isEmpty());
@@ -25,7 +31,8 @@ private slots:
     }
     // Start after 150 and 300 ms, retries 5 s after each error; a retry never drops a link that
     // came up meanwhile, nor acts once Autoconnect is off or the side was closed by hand.
-    void autoconnectAndRetries() {
+    void autoconnectAndRetries()
+    {
         device.reset(new FakeDevice);
         QTcpServer portInUse;
         QVERIFY(portInUse.listen(QHostAddress::Any, 0));
@@ -35,14 +42,18 @@ private slots:
         settings.setPortLocal(portInUse.serverPort());
         createManager();
         QTRY_COMPARE(seen.size(), 3);
-        QCOMPARE(seen, (QStringList{"server 2 Error: check your settings", "device 0 Connecting host...", "device 2 Connection refused"}));
+        QCOMPARE(seen,
+                 (QStringList{"server 2 Error: check your settings", "device 0 Connecting host...",
+                              "device 2 Connection refused"}));
         verifyAbout(seenAt.at(0), 150, "server start");
         verifyAbout(seenAt.at(1), 300, "device connection");
         portInUse.close();
         settings.setPort(device->port());
-        QTRY_VERIFY_WITH_TIMEOUT(manager->isConnectedToDevice() && manager->isServerStarted(), 8000);
-        QCOMPARE(seen.mid(3), (QStringList{"server 1 Started - Connections 0/5", "device 3 Disconnected", "device 0 Connecting host...",
-                                           "device 1 Connected"}));
+        QTRY_VERIFY_WITH_TIMEOUT(manager->isConnectedToDevice() && manager->isServerStarted(),
+                                 8000);
+        QCOMPARE(seen.mid(3),
+                 (QStringList{"server 1 Started - Connections 0/5", "device 3 Disconnected",
+                              "device 0 Connecting host...", "device 1 Connected"}));
         verifyAbout(seenAt.at(3) - seenAt.at(0), 5000, "server retry");
         verifyAbout(seenAt.at(5) - seenAt.at(2), 5000, "device retry");
         // Errors arm both retries; then a manual connect wins and Stop closes the server by hand.
@@ -58,29 +69,37 @@ private slots:
         QCOMPARE(seen.size(), before);
         QCOMPARE(device->connectionCount(), 2);
         manager->connectDevice(QStringLiteral("127.0.0.1"), 10499);
-        QTRY_COMPARE(last("device"), QStringLiteral("device 2 Empty IP address or invalid port number!"));
+        QTRY_COMPARE(last("device"),
+                     QStringLiteral("device 2 Empty IP address or invalid port number!"));
         settings.setAutoconnect(false);
         before = seen.size();
         QTest::qWait(5500);
         QCOMPARE(seen.size(), before);
     }
     // What the device link shows and logs, step by step, all in this thread.
-    void deviceLink() {
+    void deviceLink()
+    {
         device.reset(new FakeDevice);
         createManager();
-        const QString refused = QString::number(freeLoopbackPort()), devicePort = QString::number(device->port());
+        const QString refused = QString::number(freeLoopbackPort()),
+                      devicePort = QString::number(device->port());
         manager->connectDevice(QStringLiteral("127.0.0.1"), refused.toUInt());
         expect({"device 0 Connecting host...", "device 2 Connection refused"},
-               {"Connecting to \"127.0.0.1\" port " + refused, "ERROR TCP error: \"Connection refused\""});
+               {"Connecting to \"127.0.0.1\" port " + refused,
+                "ERROR TCP error: \"Connection refused\""});
         manager->connectDevice(QStringLiteral("127.0.0.1"), 10499);
         expect({"device 3 Disconnected", "device 2 Empty IP address or invalid port number!"},
-               {"Disconnecting from host", "ERROR Trying to connect host using either an empty IP address or an invalid port number!"});
+               {"Disconnecting from host",
+                "ERROR Trying to connect host using either an empty IP address or an invalid port "
+                "number!"});
         manager->connectDevice(QStringLiteral("127.0.0.256"), 10500);
-        expect({"device 2 Invalid IP address!"}, {"ERROR Trying to connect using an invalid IP address!"});
+        expect({"device 2 Invalid IP address!"},
+               {"ERROR Trying to connect using an invalid IP address!"});
         manager->closeDeviceConnection(); // no socket was made: nothing to report
         manager->connectDevice(QStringLiteral("127.000.000.001"), device->port());
         expect({"device 0 Connecting host...", "device 1 Connected"},
-               {"Connecting to \"127.0.0.1\" port " + devicePort, "Connected to \"127.0.0.1\" port " + devicePort});
+               {"Connecting to \"127.0.0.1\" port " + devicePort,
+                "Connected to \"127.0.0.1\" port " + devicePort});
         startServer();
         FakeClient client(port);
         QTRY_COMPARE(server()->clientCount(), 1);
@@ -89,7 +108,8 @@ private slots:
         // 70 KiB without a line end: one error line, and nothing of that line goes on.
         for (int i = 0; i < 70; ++i)
             device->send(QByteArray(1024, 'x'));
-        const QString overflow = QStringLiteral("ERROR Commands received do not contain any <CR><LF> sequence. Input buffer cleared!");
+        const QString overflow = QStringLiteral("ERROR Commands received do not contain any "
+                                                "<CR><LF> sequence. Input buffer cleared!");
         QTRY_VERIFY(capture->messages().contains(overflow));
         // A half line left by one link never joins the next link's first line.
         device->send("END\r\nA\r\nstale");
@@ -99,14 +119,17 @@ private slots:
         capture->clear();
         manager->connectDevice(QStringLiteral("127.0.0.1"), device->port());
         expect({"device 3 Disconnected", "device 0 Connecting host...", "device 1 Connected"},
-               {"Disconnecting from host", "Connecting to \"127.0.0.1\" port " + devicePort, "Connected to \"127.0.0.1\" port " + devicePort});
+               {"Disconnecting from host", "Connecting to \"127.0.0.1\" port " + devicePort,
+                "Connected to \"127.0.0.1\" port " + devicePort});
         device->send("OK\r\n");
         QTRY_VERIFY(client.received.endsWith("A\r\nOK\r\n"));
         device->latest()->disconnectFromHost();
         expect({"device 2 The remote host closed the connection", "device 3 Disconnected"},
-               {"ERROR TCP error: \"The remote host closed the connection\"", "Disconnected from host."});
+               {"ERROR TCP error: \"The remote host closed the connection\"",
+                "Disconnected from host."});
     }
-    void relayBothWays() {
+    void relayBothWays()
+    {
         startGateway();
         FakeClient first(port), second(port);
         QTRY_COMPARE(server()->clientCount(), 2);
@@ -126,7 +149,8 @@ private slots:
         device->send("C\r\n");
         QTRY_VERIFY(capture->messages().contains(QStringLiteral("[DEVICE] -  \"C[CR][LF]\"")));
         second.write(command);
-        QTRY_VERIFY(capture->messages().contains(QStringLiteral("[CLIENT] -  \"SET\\u0000\\u0080\u00FF[CR][LF]\"")));
+        QTRY_VERIFY(capture->messages().contains(
+                QStringLiteral("[CLIENT] -  \"SET\\u0000\\u0080\u00FF[CR][LF]\"")));
         QTRY_COMPARE(device->received, all + command);
         // Without a device link a command is dropped, and still logged.
         manager->closeDeviceConnection();
@@ -134,7 +158,8 @@ private slots:
         QTRY_VERIFY(capture->messages().contains(QStringLiteral("[CLIENT] -  \"lost[CR][LF]\"")));
         QCOMPARE(device->received, all + command);
     }
-    void connectionLimitPausesAndResumes() {
+    void connectionLimitPausesAndResumes()
+    {
         QTcpServer portInUse;
         QVERIFY(portInUse.listen(QHostAddress::Any, 0));
         createManager();
@@ -143,16 +168,21 @@ private slots:
         QObject owner;
         for (int i = 1; i <= 5; ++i) {
             new FakeClient(port, &owner);
-            QTRY_COMPARE(last("server"), QStringLiteral("server 1 Started - Connections %1/5").arg(i));
-            QCOMPARE(capture->count(QStringLiteral("Max connection number reached - Pause listening")), i / 5);
+            QTRY_COMPARE(last("server"),
+                         QStringLiteral("server 1 Started - Connections %1/5").arg(i));
+            QCOMPARE(capture->count(
+                             QStringLiteral("Max connection number reached - Pause listening")),
+                     i / 5);
         }
         auto *refused = new FakeClient(port, &owner);
         QTRY_COMPARE(refused->error(), QAbstractSocket::ConnectionRefusedError);
         owner.findChildren<FakeClient *>().first()->disconnectFromHost();
         QTRY_VERIFY(capture->messages().contains(QStringLiteral("Resume listening")));
         QCOMPARE(last("server"), QStringLiteral("server 1 Started - Connections 4/5"));
-        QVERIFY(inOrder(capture->messages(), {"Incoming connection detected...", "New client thread # from \"127.0.0.1\"", "Client thread has been disconnected.",
-                                  "Thread # finished", "Resume listening"}));
+        QVERIFY(inOrder(
+                capture->messages(),
+                {"Incoming connection detected...", "New client thread # from \"127.0.0.1\"",
+                 "Client thread has been disconnected.", "Thread # finished", "Resume listening"}));
         QCOMPARE(capture->count(QStringLiteral("Incoming connection detected...")), 5);
         auto *late = new FakeClient(port, &owner);
         QTRY_COMPARE(last("server"), QStringLiteral("server 1 Started - Connections 5/5"));
@@ -160,11 +190,15 @@ private slots:
         // Stop ends every client thread and closes every connection.
         capture->clear();
         manager->closeServer();
-        QVERIFY(inOrder(capture->messages(), {"Stopping server client threads...", "Stopping server..."}));
+        QVERIFY(inOrder(capture->messages(),
+                        {"Stopping server client threads...", "Stopping server..."}));
         QTRY_COMPARE(last("server"), QStringLiteral("server 0 Idle"));
         for (FakeClient *client : owner.findChildren<FakeClient *>())
             QTRY_VERIFY(client->isClosed());
-        QTRY_COMPARE(capture->messages().filter(numbered(QStringLiteral("Client thread # stopped"))).size(), 5);
+        QTRY_COMPARE(capture->messages()
+                             .filter(numbered(QStringLiteral("Client thread # stopped")))
+                             .size(),
+                     5);
         QTRY_COMPARE(capture->count(QStringLiteral("Client thread deleted")), 5);
         seen.clear();
         capture->clear();
@@ -172,7 +206,8 @@ private slots:
         expect({"server 2 Error: check your settings"}, {"ERROR Could not start server"});
     }
     // Stop pressed while a client's departure report still waits in the queue.
-    void stopWithADepartureQueuedStaysStopped() {
+    void stopWithADepartureQueuedStaysStopped()
+    {
         createManager();
         startServer();
         {

@@ -7,19 +7,23 @@ class TestGatewaySettings : public QObject
 
     TestDir dir;
 
-    static QVariantList all(const GatewaySettings &s) {
-        return {s.ipAddress(), s.port(), s.portLocal(), s.listenAddress(), s.deviceLineEnd(), s.replyRouting(), s.replyQuietMs(),
-                s.replyTimeoutMs(), s.logTraffic(), s.autoconnect(), s.startMinimized(), s.noTrayWarning(), s.startAtLogin(),
-                s.loggingLevel(), s.lastVersionDisplayed()};
+    static QVariantList all(const GatewaySettings &s)
+    {
+        return {s.ipAddress(),     s.port(),         s.portLocal(),           s.listenAddress(),
+                s.deviceLineEnd(), s.replyRouting(), s.replyQuietMs(),        s.replyTimeoutMs(),
+                s.logTraffic(),    s.autoconnect(),  s.startMinimized(),      s.noTrayWarning(),
+                s.startAtLogin(),  s.loggingLevel(), s.lastVersionDisplayed()};
     }
 
 private slots:
     void cleanup() { dir.noteResult(); }
     // Own key and default for each; writes seen at once; the same file under Qt 5 and Qt 6.
-    void defaultsAndRoundTrips() {
+    void defaultsAndRoundTrips()
+    {
         GatewaySettings reader, writer;
-        QCOMPARE(all(reader), (QVariantList{"192.168.1.140", 10500u, 10500u, "", "CRLF", false, 50, 500, false, false, false, false,
-                                            false, 1, ""}));
+        QCOMPARE(all(reader),
+                 (QVariantList{"192.168.1.140", 10500u, 10500u, "", "CRLF", false, 50, 500, false,
+                               false, false, false, false, 1, ""}));
         writer.setIpAddress(QStringLiteral("127.0.0.1"));
         writer.setPort(12345);
         writer.setPortLocal(20000);
@@ -35,15 +39,20 @@ private slots:
         writer.setStartAtLogin(true);
         writer.setLoggingLevel(-3);
         writer.setLastVersionDisplayed(QStringLiteral("01.02.00"));
-        QCOMPARE(all(reader), (QVariantList{"127.0.0.1", 12345u, 20000u, "127.0.0.2", "LF", true, 7, 70, true, true, true, true, true, -3,
-                                            "01.02.00"}));
+        QCOMPARE(all(reader),
+                 (QVariantList{"127.0.0.1", 12345u, 20000u, "127.0.0.2", "LF", true, 7, 70, true,
+                               true, true, true, true, -3, "01.02.00"}));
         writer.sync();
         QFile file(dir.filePath(QStringLiteral("config/Velquor/Gateway.conf")));
         QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), QByteArray("[General]\nAutoconnect=true\nDeviceLineEnd=LF\nIpAddress=127.0.0.1\nLastVersionDisplayed=01.02.00\n"
-                                          "ListenAddress=127.0.0.2\nLogTraffic=true\nLoggingLevel=-3\nNoTrayWarning=true\nPort=12345\n"
-                                          "PortLocal=20000\nReplyQuietMs=7\nReplyRouting=true\nReplyTimeoutMs=70\nStartAtLogin=true\n"
-                                          "StartMinimized=true\n"));
+        QCOMPARE(file.readAll(),
+                 QByteArray("[General]\nAutoconnect=true\nDeviceLineEnd=LF\nIpAddress=127.0.0."
+                            "1\nLastVersionDisplayed=01.02.00\n"
+                            "ListenAddress=127.0.0.2\nLogTraffic=true\nLoggingLevel=-"
+                            "3\nNoTrayWarning=true\nPort=12345\n"
+                            "PortLocal=20000\nReplyQuietMs=7\nReplyRouting=true\nReplyTimeoutMs="
+                            "70\nStartAtLogin=true\n"
+                            "StartMinimized=true\n"));
     }
 };
 

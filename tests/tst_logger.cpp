@@ -8,12 +8,18 @@
 #include <unistd.h>
 
 // The log and its backups .1, .2, ... before ("" for none) and after ("-" for none).
-struct RotationCase { const char *name; int rotation, limit, backups; QStringList before, lines, after; };
+struct RotationCase
+{
+    const char *name;
+    int rotation, limit, backups;
+    QStringList before, lines, after;
+};
 Q_DECLARE_METATYPE(RotationCase)
 
 namespace {
 
-QByteArray readFile(const QString &path) {
+QByteArray readFile(const QString &path)
+{
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("-");
 }
@@ -32,7 +38,8 @@ class TestLogger : public QObject
 private slots:
     void cleanup() { dir.noteResult(), VqLog::Logger::destroyInstance(); }
     // Level, time to the millisecond, then each item and a blank, strings quoted and escaped.
-    void lineFormat() {
+    void lineFormat()
+    {
         auto capture = CaptureDestination::install(VqLog::Trace);
         LOG_INFO << "Connecting to" << QString("127.0.0.1") << "port" << 10500u;
         LOG_INFO << "[DEVICE] - " << QString("OK\r\n");
@@ -43,14 +50,22 @@ private slots:
         LOG_DEBUG << "x";
         QStringList shown;
         for (const QString &line : capture->lines()) {
-            QVERIFY2(QRegularExpression(QStringLiteral("^.{6}\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3} ")).match(line).hasMatch(), qPrintable(line));
+            QVERIFY2(QRegularExpression(
+                             QStringLiteral(
+                                     "^.{6}\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3} "))
+                             .match(line)
+                             .hasMatch(),
+                     qPrintable(line));
             shown.append(line.left(6) + line.mid(30));
         }
-        QCOMPARE(shown, (QStringList{"INFO  Connecting to \"127.0.0.1\" port 10500 ", "INFO  [DEVICE] -  \"OK\\r\\n\" ", "ERROR \"a\\\"b\\\\c\" ",
-                                     "WARN  %1 and %2 \"%3\" ", "FATAL ", "TRACE -5 ", "DEBUG x "}));
+        QCOMPARE(shown,
+                 (QStringList{"INFO  Connecting to \"127.0.0.1\" port 10500 ",
+                              "INFO  [DEVICE] -  \"OK\\r\\n\" ", "ERROR \"a\\\"b\\\\c\" ",
+                              "WARN  %1 and %2 \"%3\" ", "FATAL ", "TRACE -5 ", "DEBUG x "}));
     }
     // Which statements each threshold lets through; a suppressed one evaluates none of its items.
-    void threshold() {
+    void threshold()
+    {
         QStringList written;
         for (int threshold : {-1, 0, 2, 5, 6, 7}) {
             auto capture = CaptureDestination::install(VqLog::Level(threshold));
@@ -67,42 +82,93 @@ private slots:
     }
     // Lines are counted in UTF-8 bytes without their line ends; a line that takes the count past
     // the limit rotates first. Only the unbroken run of backups from .1 moves, ten at most.
-    void rotation_data() {
+    void rotation_data()
+    {
         const QStringList none{"", "", "", ""};
         QStringList eleven{"old"};
         for (int i = 1; i <= 11; ++i)
             eleven.append(QString::number(i));
-        addRows<RotationCase>({{"limit passed, no backups", 1, 18, 0, none, {"line one!", "line two!", "three"}, {"three\n", "-", "-", "-"}},
-                               {"exactly at limit stays", 1, 18, 0, none, {"line one!", "line two!"}, {"line one!\nline two!\n", "-", "-", "-"}},
-                               {"utf-8 bytes counted", 1, 4, 0, none, {"\u00e4\u00e4", "\u00e4"}, {"\u00e4\n", "-", "-", "-"}},
-                               {"backups shift", 1, 3, 3, {"old", "b1", "b2", "b3"}, {"new"}, {"new\n", "old", "b1", "b2"}},
-                               {"gap at first", 1, 3, 3, {"old", "", "b2", ""}, {"new"}, {"new\n", "old", "b2", "-"}},
-                               {"eleven asked, ten kept", 1, 3, 11, eleven, {"new"}, {"new\n", "old", "1", "2", "3", "4", "5", "6", "7", "8", "9", "11"}},
-                               {"off truncates, never rotates", 0, 1, 3, {"earlier\n", "", "", ""}, {"a", "b"}, {"a\nb\n", "-", "-", "-"}}});
+        addRows<RotationCase>(
+                {{"limit passed, no backups",
+                  1,
+                  18,
+                  0,
+                  none,
+                  {"line one!", "line two!", "three"},
+                  {"three\n", "-", "-", "-"}},
+                 {"exactly at limit stays",
+                  1,
+                  18,
+                  0,
+                  none,
+                  {"line one!", "line two!"},
+                  {"line one!\nline two!\n", "-", "-", "-"}},
+                 {"utf-8 bytes counted",
+                  1,
+                  4,
+                  0,
+                  none,
+                  {"\u00e4\u00e4", "\u00e4"},
+                  {"\u00e4\n", "-", "-", "-"}},
+                 {"backups shift",
+                  1,
+                  3,
+                  3,
+                  {"old", "b1", "b2", "b3"},
+                  {"new"},
+                  {"new\n", "old", "b1", "b2"}},
+                 {"gap at first",
+                  1,
+                  3,
+                  3,
+                  {"old", "", "b2", ""},
+                  {"new"},
+                  {"new\n", "old", "b2", "-"}},
+                 {"eleven asked, ten kept",
+                  1,
+                  3,
+                  11,
+                  eleven,
+                  {"new"},
+                  {"new\n", "old", "1", "2", "3", "4", "5", "6", "7", "8", "9", "11"}},
+                 {"off truncates, never rotates",
+                  0,
+                  1,
+                  3,
+                  {"earlier\n", "", "", ""},
+                  {"a", "b"},
+                  {"a\nb\n", "-", "-", "-"}}});
     }
-    void rotation() {
+    void rotation()
+    {
         QFETCH(RotationCase, row);
         const QString path = newLogPath();
         for (int i = 0; i < row.before.size(); ++i) {
             QFile file(i ? VqLog::backupName(path, i) : path);
-            QVERIFY(row.before.at(i).isEmpty() || (file.open(QIODevice::WriteOnly) && file.write(row.before.at(i).toUtf8()) > 0));
+            QVERIFY(row.before.at(i).isEmpty()
+                    || (file.open(QIODevice::WriteOnly)
+                        && file.write(row.before.at(i).toUtf8()) > 0));
         }
-        VqLog::DestinationPtr file = VqLog::createFileDestination(path, VqLog::LogRotation(row.rotation), row.limit, row.backups);
+        VqLog::DestinationPtr file = VqLog::createFileDestination(
+                path, VqLog::LogRotation(row.rotation), row.limit, row.backups);
         for (const QString &line : row.lines)
             file->write(line, VqLog::Info);
         for (int i = 0; i < row.after.size(); ++i)
-            QCOMPARE(QString::fromUtf8(readFile(i ? VqLog::backupName(path, i) : path)), row.after.at(i));
+            QCOMPARE(QString::fromUtf8(readFile(i ? VqLog::backupName(path, i) : path)),
+                     row.after.at(i));
     }
     // A standard error pipe that nobody reads never stalls the program: the log file keeps every
     // line, in UTF-8, and says once that the stream was left out.
-    void stderrNobodyReadsNeverBlocks() {
+    void stderrNobodyReadsNeverBlocks()
+    {
         int pipeEnds[2];
         QCOMPARE(pipe(pipeEnds), 0);
         const QString path = newLogPath();
         std::atomic<bool> done{false};
         const int savedStderr = dup(STDERR_FILENO);
         dup2(pipeEnds[1], STDERR_FILENO);
-        VqLog::DestinationPtr file = VqLog::createFileDestination(path, VqLog::RotationBySize, 1 << 24, 0);
+        VqLog::DestinationPtr file
+                = VqLog::createFileDestination(path, VqLog::RotationBySize, 1 << 24, 0);
         VqLog::Logger::instance().addDestination(VqLog::createDebugOutputDestination(file));
         VqLog::Logger::instance().addDestination(file);
         std::thread writer([&done] {
@@ -112,8 +178,7 @@ private slots:
         });
         const bool finished = QTest::qWaitFor([&done] { return done.load(); }, 5000);
         char sink[65536]; // a writer that blocked anyway is let go, so that the test ends
-        while (!done.load() && read(pipeEnds[0], sink, sizeof sink) > 0) {
-        }
+        while (!done.load() && read(pipeEnds[0], sink, sizeof sink) > 0) { }
         writer.join();
         dup2(savedStderr, STDERR_FILENO);
         close(savedStderr), close(pipeEnds[0]), close(pipeEnds[1]);

@@ -19,14 +19,30 @@
 #include <QSystemTrayIcon>
 
 // A status as shown: text, colour, the button's text, whether button and fields can be used.
-struct StatusCase { const char *name; bool device; int state; QString shown; };
+struct StatusCase
+{
+    const char *name;
+    bool device;
+    int state;
+    QString shown;
+};
 Q_DECLARE_METATYPE(StatusCase)
 
 // A field typed into or an option ticked, and the whole store afterwards.
-struct EditCase { const char *name, *widget; QString typed; QVariantMap stored; };
+struct EditCase
+{
+    const char *name, *widget;
+    QString typed;
+    QVariantMap stored;
+};
 Q_DECLARE_METATYPE(EditCase)
 
-struct UpdateCase { const char *name; QByteArray body; QString atStart, userCheck; };
+struct UpdateCase
+{
+    const char *name;
+    QByteArray body;
+    QString atStart, userCheck;
+};
 Q_DECLARE_METATYPE(UpdateCase)
 
 // Runs on a real X display: with a tray host when VQ_EXPECT_TRAY is 1, without one otherwise.
@@ -38,12 +54,14 @@ class TestMainWindow : public QObject
     std::unique_ptr<MainWindow> window;
     const bool expectTray = qgetenv("VQ_EXPECT_TRAY") == "1";
 
-    void showWindow() {
+    void showWindow()
+    {
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     }
     // The event loop as the program runs it, ended with 99 when nothing else ends it in time.
-    static int execBounded() {
+    static int execBounded()
+    {
         QTimer watchdog;
         QObject::connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(99); });
         watchdog.start(5000);
@@ -51,17 +69,29 @@ class TestMainWindow : public QObject
     }
     QSystemTrayIcon *tray() const { return window->findChild<QSystemTrayIcon *>(); }
 
-    template <typename T = QWidget>
-    T *child(const char *name) const { return window->findChild<T *>(QLatin1String(name)); }
-    QString text(const char *name) const { return child(name)->property("text").toString(); }
-    void click(const char *button) { QTest::mouseClick(child<QPushButton>(button), Qt::LeftButton); }
-    void show(bool device, int state, const QString &info) {
-        if (device)
-            QMetaObject::invokeMethod(window.get(), "onDeviceConnectionStateChanged", Q_ARG(VQDEVICE_STATUS, VQDEVICE_STATUS(state)), Q_ARG(QString, info));
-        else
-            QMetaObject::invokeMethod(window.get(), "onServerStateChanged", Q_ARG(VQSERVER_STATUS, VQSERVER_STATUS(state)), Q_ARG(QString, info));
+    template<typename T = QWidget>
+    T *child(const char *name) const
+    {
+        return window->findChild<T *>(QLatin1String(name));
     }
-    static QVariantMap store() {
+    QString text(const char *name) const { return child(name)->property("text").toString(); }
+    void click(const char *button)
+    {
+        QTest::mouseClick(child<QPushButton>(button), Qt::LeftButton);
+    }
+    void show(bool device, int state, const QString &info)
+    {
+        if (device)
+            QMetaObject::invokeMethod(window.get(), "onDeviceConnectionStateChanged",
+                                      Q_ARG(VQDEVICE_STATUS, VQDEVICE_STATUS(state)),
+                                      Q_ARG(QString, info));
+        else
+            QMetaObject::invokeMethod(window.get(), "onServerStateChanged",
+                                      Q_ARG(VQSERVER_STATUS, VQSERVER_STATUS(state)),
+                                      Q_ARG(QString, info));
+    }
+    static QVariantMap store()
+    {
         QVariantMap values;
         for (const QString &key : GatewaySettings().allKeys())
             values.insert(key, GatewaySettings().value(key).toString());
@@ -69,11 +99,13 @@ class TestMainWindow : public QObject
     }
 
 private slots:
-    void initTestCase() {
+    void initTestCase()
+    {
         VqLog::Logger::instance().setLoggingLevel(VqLog::Off);
         QTRY_COMPARE_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), expectTray, 15000);
     }
-    void init() {
+    void init()
+    {
         TestDir::resetSettings();
         window.reset(new MainWindow);
         QCOMPARE(tray() != nullptr, expectTray);
@@ -82,7 +114,8 @@ private slots:
     }
     void cleanup() { dir.noteResult(), window.reset(); }
     // Each state is entered from the busiest one; a state outside the table changes the text only.
-    void statusRows_data() {
+    void statusRows_data()
+    {
         addRows<StatusCase>({{"connecting", true, 0, "info #ffffff Disconnect 00"},
                              {"connected", true, 1, "info #00ff00 Disconnect 10"},
                              {"device error", true, 2, "info #ff0000 Connect 11"},
@@ -91,32 +124,51 @@ private slots:
                              {"started", false, 1, "info #00ff00 Stop 10"},
                              {"server error", false, 2, "info #ff0000 Start 11"}});
     }
-    void statusRows() {
+    void statusRows()
+    {
         QFETCH(StatusCase, row);
-        const char *status = row.device ? "deviceStatus" : "serverStatus", *button = row.device ? "btnConnect" : "btnListen";
+        const char *status = row.device ? "deviceStatus" : "serverStatus",
+                   *button = row.device ? "btnConnect" : "btnListen";
         const char *field = row.device ? "ipAddress" : "portLocal";
         show(row.device, row.device ? 0 : 1, QStringLiteral("before"));
         for (const QString &info : {QStringLiteral("info"), QStringLiteral("odd")}) {
             show(row.device, info == QLatin1String("odd") ? 9 : row.state, info);
-            QCOMPARE(QStringLiteral("%1 %2 %3 %4%5").arg(text(status), child<QLabel>(status)->palette().color(QPalette::WindowText).name(), text(button))
-                         .arg(child(button)->isEnabled()).arg(child(field)->isEnabled()), QString(row.shown).replace(0, 4, info));
+            QCOMPARE(QStringLiteral("%1 %2 %3 %4%5")
+                             .arg(text(status),
+                                  child<QLabel>(status)
+                                          ->palette()
+                                          .color(QPalette::WindowText)
+                                          .name(),
+                                  text(button))
+                             .arg(child(button)->isEnabled())
+                             .arg(child(field)->isEnabled()),
+                     QString(row.shown).replace(0, 4, info));
             QCOMPARE(child("port")->isEnabled(), child("ipAddress")->isEnabled());
         }
     }
     // Every edit is stored at once under its own key, and touches no other.
-    void editsAreStoredAtOnce_data() {
+    void editsAreStoredAtOnce_data()
+    {
         const QString ip = QStringLiteral("IpAddress"), local = QStringLiteral("127.0.0.1");
-        addRows<EditCase>({{"port", "port", "12345", {{ip, local}, {"Port", "12345"}}},
-                           {"port letters", "port", "abc", {{ip, local}, {"Port", "0"}}},
-                           {"local port", "portLocal", "23456", {{ip, local}, {"PortLocal", "23456"}}},
-                           {"address", "ipAddress", "127.0.0.2", {{ip, "127.0.0.2"}}},
-                           {"address emptied", "ipAddress", "", {{ip, "..."}}},
-                           {"autoconnect", "checkAutoconnect", "", {{ip, local}, {"Autoconnect", "true"}}},
-                           {"start minimized", "checkStartMinimized", "", {{ip, local}, {"StartMinimized", "true"}}},
-                           {"log traffic", "checkLog", "", {{ip, local}, {"LogTraffic", "true"}}},
-                           {"start at login", "checkStartAutoAtLogin", "", {{ip, local}, {"StartAtLogin", "true"}}}});
+        addRows<EditCase>(
+                {{"port", "port", "12345", {{ip, local}, {"Port", "12345"}}},
+                 {"port letters", "port", "abc", {{ip, local}, {"Port", "0"}}},
+                 {"local port", "portLocal", "23456", {{ip, local}, {"PortLocal", "23456"}}},
+                 {"address", "ipAddress", "127.0.0.2", {{ip, "127.0.0.2"}}},
+                 {"address emptied", "ipAddress", "", {{ip, "..."}}},
+                 {"autoconnect", "checkAutoconnect", "", {{ip, local}, {"Autoconnect", "true"}}},
+                 {"start minimized",
+                  "checkStartMinimized",
+                  "",
+                  {{ip, local}, {"StartMinimized", "true"}}},
+                 {"log traffic", "checkLog", "", {{ip, local}, {"LogTraffic", "true"}}},
+                 {"start at login",
+                  "checkStartAutoAtLogin",
+                  "",
+                  {{ip, local}, {"StartAtLogin", "true"}}}});
     }
-    void editsAreStoredAtOnce() {
+    void editsAreStoredAtOnce()
+    {
         QFETCH(EditCase, row);
         auto *box = window->findChild<QCheckBox *>(QLatin1String(row.widget));
         if (box) {
@@ -126,28 +178,38 @@ private slots:
             QTest::keyClicks(child(row.widget), row.typed);
         }
         QCOMPARE(store(), row.stored);
-        QCOMPARE(child("btnViewLogFile")->isEnabled(), row.stored.contains(QStringLiteral("LogTraffic")));
+        QCOMPARE(child("btnViewLogFile")->isEnabled(),
+                 row.stored.contains(QStringLiteral("LogTraffic")));
         UrlCatcher catcher;
         QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
         click("btnViewLogFile");
         QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
-        const QString log = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) + QStringLiteral("/VQGateway_Log.txt");
-        QCOMPARE(catcher.urls, row.stored.contains(QStringLiteral("LogTraffic")) ? QList<QUrl>{QUrl::fromLocalFile(log)} : QList<QUrl>());
+        const QString log = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation)
+                + QStringLiteral("/VQGateway_Log.txt");
+        QCOMPARE(catcher.urls,
+                 row.stored.contains(QStringLiteral("LogTraffic"))
+                         ? QList<QUrl>{QUrl::fromLocalFile(log)}
+                         : QList<QUrl>());
         QFile entry(dir.filePath(QStringLiteral("config/autostart/VQGateway.desktop")));
         QCOMPARE(entry.exists(), row.stored.contains(QStringLiteral("StartAtLogin")));
-        QVERIFY(!entry.exists() || (entry.open(QIODevice::ReadOnly) && entry.readAll().contains(
-                                       "\nExec=\"" + QFile::encodeName(QCoreApplication::applicationFilePath()) + "\"\n")));
+        QVERIFY(!entry.exists()
+                || (entry.open(QIODevice::ReadOnly)
+                    && entry.readAll().contains(
+                            "\nExec=\"" + QFile::encodeName(QCoreApplication::applicationFilePath())
+                            + "\"\n")));
         if (!box)
             return;
         box->setChecked(false);
         QVariantMap off = row.stored;
         for (auto it = off.begin(); it != off.end(); ++it)
-            it.value() = it.key() == QLatin1String("IpAddress") ? it.value() : QStringLiteral("false");
+            it.value()
+                    = it.key() == QLatin1String("IpAddress") ? it.value() : QStringLiteral("false");
         QCOMPARE(store(), off);
         QVERIFY(!child("btnViewLogFile")->isEnabled() && !entry.exists());
     }
     // Nothing is written back at start, not even the autostart entry of an option stored on.
-    void loadingWritesNothingBack() {
+    void loadingWritesNothingBack()
+    {
         window.reset();
         GatewaySettings settings;
         settings.setValue(QStringLiteral("Port"), QStringLiteral("abc"));
@@ -158,10 +220,12 @@ private slots:
         QCOMPARE(text("port"), QStringLiteral("0"));
         QCOMPARE(store(), before);
         QVERIFY(child<QCheckBox>("checkLog")->isChecked() && child("btnViewLogFile")->isEnabled());
-        QVERIFY(child<QCheckBox>("checkStartAutoAtLogin")->isChecked() && !child<QCheckBox>("checkAutoconnect")->isChecked());
+        QVERIFY(child<QCheckBox>("checkStartAutoAtLogin")->isChecked()
+                && !child<QCheckBox>("checkAutoconnect")->isChecked());
         QVERIFY(!QFile::exists(Platform::autostartEntryPath()));
     }
-    void buttonsDriveTheGateway() {
+    void buttonsDriveTheGateway()
+    {
         FakeDevice device;
         child<QLineEdit>("port")->setText(QString::number(device.port()));
         click("btnConnect");
@@ -175,43 +239,61 @@ private slots:
         QTRY_COMPARE(text("serverStatus"), QStringLiteral("Idle"));
     }
     // Ctrl+T and Ctrl+N switch the level, in the window and in each field, and type nothing.
-    void levelKeys() {
+    void levelKeys()
+    {
         for (const char *field : {"", "ipAddress", "port", "portLocal"}) {
             QWidget *target = *field ? child(field) : window.get();
             const QString before = target->property("text").toString();
             MessageBoxCatcher boxes;
             QTest::keySequence(target, QKeySequence(Qt::CTRL | Qt::Key_T));
-            QCOMPARE(GatewaySettings().loggingLevel() * 10 + VqLog::Logger::instance().loggingLevel(), 0 * 10 + VqLog::Trace);
+            QCOMPARE(GatewaySettings().loggingLevel() * 10
+                             + VqLog::Logger::instance().loggingLevel(),
+                     0 * 10 + VqLog::Trace);
             QTest::keySequence(target, QKeySequence(Qt::CTRL | Qt::Key_N));
-            QCOMPARE(GatewaySettings().loggingLevel() * 10 + VqLog::Logger::instance().loggingLevel(), 1 * 10 + VqLog::Info);
-            QCOMPARE(boxes.texts, (QStringList{"  Detailed Trace Level now enabled!   ", "  Normal Trace Level now enabled!   "}));
+            QCOMPARE(GatewaySettings().loggingLevel() * 10
+                             + VqLog::Logger::instance().loggingLevel(),
+                     1 * 10 + VqLog::Info);
+            QCOMPARE(boxes.texts,
+                     (QStringList{"  Detailed Trace Level now enabled!   ",
+                                  "  Normal Trace Level now enabled!   "}));
             QCOMPARE(target->property("text").toString(), before);
         }
     }
     // The checks at start, at the next start and the user's; one byte over the size is dropped.
-    void updateCheck_data() {
-        const QString newer = QStringLiteral("VQ Gateway v01.02.00 is available on Velquor website. Please click "
-                                             "<a href='http://127.0.0.1/get'>here</a> for more information.");
-        const auto doc = [](const QByteArray &inside) { return "<?xml version=\"1.0\"?><Product>" + inside + "</Product>"; };
-        const QByteArray offer = "<Id>1004</Id><Version>01.02.00</Version><Url>http://127.0.0.1/get</Url>";
+    void updateCheck_data()
+    {
+        const QString newer = QStringLiteral(
+                "VQ Gateway v01.02.00 is available on Velquor website. Please click "
+                "<a href='http://127.0.0.1/get'>here</a> for more information.");
+        const auto doc = [](const QByteArray &inside) {
+            return "<?xml version=\"1.0\"?><Product>" + inside + "</Product>";
+        };
+        const QByteArray offer
+                = "<Id>1004</Id><Version>01.02.00</Version><Url>http://127.0.0.1/get</Url>";
         const QByteArray pad(maxUpdateDocumentBytes - doc(offer + "<P></P>").size(), 'x');
-        addRows<UpdateCase>({{"same", doc("<Id>1004</Id><Version>01.01.01</Version>"), "", "  Your software is up to date.   "},
-                             {"newer, largest size", doc(offer + "<P>" + pad + "</P>"), newer, newer},
-                             {"one byte more", doc(offer + "<P>" + pad + "x</P>"), "", ""}});
+        addRows<UpdateCase>(
+                {{"same", doc("<Id>1004</Id><Version>01.01.01</Version>"), "",
+                  "  Your software is up to date.   "},
+                 {"newer, largest size", doc(offer + "<P>" + pad + "</P>"), newer, newer},
+                 {"one byte more", doc(offer + "<P>" + pad + "x</P>"), "", ""}});
     }
-    void updateCheck() {
+    void updateCheck()
+    {
         QFETCH(UpdateCase, row);
         FakeDevice server; // answers each request line with the whole document
         server.answer = [&row](const QByteArray &line) {
-            return line.startsWith("GET ") ? "HTTP/1.0 200 OK\r\nContent-Length: " + QByteArray::number(row.body.size()) + "\r\n\r\n" + row.body
+            return line.startsWith("GET ") ? "HTTP/1.0 200 OK\r\nContent-Length: "
+                            + QByteArray::number(row.body.size()) + "\r\n\r\n" + row.body
                                            : QByteArray();
         };
-        qputenv("VQGATEWAY_UPDATE_URL", QStringLiteral("http://127.0.0.1:%1/update.xml").arg(server.port()).toUtf8());
+        qputenv("VQGATEWAY_UPDATE_URL",
+                QStringLiteral("http://127.0.0.1:%1/update.xml").arg(server.port()).toUtf8());
         MessageBoxCatcher boxes;
         for (const QString &expected : {row.atStart, QString(), row.userCheck}) {
             if (server.received.count("GET /update.xml ") < 2)
                 window.reset(new MainWindow);
-            QSignalSpy handled(window->findChild<QNetworkAccessManager *>(), &QNetworkAccessManager::finished);
+            QSignalSpy handled(window->findChild<QNetworkAccessManager *>(),
+                               &QNetworkAccessManager::finished);
             if (server.received.count("GET /update.xml ") == 2)
                 QMetaObject::invokeMethod(window.get(), "onCheckForUpdates");
             QVERIFY(handled.wait(10000));
@@ -223,12 +305,15 @@ private slots:
         qputenv("VQGATEWAY_UPDATE_URL", "http://127.0.0.1:9/none.xml");
     }
     // At most six IPv4 addresses are shown, link-local ones left out; none reaches a socket.
-    void localAddresses() {
+    void localAddresses()
+    {
         const QList<QPair<QString, QString>> cases{
-            {"", ""}, {"::1 fe80::1 169.254.10.20 127.0.0.1", "127.0.0.1"},
-            {"169.253.255.255 169.255.0.1", "169.253.255.255, 169.255.0.1"},
-            {"127.0.0.1 198.51.100.1 198.51.100.2 203.0.113.3 203.0.113.4 203.0.113.5 203.0.113.6",
-             "127.0.0.1, 198.51.100.1, 198.51.100.2, 203.0.113.3, 203.0.113.4, 203.0.113.5"}};
+                {"", ""},
+                {"::1 fe80::1 169.254.10.20 127.0.0.1", "127.0.0.1"},
+                {"169.253.255.255 169.255.0.1", "169.253.255.255, 169.255.0.1"},
+                {"127.0.0.1 198.51.100.1 198.51.100.2 203.0.113.3 203.0.113.4 203.0.113.5 "
+                 "203.0.113.6",
+                 "127.0.0.1, 198.51.100.1, 198.51.100.2, 203.0.113.3, 203.0.113.4, 203.0.113.5"}};
         for (const auto &c : cases) {
             QList<QHostAddress> list;
             for (const QString &text : c.first.split(QLatin1Char(' '), Qt::SkipEmptyParts))
@@ -237,12 +322,15 @@ private slots:
         }
     }
     // Each entry does its own thing; Quit ends the program, as the hidden File menu's Quit does.
-    void trayMenu() {
+    void trayMenu()
+    {
         QVERIFY(tray()->isVisible());
         const QList<QAction *> actions = tray()->contextMenu()->actions();
-        QSignalSpy updateChecks(window->findChild<QNetworkAccessManager *>(), &QNetworkAccessManager::finished);
+        QSignalSpy updateChecks(window->findChild<QNetworkAccessManager *>(),
+                                &QNetworkAccessManager::finished);
         QTRY_COMPARE(updateChecks.size(), 1); // the check at start
-        emit tray()->activated(QSystemTrayIcon::Trigger); // a double click shows and hides, one click nothing
+        emit tray()->activated(
+                QSystemTrayIcon::Trigger); // a double click shows and hides, one click nothing
         QVERIFY(!window->isVisible());
         emit tray()->activated(QSystemTrayIcon::DoubleClick);
         QVERIFY(window->isVisible() && !window->isMinimized());
@@ -264,17 +352,23 @@ private slots:
         changed.close();
         QTimer::singleShot(200, window.get(), [] {
             QWidget *about = QApplication::activeModalWidget();
-            for (const QString link : {"EULA #browse_EULA", "LGPL #browse_LGPL", "EULA #browse_other", "LGPL https://example.invalid/"})
-                emit about->findChild<QLabel *>("label_" + link.section(' ', 0, 0))->linkActivated(link.section(' ', 1));
+            for (const QString link : {"EULA #browse_EULA", "LGPL #browse_LGPL",
+                                       "EULA #browse_other", "LGPL https://example.invalid/"})
+                emit about->findChild<QLabel *>("label_" + link.section(' ', 0, 0))
+                        ->linkActivated(link.section(' ', 1));
             about->close();
         });
         actions.at(2)->trigger();
-        QCOMPARE(opened.urls, (QList<QUrl>{QUrl::fromLocalFile(changed.fileName()), QUrl::fromLocalFile(copies.filePath("lgpl.html"))}));
+        QCOMPARE(opened.urls,
+                 (QList<QUrl>{QUrl::fromLocalFile(changed.fileName()),
+                              QUrl::fromLocalFile(copies.filePath("lgpl.html"))}));
         QFile page(QStringLiteral(":/Licenses/VQ_EULA.html"));
-        QVERIFY(changed.open(QIODevice::ReadOnly) && page.open(QIODevice::ReadOnly) && changed.readAll() == page.readAll());
+        QVERIFY(changed.open(QIODevice::ReadOnly) && page.open(QIODevice::ReadOnly)
+                && changed.readAll() == page.readAll());
         QCOMPARE(int(QFile::permissions(copies.path()) & 0x7077), 0x7000);
         QCOMPARE(updateChecks.size(), 2);
-        for (QAction *quit : {actions.at(4), window->findChild<QAction *>(QStringLiteral("actionQuit"))}) {
+        for (QAction *quit :
+             {actions.at(4), window->findChild<QAction *>(QStringLiteral("actionQuit"))}) {
             window->hide();
             QTimer::singleShot(0, quit, &QAction::trigger);
             QCOMPARE(execBounded(), 0);
@@ -282,13 +376,15 @@ private slots:
     }
     // With a tray a close hides the window there, with the notice once for good; without one it
     // ends the program, with no notice.
-    void closeHidesInTheTrayOrEnds() {
+    void closeHidesInTheTrayOrEnds()
+    {
         MessageBoxCatcher boxes;
         if (!expectTray) {
             showWindow();
             QTimer::singleShot(0, window.get(), &QWidget::close);
             QCOMPARE(execBounded(), 0);
-            QVERIFY(!window->isVisible() && boxes.texts.isEmpty() && !GatewaySettings().noTrayWarning());
+            QVERIFY(!window->isVisible() && boxes.texts.isEmpty()
+                    && !GatewaySettings().noTrayWarning());
             return;
         }
         for (int start = 0; start < 2; ++start) {
@@ -299,11 +395,13 @@ private slots:
             }
         }
         QCOMPARE(boxes.texts.size(), 1);
-        QVERIFY(boxes.texts.first().startsWith(QLatin1String("The program will keep running in the system tray.")));
+        QVERIFY(boxes.texts.first().startsWith(
+                QLatin1String("The program will keep running in the system tray.")));
         QVERIFY(GatewaySettings().noTrayWarning());
     }
     // Starting minimised hides the window only where a tray can bring it back.
-    void startMinimized() {
+    void startMinimized()
+    {
         for (bool minimized : {false, true}) {
             GatewaySettings().setStartMinimized(minimized);
             window.reset(new MainWindow);
@@ -312,14 +410,16 @@ private slots:
         }
     }
     // With a tray a minimised window hides there after 50 ms; without one it stays in the task bar.
-    void minimiseHidesInTheTray() {
+    void minimiseHidesInTheTray()
+    {
         showWindow();
         QElapsedTimer clock;
         clock.start();
         window->showMinimized();
         if (expectTray) {
             QTRY_VERIFY(!window->isVisible());
-            QVERIFY2(clock.elapsed() >= 45 && clock.elapsed() < 400, qPrintable(QString::number(clock.elapsed())));
+            QVERIFY2(clock.elapsed() >= 45 && clock.elapsed() < 400,
+                     qPrintable(QString::number(clock.elapsed())));
         } else {
             QTRY_VERIFY(window->isMinimized());
             QTest::qWait(200);

@@ -9,7 +9,13 @@
 const char *const logFile = "data/vqgateway/VQGateway%1_Log.txt";
 const char *const settingsFile = "config/Velquor/Gateway%1.conf";
 
-struct OptionCase { const char *name; QStringList arguments; int exitCode; QByteArray out, err; };
+struct OptionCase
+{
+    const char *name;
+    QStringList arguments;
+    int exitCode;
+    QByteArray out, err;
+};
 Q_DECLARE_METATYPE(OptionCase)
 
 // Runs the real program in a temporary home, against a fake device on 127.0.0.1.
@@ -21,17 +27,21 @@ class TestProgram : public QObject
     QList<QProcess *> processes;
 
     // An instance's own file: its log, or its settings.
-    QString path(const char *pattern, const QString &instance = QString()) const {
-        return dir->filePath(QString::fromLatin1(pattern).arg(instance.isEmpty() ? "" : "-" + instance));
+    QString path(const char *pattern, const QString &instance = QString()) const
+    {
+        return dir->filePath(
+                QString::fromLatin1(pattern).arg(instance.isEmpty() ? "" : "-" + instance));
     }
-    void writeSettings(const QVariantMap &values, const QString &instance = QString()) {
+    void writeSettings(const QVariantMap &values, const QString &instance = QString())
+    {
         QSettings settings(path(settingsFile, instance), QSettings::IniFormat);
         settings.setValue(QStringLiteral("IpAddress"), QStringLiteral("127.0.0.1"));
         for (auto it = values.begin(); it != values.end(); ++it)
             settings.setValue(it.key(), it.value());
     }
     // With a display the program runs on the offscreen platform; without one, nothing names one.
-    QProcess *start(const QStringList &arguments = {}, bool display = true) {
+    QProcess *start(const QStringList &arguments = {}, bool display = true)
+    {
         auto *process = new QProcess(this);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char *variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
@@ -43,15 +53,18 @@ class TestProgram : public QObject
         processes.append(process);
         return process;
     }
-    QStringList logMessages(const QString &instance = QString()) const {
+    QStringList logMessages(const QString &instance = QString()) const
+    {
         QFile log(path(logFile, instance));
         QStringList messages;
         if (log.open(QIODevice::ReadOnly))
             for (const QByteArray &line : log.readAll().split('\n'))
-                messages.append(QString::fromUtf8(line.mid(30).chopped(line.endsWith(' ') ? 1 : 0)));
+                messages.append(
+                        QString::fromUtf8(line.mid(30).chopped(line.endsWith(' ') ? 1 : 0)));
         return messages.mid(0, messages.size() - 1);
     }
-    static void terminate(QProcess *process) {
+    static void terminate(QProcess *process)
+    {
         ::kill(pid_t(process->processId()), SIGTERM);
         QVERIFY(process->waitForFinished(20000));
         QCOMPARE(process->exitStatus(), QProcess::NormalExit);
@@ -60,38 +73,48 @@ class TestProgram : public QObject
 
 private slots:
     void init() { dir.reset(new TestDir); }
-    void cleanup() {
+    void cleanup()
+    {
         qDeleteAll(processes); // each is killed and waited for
         processes.clear();
         dir->noteResult();
     }
-    void relaysGuardsAndShutsDown() {
+    void relaysGuardsAndShutsDown()
+    {
         FakeDevice device;
         const quint16 localPort = freeLoopbackPort();
         writeSettings({{"Port", device.port()}, {"PortLocal", localPort}, {"Autoconnect", true}});
         QProcess *first = start();
         QTRY_COMPARE_WITH_TIMEOUT(device.connectionCount(), 1, 20000);
         FakeClient one(localPort), two(localPort);
-        QTRY_COMPARE_WITH_TIMEOUT(logMessages().filter(QStringLiteral("New client thread")).size(), 2, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(logMessages().filter(QStringLiteral("New client thread")).size(),
+                                  2, 10000);
         device.send("HELLO\r\n");
         QTRY_COMPARE(one.received + two.received, QByteArray("HELLO\r\nHELLO\r\n"));
         one.write("CMD1\r\n");
         QTRY_COMPARE(device.received, QByteArray("CMD1\r\n"));
         QStringList banner = logMessages().mid(0, 5);
         banner[3].truncate(14);
-        QCOMPARE(banner, (QStringList{"---------------------------------------------------", "Program VQ Gateway version 01.01.01 started",
-                                      QStringLiteral("Built with Qt %1 running on Qt %2").arg(QT_VERSION_STR, qVersion()), "OS detected: \"",
-                                      "Creating main window"}));
+        QCOMPARE(banner,
+                 (QStringList{"---------------------------------------------------",
+                              "Program VQ Gateway version 01.01.01 started",
+                              QStringLiteral("Built with Qt %1 running on Qt %2")
+                                      .arg(QT_VERSION_STR, qVersion()),
+                              "OS detected: \"", "Creating main window"}));
         // A second start leaves the first alone (and waits at its message box: it is killed later).
         const QStringList logBefore = logMessages();
         QProcess *second = start();
         QByteArray said;
-        QTRY_VERIFY_WITH_TIMEOUT((said += second->readAllStandardError()).contains("Application already running.\n"), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+                (said += second->readAllStandardError()).contains("Application already running.\n"),
+                20000);
         QCOMPARE(logMessages().mid(0, logBefore.size()), logBefore);
         QCOMPARE(device.connectionCount(), 1);
         terminate(first);
-        QVERIFY(inOrder(logMessages(), {"Closing main window", "Disconnecting from host", "Stopping server client threads...",
-                                        "Stopping server...", "Server deleted", "Program exited with return code 0"}));
+        QVERIFY(inOrder(logMessages(),
+                        {"Closing main window", "Disconnecting from host",
+                         "Stopping server client threads...", "Stopping server...",
+                         "Server deleted", "Program exited with return code 0"}));
         QCOMPARE(logMessages().last(), QStringLiteral("Program exited with return code 0"));
         QTRY_VERIFY(one.isClosed() && two.isClosed());
         // The next start empties the log and honours the stored level: at Warn the system's own
@@ -107,33 +130,46 @@ private slots:
         QCOMPARE(QFileInfo(path(logFile)).size(), 0);
     }
     // Without a display, and nothing started or written.
-    void helpVersionAndBadOptions_data() {
-        addRows<OptionCase>({{"version", {"--version"}, 0, "VQ Gateway 01.01.01\n", ""},
-                             {"help", {"--help"}, 0, "Usage: vqgateway [options]\n", ""},
-                             {"unknown option", {"--bogus"}, 2, "", "vqgateway: Unknown option 'bogus'.\n"},
-                             {"bad listen port", {"--headless", "--listen", "65536"}, 2, "",
-                              "vqgateway: --listen: '65536' is not [ADDRESS:]PORT with a port from 1 to 65535.\n"}});
+    void helpVersionAndBadOptions_data()
+    {
+        addRows<OptionCase>(
+                {{"version", {"--version"}, 0, "VQ Gateway 01.01.01\n", ""},
+                 {"help", {"--help"}, 0, "Usage: vqgateway [options]\n", ""},
+                 {"unknown option", {"--bogus"}, 2, "", "vqgateway: Unknown option 'bogus'.\n"},
+                 {"bad listen port",
+                  {"--headless", "--listen", "65536"},
+                  2,
+                  "",
+                  "vqgateway: --listen: '65536' is not [ADDRESS:]PORT with a port from 1 to "
+                  "65535.\n"}});
     }
-    void helpVersionAndBadOptions() {
+    void helpVersionAndBadOptions()
+    {
         QFETCH(OptionCase, row);
         QProcess *process = start(row.arguments, false);
         QVERIFY(process->waitForFinished(10000));
         QCOMPARE(process->exitCode(), row.exitCode);
         QVERIFY2(process->readAllStandardOutput().startsWith(row.out), "standard output");
         QCOMPARE(process->readAllStandardError(), row.err);
-        QVERIFY(QDir(dir->filePath(QStringLiteral("config"))).isEmpty() && QDir(dir->filePath(QStringLiteral("data"))).isEmpty());
+        QVERIFY(QDir(dir->filePath(QStringLiteral("config"))).isEmpty()
+                && QDir(dir->filePath(QStringLiteral("data"))).isEmpty());
     }
     // Without a display the program runs headless and connects whatever "Autoconnect" says; named
     // instances keep their own settings, logs and guards; command-line values are never stored.
-    void headlessNamedInstances() {
+    void headlessNamedInstances()
+    {
         FakeDevice first, second;
         const quint16 firstPort = freeLoopbackPort(), secondPort = freeLoopbackPort();
         writeSettings({{"Port", first.port()}, {"PortLocal", firstPort}}, QStringLiteral("lab1"));
         writeSettings({{"Port", 10500}, {"PortLocal", 10500}}, QStringLiteral("lab2"));
         QProcess *lab1 = start({"--instance", "lab1"}, false);
-        QProcess *lab2 = start({"--instance", "lab2", "--headless", "--device", "127.0.0.1:" + QString::number(second.port()), "--listen",
-                                "127.0.0.1:" + QString::number(secondPort), "--log-traffic", "--device-line-end", "lf"}, false);
-        QTRY_COMPARE_WITH_TIMEOUT(first.connectionCount() * 10 + second.connectionCount(), 11, 20000);
+        QProcess *lab2 = start({"--instance", "lab2", "--headless", "--device",
+                                "127.0.0.1:" + QString::number(second.port()), "--listen",
+                                "127.0.0.1:" + QString::number(secondPort), "--log-traffic",
+                                "--device-line-end", "lf"},
+                               false);
+        QTRY_COMPARE_WITH_TIMEOUT(first.connectionCount() * 10 + second.connectionCount(), 11,
+                                  20000);
         FakeClient one(firstPort), two(secondPort);
         QTcpSocket elsewhere;
         elsewhere.connectToHost(QHostAddress(QStringLiteral("127.0.0.2")), secondPort);
@@ -144,9 +180,12 @@ private slots:
         QTRY_COMPARE(first.received + second.received, QByteArray("to lab1\r\nto lab2\r\n"));
         second.send("PONG\n");
         QTRY_COMPARE(two.received, QByteArray("PONG\n"));
-        QTRY_VERIFY(logMessages(QStringLiteral("lab2")).contains(QStringLiteral("[DEVICE] -  \"PONG[LF]\"")));
-        QVERIFY(logMessages(QStringLiteral("lab1")).contains(QStringLiteral("No display found: running without a window")));
-        QVERIFY(!logMessages(QStringLiteral("lab2")).contains(QStringLiteral("No display found: running without a window")));
+        QTRY_VERIFY(logMessages(QStringLiteral("lab2"))
+                            .contains(QStringLiteral("[DEVICE] -  \"PONG[LF]\"")));
+        QVERIFY(logMessages(QStringLiteral("lab1"))
+                        .contains(QStringLiteral("No display found: running without a window")));
+        QVERIFY(!logMessages(QStringLiteral("lab2"))
+                         .contains(QStringLiteral("No display found: running without a window")));
         QVERIFY(logMessages(QStringLiteral("lab2")).contains(QStringLiteral("Running headless")));
         QVERIFY(lab2->readAllStandardError().contains("Running headless"));
         QProcess *again = start({"--instance", "lab1"}, false);
@@ -160,21 +199,29 @@ private slots:
         QCOMPARE(stored.value("Port").toInt() + stored.value("PortLocal").toInt(), 21000);
     }
     // The log starts afresh once it would pass 20 MiB, and keeps no backup.
-    void logStartsAfreshAtTwentyMebibytes() {
+    void logStartsAfreshAtTwentyMebibytes()
+    {
         FakeDevice device;
-        QProcess *gateway = start({"--headless", "--device", "127.0.0.1:" + QString::number(device.port()), "--listen",
-                                   QString::number(freeLoopbackPort()), "--log-traffic"}, false);
+        QProcess *gateway
+                = start({"--headless", "--device", "127.0.0.1:" + QString::number(device.port()),
+                         "--listen", QString::number(freeLoopbackPort()), "--log-traffic"},
+                        false);
         QTRY_COMPARE_WITH_TIMEOUT(device.connectionCount(), 1, 20000);
         const QByteArray lines = QByteArray(998, 'x') + "\r\n";
         qint64 largest = 0, size = 0;
-        QVERIFY2(QTest::qWaitFor([&] {
-            while (device.latest()->bytesToWrite() < 256 * 1024)
-                device.send(lines);
-            largest = qMax(largest, size = QFileInfo(path(logFile)).size());
-            return size < largest;
-        }, 60000), "the log never started afresh");
-        QVERIFY2(largest > 20000000 && largest <= 20971520 + 50000, qPrintable(QString::number(largest)));
-        QVERIFY(!logMessages().value(0).startsWith(QLatin1String("-----")) && !QFile::exists(path(logFile) + ".1"));
+        QVERIFY2(QTest::qWaitFor(
+                         [&] {
+                             while (device.latest()->bytesToWrite() < 256 * 1024)
+                                 device.send(lines);
+                             largest = qMax(largest, size = QFileInfo(path(logFile)).size());
+                             return size < largest;
+                         },
+                         60000),
+                 "the log never started afresh");
+        QVERIFY2(largest > 20000000 && largest <= 20971520 + 50000,
+                 qPrintable(QString::number(largest)));
+        QVERIFY(!logMessages().value(0).startsWith(QLatin1String("-----"))
+                && !QFile::exists(path(logFile) + ".1"));
         terminate(gateway);
     }
 };

@@ -13,14 +13,15 @@ namespace {
 
 QString link(const QString &target, const QString &text, const QString &colour)
 {
-    return QStringLiteral("<a href=\"%1\"><span style=\" text-decoration: underline; color:%2;\">%3</span></a>")
-        .arg(target, colour, text);
+    return QStringLiteral("<a href=\"%1\"><span style=\" text-decoration: underline; "
+                          "color:%2;\">%3</span></a>")
+            .arg(target, colour, text);
 }
 
 }
 
-About::About(const QString &productName, const QString &version, const QPixmap &icon, const QString &linkColor,
-             const QString &licensePath, QWidget *parent)
+About::About(const QString &productName, const QString &version, const QPixmap &icon,
+             const QString &linkColor, const QString &licensePath, QWidget *parent)
     : QDialog(parent)
     , ui(new AboutForm)
     , licensePath(licensePath)
@@ -29,30 +30,32 @@ About::About(const QString &productName, const QString &version, const QPixmap &
     ui->setupUi(this);
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
 
-    ui->label_QT5->setText(link(QStringLiteral("https://www.qt.io/"), QStringLiteral("Qt5 Library"), linkColor));
-    ui->label_LGPL->setText(link(QStringLiteral("#browse_LGPL"), QStringLiteral("(LPGL v3)"), linkColor));
+    ui->label_QT5->setText(
+            link(QStringLiteral("https://www.qt.io/"), QStringLiteral("Qt5 Library"), linkColor));
+    ui->label_LGPL->setText(
+            link(QStringLiteral("#browse_LGPL"), QStringLiteral("(LPGL v3)"), linkColor));
     ui->label_QT5Code->setText(link(QStringLiteral("https://download.qt.io/archive/qt/5.5/"),
                                     QStringLiteral("download.qt.io/archive/qt/5.5/"), linkColor));
-    ui->label_VQ_techsupport->setText(link(QStringLiteral("mailto:support@velquor.invalid"), QStringLiteral("Velquor"),
-                                           linkColor));
-    ui->label_EULA->setText(link(QStringLiteral("#browse_EULA"), QStringLiteral("View End-User License Agreement"),
-                                 linkColor));
+    ui->label_VQ_techsupport->setText(link(QStringLiteral("mailto:support@velquor.invalid"),
+                                           QStringLiteral("Velquor"), linkColor));
+    ui->label_EULA->setText(link(QStringLiteral("#browse_EULA"),
+                                 QStringLiteral("View End-User License Agreement"), linkColor));
 
     connect(ui->label_EULA, &QLabel::linkActivated, this, &About::onLinkActivated);
     connect(ui->label_LGPL, &QLabel::linkActivated, this, &About::onLinkActivated);
 
     ui->label_Version->setText(version);
     ui->label_Name->setText(productName);
-    setStyleSheet(QStringLiteral(
-        "QDialog {background-color: #3c3c3c; alternate-background-color: #ED8637;} QLabel {color: white;}"));
+    setStyleSheet(QStringLiteral("QDialog {background-color: #3c3c3c; alternate-background-color: "
+                                 "#ED8637;} QLabel {color: white;}"));
 }
 
 About::~About() = default;
 
 void About::resizeEvent(QResizeEvent *event)
 {
-    ui->label->setPixmap(iconPixmap.scaled(ui->label->width(), ui->label->height(), Qt::KeepAspectRatio,
-                                           Qt::SmoothTransformation));
+    ui->label->setPixmap(iconPixmap.scaled(ui->label->width(), ui->label->height(),
+                                           Qt::KeepAspectRatio, Qt::SmoothTransformation));
     QDialog::resizeEvent(event);
 }
 

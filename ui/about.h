@@ -15,8 +15,8 @@ class About : public QDialog
     Q_OBJECT
 
 public:
-    About(const QString &productName, const QString &version, const QPixmap &icon, const QString &linkColor,
-          const QString &licensePath, QWidget *parent = nullptr);
+    About(const QString &productName, const QString &version, const QPixmap &icon,
+          const QString &linkColor, const QString &licensePath, QWidget *parent = nullptr);
     ~About() override;
 
 protected:

@@ -91,11 +91,13 @@ void AboutForm::setupUi(QDialog *dialog)
     label_3 = makeLabel(dialog, "label_3", "Copyright (C) Velquor. All rights reserved.");
     label_3->setTextFormat(Qt::PlainText);
     verticalLayout_2->addWidget(label_3);
-    verticalLayout_2->addItem(new QSpacerItem(20, 40, QSizePolicy::Minimum, QSizePolicy::Expanding));
+    verticalLayout_2->addItem(
+            new QSpacerItem(20, 40, QSizePolicy::Minimum, QSizePolicy::Expanding));
     horizontalLayout_6->addLayout(verticalLayout_2);
     verticalLayout_3->addLayout(horizontalLayout_6, 1);
 
-    verticalLayout_3->addItem(new QSpacerItem(20, 20, QSizePolicy::Minimum, QSizePolicy::Expanding));
+    verticalLayout_3->addItem(
+            new QSpacerItem(20, 20, QSizePolicy::Minimum, QSizePolicy::Expanding));
 
     QHBoxLayout *horizontalLayout_5 = row("horizontalLayout_5");
     label_7 = makeLabel(dialog, "label_7", "Open Source Components / Libraries");
@@ -114,12 +116,14 @@ void AboutForm::setupUi(QDialog *dialog)
     verticalLayout_3->addLayout(labelRow("horizontalLayout_4", {label_QT5, label_9, label_LGPL}));
 
     label_11 = makeLabel(dialog, "label_11", "Qt 5.5 SDK source code from The Qt Company: ");
-    label_QT5Code = makeLabel(dialog, "label_QT5Code", "<a href=\"https://download.qt.io/\">download.qt.io</a>");
+    label_QT5Code = makeLabel(dialog, "label_QT5Code",
+                              "<a href=\"https://download.qt.io/\">download.qt.io</a>");
     label_QT5Code->setOpenExternalLinks(true);
     verticalLayout_3->addLayout(labelRow("horizontalLayout_3", {label_11, label_QT5Code}));
 
     label_13 = makeLabel(dialog, "label_13", "It is also available on request from ");
-    label_VQ_techsupport = makeLabel(dialog, "label_VQ_techsupport", "<a href=\"mailto:support@velquor.invalid\">Velquor</a>");
+    label_VQ_techsupport = makeLabel(dialog, "label_VQ_techsupport",
+                                     "<a href=\"mailto:support@velquor.invalid\">Velquor</a>");
     label_VQ_techsupport->setOpenExternalLinks(true);
     verticalLayout_3->addLayout(labelRow("horizontalLayout_2", {label_13, label_VQ_techsupport}));
 
@@ -130,9 +134,10 @@ void AboutForm::setupUi(QDialog *dialog)
     verticalLayout_3->addWidget(line);
 
     QHBoxLayout *horizontalLayout = row("horizontalLayout");
-    label_EULA = makeLabel(dialog, "label_EULA",
-                       "<a href=\"#browse_EULA\"><span style=\" text-decoration: underline; color:#0000ff;\">"
-                       "View End-User License Agreement</span></a>");
+    label_EULA = makeLabel(
+            dialog, "label_EULA",
+            "<a href=\"#browse_EULA\"><span style=\" text-decoration: underline; color:#0000ff;\">"
+            "View End-User License Agreement</span></a>");
     label_EULA->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
     buttonBox = new QDialogButtonBox(dialog);
     buttonBox->setObjectName(QStringLiteral("buttonBox"));

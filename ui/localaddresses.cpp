@@ -4,7 +4,8 @@
 
 QString localAddressList(const QList<QHostAddress> &addresses)
 {
-    static const QPair<QHostAddress, int> linkLocal = QHostAddress::parseSubnet(QStringLiteral("169.254.0.0/16"));
+    static const QPair<QHostAddress, int> linkLocal
+            = QHostAddress::parseSubnet(QStringLiteral("169.254.0.0/16"));
     QStringList shown;
     for (const QHostAddress &address : addresses) {
         if (shown.size() == maxShownLocalAddresses)

@@ -82,8 +82,8 @@ MainWindow::MainWindow(QWidget *parent)
     // Loaded before the change signals are connected, so loading writes nothing back.
     loadSettings();
     ui->labelVersion->setText(QStringLiteral("Version: ") + QLatin1String(productVersion));
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
-                   | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     ui->menuBar->hide();
     connectControls();
     trayNoticeShown = settings.noTrayWarning();
@@ -95,7 +95,8 @@ MainWindow::MainWindow(QWidget *parent)
     connect(gatewayManager, &GatewayManager::connectionStateChanged, this,
             &MainWindow::onDeviceConnectionStateChanged);
     qRegisterMetaType<VQSERVER_STATUS>("VQSERVER_STATUS");
-    connect(gatewayManager, &GatewayManager::serverStateChanged, this, &MainWindow::onServerStateChanged);
+    connect(gatewayManager, &GatewayManager::serverStateChanged, this,
+            &MainWindow::onServerStateChanged);
 
     for (QLineEdit *field : {ui->ipAddress, ui->port, ui->portLocal})
         field->installEventFilter(this);
@@ -167,22 +168,26 @@ void MainWindow::applyPalettesAndFonts()
     paletteRedText = paletteWith(QPalette::WindowText, QColor(255, 0, 0));
 
     setPalette(paletteWindow);
-    for (QWidget *band : {ui->frameServerTitle, ui->frameDeviceTitle, ui->frameOptions, ui->frameFooter})
+    for (QWidget *band :
+         {ui->frameServerTitle, ui->frameDeviceTitle, ui->frameOptions, ui->frameFooter})
         band->setPalette(paletteTitleBar);
-    const QList<QWidget *> whiteText{ui->labelServerBar, ui->labelServerAddresseList, ui->labelServerAddresses,
-                                     ui->labelVersion, ui->labelTitleServer, ui->labelTitleDevice,
-                                     ui->labelTitleOptions, ui->labelServerStatus, ui->labelIpAddress,
-                                     ui->labelPort, ui->labelPortLocal, ui->checkAutoconnect,
-                                     ui->checkStartMinimized, ui->checkLog, ui->checkStartAutoAtLogin,
-                                     ui->labelDeviceStatus, ui->deviceStatus, ui->serverStatus};
+    const QList<QWidget *> whiteText{ui->labelServerBar,        ui->labelServerAddresseList,
+                                     ui->labelServerAddresses,  ui->labelVersion,
+                                     ui->labelTitleServer,      ui->labelTitleDevice,
+                                     ui->labelTitleOptions,     ui->labelServerStatus,
+                                     ui->labelIpAddress,        ui->labelPort,
+                                     ui->labelPortLocal,        ui->checkAutoconnect,
+                                     ui->checkStartMinimized,   ui->checkLog,
+                                     ui->checkStartAutoAtLogin, ui->labelDeviceStatus,
+                                     ui->deviceStatus,          ui->serverStatus};
     for (QWidget *widget : whiteText)
         widget->setPalette(paletteWhiteText);
 
     applyFont({ui->labelServerAddresses, ui->labelServerStatus, ui->labelIpAddress, ui->labelPort,
-             ui->labelPortLocal, ui->labelDeviceStatus, ui->deviceStatus, ui->serverStatus, ui->btnViewLogFile,
-             ui->btnConnect, ui->btnListen, ui->checkAutoconnect, ui->checkStartMinimized,
-             ui->checkStartAutoAtLogin, ui->checkLog},
-            12);
+               ui->labelPortLocal, ui->labelDeviceStatus, ui->deviceStatus, ui->serverStatus,
+               ui->btnViewLogFile, ui->btnConnect, ui->btnListen, ui->checkAutoconnect,
+               ui->checkStartMinimized, ui->checkStartAutoAtLogin, ui->checkLog},
+              12);
     applyFont({ui->ipAddress, ui->port, ui->portLocal, ui->labelServerAddresseList}, 11);
     applyFont({ui->labelVersion}, 10);
     applyFont({ui->labelTitleServer, ui->labelTitleDevice, ui->labelTitleOptions}, 13, true);
@@ -221,9 +226,12 @@ void MainWindow::connectControls()
     connect(ui->ipAddress, &QLineEdit::textChanged, this, &MainWindow::onIpAddressChanged);
     connect(ui->port, &QLineEdit::textChanged, this, &MainWindow::onPortChanged);
     connect(ui->portLocal, &QLineEdit::textChanged, this, &MainWindow::onPortLocalChanged);
-    connect(ui->checkAutoconnect, &QCheckBox::stateChanged, this, &MainWindow::onAutoconnectChanged);
-    connect(ui->checkStartMinimized, &QCheckBox::stateChanged, this, &MainWindow::onStartMinimizedChanged);
-    connect(ui->checkStartAutoAtLogin, &QCheckBox::stateChanged, this, &MainWindow::onStartAtloginChanged);
+    connect(ui->checkAutoconnect, &QCheckBox::stateChanged, this,
+            &MainWindow::onAutoconnectChanged);
+    connect(ui->checkStartMinimized, &QCheckBox::stateChanged, this,
+            &MainWindow::onStartMinimizedChanged);
+    connect(ui->checkStartAutoAtLogin, &QCheckBox::stateChanged, this,
+            &MainWindow::onStartAtloginChanged);
     connect(ui->checkLog, &QCheckBox::stateChanged, this, &MainWindow::onLogTrafficChanged);
 }
 
@@ -299,18 +307,21 @@ void MainWindow::fileIsReady(QNetworkReply *reply)
 
     const QString ownVersion = QLatin1String(productVersion);
     const UpdateDocument document = readUpdateDocument(body, ownVersion);
-    const UpdateDecision decision = decideUpdate(document, ownVersion, userAsked, settings.lastVersionDisplayed());
+    const UpdateDecision decision
+            = decideUpdate(document, ownVersion, userAsked, settings.lastVersionDisplayed());
     if (decision.notice == UpdateNotice::UpToDate)
         showInformation(tr("  Your software is up to date.   "));
     else if (decision.notice == UpdateNotice::Available)
-        showInformation(availabilityText(QLatin1String(productName), document.version, document.url));
+        showInformation(
+                availabilityText(QLatin1String(productName), document.version, document.url));
     if (decision.storeVersion)
         settings.setLastVersionDisplayed(document.version);
 }
 
 void MainWindow::showInformation(const QString &text)
 {
-    QMessageBox box(QMessageBox::Information, QLatin1String(productName), text, QMessageBox::Ok, this);
+    QMessageBox box(QMessageBox::Information, QLatin1String(productName), text, QMessageBox::Ok,
+                    this);
     box.setTextFormat(Qt::RichText);
     box.setTextInteractionFlags(Qt::TextBrowserInteraction);
     box.setDefaultButton(QMessageBox::Ok);
@@ -352,7 +363,8 @@ void MainWindow::keyPressEvent(QKeyEvent *event)
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
     const bool field = watched == ui->ipAddress || watched == ui->port || watched == ui->portLocal;
-    if (field && event->type() == QEvent::KeyPress && switchLevelForKey(static_cast<QKeyEvent *>(event)))
+    if (field && event->type() == QEvent::KeyPress
+        && switchLevelForKey(static_cast<QKeyEvent *>(event)))
         return true;
     return QMainWindow::eventFilter(watched, event);
 }
@@ -361,7 +373,8 @@ void MainWindow::changeEvent(QEvent *event)
 {
     // Only a tray can bring a hidden window back; without one a minimised window stays in the
     // task bar.
-    if (event->type() == QEvent::WindowStateChange && isMinimized() && trayIcon && trayIcon->isVisible())
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && trayIcon
+        && trayIcon->isVisible())
         QTimer::singleShot(50, this, &QWidget::hide);
     QMainWindow::changeEvent(event);
 }
@@ -434,8 +447,9 @@ void MainWindow::onListenClicked()
 
 void MainWindow::onViewLogClicked()
 {
-    const QString path = QDir(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation))
-                             .filePath(QLatin1String(logFileName));
+    const QString path
+            = QDir(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation))
+                      .filePath(QLatin1String(logFileName));
     QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
@@ -480,10 +494,11 @@ void MainWindow::closeEvent(QCloseEvent *event)
     if (!trayIcon || !trayIcon->isVisible() || QCoreApplication::closingDown())
         return;
     if (!trayNoticeShown) {
-        QMessageBox::information(this, tr("VQ Gateway"),
-                                 tr("The program will keep running in the system tray. To terminate the program, "
-                                    "choose <b>Quit</b> in the context menu of the system tray entry. If not "
-                                    "visible,Please check the system tray hidden icons."));
+        QMessageBox::information(
+                this, tr("VQ Gateway"),
+                tr("The program will keep running in the system tray. To terminate the program, "
+                   "choose <b>Quit</b> in the context menu of the system tray entry. If not "
+                   "visible,Please check the system tray hidden icons."));
         trayNoticeShown = true;
         settings.setNoTrayWarning(true);
     }

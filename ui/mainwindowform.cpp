@@ -19,7 +19,7 @@ QString tr(const char *text)
     return QCoreApplication::translate("MainWindow", text);
 }
 
-template <typename Widget>
+template<typename Widget>
 Widget *place(QWidget *parent, const char *name, int x, int y, int w, int h)
 {
     auto *widget = new Widget(parent);
@@ -75,10 +75,12 @@ void MainWindowForm::setupUi(QMainWindow *window)
     QWidget *c = centralWidget;
 
     frameServerTitle = band(c, "frameServerTitle", -1, 0, 441, 25);
-    labelTitleServer = label(frameServerTitle, "labelTitleServer", 10, 4, 301, 16, "Application Server");
+    labelTitleServer
+            = label(frameServerTitle, "labelTitleServer", 10, 4, 301, 16, "Application Server");
     labelPortLocal = label(c, "labelPortLocal", 10, 35, 101, 24, "Local Port:");
     portLocal = place<QLineEdit>(c, "portLocal", 130, 37, 51, 22);
-    btnListen = button(c, "btnListen", 260, 32, 121, 32, "Start", "Connect/Disconnect the Corvane device");
+    btnListen = button(c, "btnListen", 260, 32, 121, 32, "Start",
+                       "Connect/Disconnect the Corvane device");
     labelServerStatus = label(c, "labelServerStatus", 10, 65, 101, 19, "Status:");
     serverStatus = label(c, "serverStatus", 130, 65, 261, 20, "Disconnected");
     labelServerAddresses = label(c, "labelServerAddresses", 10, 92, 111, 19, "Local IP addresses:");
@@ -99,7 +101,8 @@ void MainWindowForm::setupUi(QMainWindow *window)
     ipAddress->setMaximumWidth(150);
     labelPort = label(c, "labelPort", 10, 215, 81, 24, "Remote Port:");
     port = place<QLineEdit>(c, "port", 130, 215, 51, 22);
-    btnConnect = button(c, "btnConnect", 260, 183, 121, 32, "Connect", "Connect/Disconnect the Corvane device");
+    btnConnect = button(c, "btnConnect", 260, 183, 121, 32, "Connect",
+                        "Connect/Disconnect the Corvane device");
     labelDeviceStatus = label(c, "labelDeviceStatus", 10, 237, 91, 32, "Status:");
     deviceStatus = label(c, "deviceStatus", 130, 242, 261, 21, "Disconnected");
 
@@ -107,11 +110,13 @@ void MainWindowForm::setupUi(QMainWindow *window)
     labelTitleOptions = label(frameOptions, "labelTitleOptions", 10, 1, 171, 21, "Options");
     checkAutoconnect = checkBox(c, "checkAutoconnect", 10, 300, 381, 30,
                                 "Automatically start the server and connect the device");
-    checkStartMinimized = checkBox(c, "checkStartMinimized", 10, 326, 311, 30, "Start minimized to tray");
+    checkStartMinimized
+            = checkBox(c, "checkStartMinimized", 10, 326, 311, 30, "Start minimized to tray");
     checkStartAutoAtLogin = checkBox(c, "checkStartAutoAtLogin", 10, 352, 321, 30,
                                      "Open the application automatically on Startup");
     checkLog = checkBox(c, "checkLog", 10, 380, 151, 30, "Log traffic");
-    btnViewLogFile = button(c, "btnViewLogFile", 260, 380, 121, 32, "View Logfile", "View the Logfile");
+    btnViewLogFile
+            = button(c, "btnViewLogFile", 260, 380, 121, 32, "View Logfile", "View the Logfile");
 
     frameFooter = band(c, "frameFooter", -1, 421, 241, 21);
     labelVersion = label(frameFooter, "labelVersion", 10, 0, 131, 16, "Version 1.0.0");

@@ -6,7 +6,8 @@ namespace {
 
 // A placeholder under the reserved .invalid domain until the maker's host is known, so that no
 // request reaches a third party by accident.
-const char *const builtInUpdateUrl = "http://updates.velquor.invalid/~ftp-xml/product_update_1004.xml";
+const char *const builtInUpdateUrl
+        = "http://updates.velquor.invalid/~ftp-xml/product_update_1004.xml";
 
 void readText(QXmlStreamReader &reader, QString *value)
 {
@@ -26,7 +27,8 @@ QString escapeAttribute(const QString &text)
 QUrl updateDocumentUrl()
 {
     const QByteArray fromEnvironment = qgetenv("VQGATEWAY_UPDATE_URL");
-    return QUrl(fromEnvironment.isEmpty() ? QString::fromLatin1(builtInUpdateUrl) : QString::fromUtf8(fromEnvironment));
+    return QUrl(fromEnvironment.isEmpty() ? QString::fromLatin1(builtInUpdateUrl)
+                                          : QString::fromUtf8(fromEnvironment));
 }
 
 UpdateDocument readUpdateDocument(const QByteArray &body, const QString &ownVersion)
@@ -55,8 +57,8 @@ int compareVersions(const QString &a, const QString &b)
     return a.compare(b, Qt::CaseInsensitive);
 }
 
-UpdateDecision decideUpdate(const UpdateDocument &document, const QString &ownVersion, bool userAsked,
-                            const QString &lastVersionDisplayed)
+UpdateDecision decideUpdate(const UpdateDocument &document, const QString &ownVersion,
+                            bool userAsked, const QString &lastVersionDisplayed)
 {
     UpdateDecision decision;
     if (document.id.compare(QLatin1String(updateProductId), Qt::CaseInsensitive) != 0)
@@ -76,8 +78,10 @@ QString availabilityText(const QString &product, const QString &version, const Q
 {
     const QString scheme = QUrl(link).scheme().toLower();
     const bool linkable = scheme == QLatin1String("http") || scheme == QLatin1String("https");
-    const QString here = linkable ? QStringLiteral("<a href='%1'>here</a>").arg(escapeAttribute(link))
-                                  : QStringLiteral("here (%1)").arg(link.toHtmlEscaped());
-    return product + QStringLiteral(" v") + version.toHtmlEscaped() + QStringLiteral(" is available on Velquor website. Please click ")
-           + here + QStringLiteral(" for more information.");
+    const QString here = linkable
+            ? QStringLiteral("<a href='%1'>here</a>").arg(escapeAttribute(link))
+            : QStringLiteral("here (%1)").arg(link.toHtmlEscaped());
+    return product + QStringLiteral(" v") + version.toHtmlEscaped()
+            + QStringLiteral(" is available on Velquor website. Please click ") + here
+            + QStringLiteral(" for more information.");
 }

@@ -13,11 +13,7 @@ struct UpdateDocument
     QString url;
 };
 
-enum class UpdateNotice {
-    Nothing,
-    UpToDate,
-    Available
-};
+enum class UpdateNotice { Nothing, UpToDate, Available };
 
 struct UpdateDecision
 {
@@ -35,8 +31,8 @@ QUrl updateDocumentUrl();
 UpdateDocument readUpdateDocument(const QByteArray &body, const QString &ownVersion);
 // Versions compare as text, ignoring case: "1.2" is newer than "01.01.01".
 int compareVersions(const QString &a, const QString &b);
-UpdateDecision decideUpdate(const UpdateDocument &document, const QString &ownVersion, bool userAsked,
-                            const QString &lastVersionDisplayed);
+UpdateDecision decideUpdate(const UpdateDocument &document, const QString &ownVersion,
+                            bool userAsked, const QString &lastVersionDisplayed);
 // The rich text of the availability notice; what came from the server is escaped, and a link
 // that is not http or https is shown as text.
 QString availabilityText(const QString &product, const QString &version, const QString &link);
