@@ -119,10 +119,11 @@ public:
         captured.append(message);
     }
     bool isValid() override { return true; }
+    // A copy of its own, so that the caller's use never touches the list the logger appends to.
     QStringList lines() const
     {
         std::lock_guard<std::mutex> lock(mutex);
-        return captured;
+        return QStringList(captured.cbegin(), captured.cend());
     }
     // What follows the time, without the blank that ends every message; a line not at Info keeps
     // its level in front ("ERROR Could not start server").
