@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# Checks a built package: its files, version, dependencies and service unit, and that the program
-# unpacked from it answers --version without a display.
+# Checks a built package: Debian's checker finds no error or warning in it, its files, version,
+# dependencies and service unit, and that the program unpacked from it answers --version without
+# a display.
 set -euo pipefail
 deb=$1
 fail() { echo "package test: $*" >&2; exit 1; }
+report=$(lintian --fail-on error,warning "$deb" 2>&1) || fail "lintian: $report"
 files=$(dpkg-deb -c "$deb" | awk '{print $6}')
 for f in bin/vqgateway share/applications/vqgateway.desktop share/icons/hicolor/256x256/apps/vqgateway.png \
-         lib/systemd/user/vqgateway@.service share/doc/vqgateway/VQ_EULA.html share/doc/vqgateway/lgpl.html; do
+         lib/systemd/user/vqgateway@.service share/doc/vqgateway/VQ_EULA.html share/doc/vqgateway/lgpl.html \
+         share/doc/vqgateway/copyright share/doc/vqgateway/changelog.gz share/man/man1/vqgateway.1.gz; do
     grep -qx -- "./usr/$f" <<<"$files" || fail "$f is missing"
 done
 [ "$(dpkg-deb -f "$deb" Version)" = 1.1.1 ] || fail "version is $(dpkg-deb -f "$deb" Version)"
