@@ -1,6 +1,7 @@
 #include "VqLog/filedestination.h"
 
 #include "VqLog/stderrreport.h"
+#include "platform/privatefile.h"
 #include "platform/qtcompat.h"
 
 namespace VqLog {
@@ -18,7 +19,9 @@ FileDestination::FileDestination(const QString &filePath, RotationStrategyPtr st
 
 bool FileDestination::openFile()
 {
-    return file.open(QIODevice::WriteOnly | QIODevice::Text | rotationStrategy->openModeFlag());
+    // With "Log traffic" on, the log holds every command: it is the user's alone.
+    return Platform::openPrivateFile(
+            file, QIODevice::WriteOnly | QIODevice::Text | rotationStrategy->openModeFlag());
 }
 
 void FileDestination::write(const QString &message, Level)

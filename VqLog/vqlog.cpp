@@ -47,6 +47,13 @@ QString formatLine(Level level, const QString &message)
                  QDateTime::currentDateTime().toString(timestampFormat), message);
 }
 
+void writeMessage(Level level, const QString &message)
+{
+    Logger &logger = Logger::instance();
+    if (logger.loggingLevel() <= level)
+        logger.write(formatLine(level, message), level);
+}
+
 Destination::~Destination() = default;
 
 struct Logger::Private

@@ -15,6 +15,8 @@ const char *levelToText(Level level);
 Level levelFromText(const QString &line, bool *ok = nullptr);
 // A whole log line: the level text, the current time and the message.
 QString formatLine(Level level, const QString &message);
+// Logs a message made beforehand, as a statement at that level would log its items.
+void writeMessage(Level level, const QString &message);
 
 class Destination
 {

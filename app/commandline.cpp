@@ -1,26 +1,11 @@
 #include "app/commandline.h"
 
 #include "gateway/deviceaddress.h"
+#include "gateway/listenendpoint.h"
 
 #include <QCommandLineParser>
 #include <QHostAddress>
 #include <QRegularExpression>
-
-namespace {
-
-// "ADDRESS:PORT" or "[IPv6]:PORT"; the port is the part after the last colon.
-bool splitEndpoint(const QString &text, QString *address, uint *port)
-{
-    const int colon = text.lastIndexOf(QLatin1Char(':'));
-    bool ok = false;
-    *port = text.mid(colon + 1).toUInt(&ok);
-    *address = colon < 0 ? QString() : text.left(colon);
-    if (address->startsWith(QLatin1Char('[')) && address->endsWith(QLatin1Char(']')))
-        *address = address->mid(1, address->size() - 2);
-    return ok;
-}
-
-}
 
 bool isValidInstanceName(const QString &name)
 {
@@ -127,13 +112,12 @@ CommandLine parseCommandLine(const QStringList &arguments)
     }
     if (parser.isSet(listen)) {
         result.listenGiven = true;
-        const bool portOk
-                = splitEndpoint(parser.value(listen), &result.listenAddress, &result.listenPort);
-        if (!portOk || result.listenPort < 1 || result.listenPort > 65535
-            || (!result.listenAddress.isEmpty() && QHostAddress(result.listenAddress).isNull()))
-            return fail(QStringLiteral(
-                                "--listen: '%1' is not [ADDRESS:]PORT with a port from 1 to 65535.")
+        quint16 port = 0;
+        if (!parseListenEndpoint(parser.value(listen), &result.listenAddress, &port))
+            return fail(QStringLiteral("--listen: '%1' is not [ADDRESS:]PORT with a port from 1 to "
+                                       "65535.")
                                 .arg(parser.value(listen)));
+        result.listenPort = port;
     }
     return result;
 }

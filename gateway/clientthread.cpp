@@ -3,32 +3,34 @@
 #include "VqLog/vqlog.h"
 #include "gateway/client.h"
 #include "gateway/flowcontrol.h"
-#include "gateway/relaytext.h"
 #include "platform/keepalive.h"
 #include "platform/socketdescriptor.h"
 
 #include <QAbstractEventDispatcher>
-#include <QHostAddress>
+#include <QSocketNotifier>
 #include <QTimer>
 
+#include <chrono>
 #include <memory>
 
-namespace {
-
-// The server listens on both IPv4 and IPv6, so IPv4 clients arrive as ::ffff:a.b.c.d.
-QString peerText(const QHostAddress &address)
+qint64 monotonicMs()
 {
-    bool isIPv4 = false;
-    const quint32 ipv4 = address.toIPv4Address(&isIPv4);
-    return isIPv4 ? QHostAddress(ipv4).toString() : address.toString();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
 }
 
-}
-
-ClientThread::ClientThread(int socketDescriptor, QObject *parent, quint64 clientNumber)
+ClientThread::ClientThread(int socketDescriptor, QObject *parent, quint64 clientNumber, Role role,
+                           const QHostAddress &peer, quint16 peerPort)
     : QThread(parent)
     , socketDescriptor(socketDescriptor)
     , clientNumber(clientNumber)
+    , clientRole(role)
+    , peer(peer)
+    , port(peerPort)
+    , since(QDateTime::currentDateTime())
+    , writer(role == Observer ? observerBacklogLimitBytes : backlogHighBytes,
+             SocketWriter::State::Waiting, [this] { wakeUp(); })
 {
 }
 
@@ -39,27 +41,40 @@ ClientThread::~ClientThread()
     std::lock_guard<std::mutex> lock(mutex);
 }
 
-bool ClientThread::queueMessage(const QString &message)
+QString ClientThread::peerText() const
 {
-    return queueBytes(bytesFromText(message));
+    // The server listens on both IPv4 and IPv6, so IPv4 clients arrive as ::ffff:a.b.c.d.
+    bool isIPv4 = false;
+    const quint32 ipv4 = peer.toIPv4Address(&isIPv4);
+    return isIPv4 ? QHostAddress(ipv4).toString() : peer.toString();
 }
 
-bool ClientThread::queueBytes(const QByteArray &bytes)
+void ClientThread::wakeUp()
 {
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        messageQueue.append(bytes);
-        queuedBytes += bytes.size();
-        if (dispatcher && !wakePending) {
-            wakePending = true;
-            dispatcher->wakeUp();
+    std::lock_guard<std::mutex> lock(mutex);
+    if (dispatcher && !wakePending) {
+        wakePending = true;
+        dispatcher->wakeUp();
+    }
+}
+
+bool ClientThread::send(const QByteArray &bytes)
+{
+    if (dropRequested || !writer.write(bytes))
+        return false;
+    if (clientRole == Observer) {
+        if (backlog() > observerBacklogLimitBytes && !dropRequested.exchange(true)) {
+            // Its backlog is freed at once; the worker then closes the connection.
+            writer.abandon();
+            wakeUp();
         }
+        return false;
     }
     if (backlog() <= backlogHighBytes)
         return overHighMark;
     overHighMark = true;
-    // The worker may have drained everything before it could see the mark: whichever side
-    // clears the mark reports the drain, and only one of them can.
+    // The worker may have sent everything before it could see the mark: whichever side clears
+    // the mark reports the drain, and only one of them can.
     if (backlog() < backlogLowBytes && overHighMark.exchange(false)) {
         emit backlogDrained();
         return false;
@@ -70,28 +85,58 @@ bool ClientThread::queueBytes(const QByteArray &bytes)
 void ClientThread::setReadingPaused(bool paused)
 {
     readingPaused = paused;
-    std::lock_guard<std::mutex> lock(mutex);
-    if (dispatcher)
-        dispatcher->wakeUp();
+    if (!paused)
+        wakeUp();
 }
 
 void ClientThread::stop()
 {
     stopRequested = true;
-    std::lock_guard<std::mutex> lock(mutex);
-    if (dispatcher)
-        dispatcher->wakeUp();
+    wakeUp();
+}
+
+void ClientThread::bytesPending(qint64 bytes)
+{
+    pendingToDevice += bytes;
+}
+
+void ClientThread::bytesDelivered(qint64 bytes)
+{
+    lastDeliveredMs = monotonicMs();
+    pendingToDevice -= bytes;
+    if (halfClosed)
+        wakeUp();
 }
 
 void ClientThread::onAwake()
 {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        wakePending = false;
+    }
     if (stopRequested) {
         exit();
         return;
     }
-    drainQueue();
-    if (!readingPaused && socket && socket->bytesAvailable() > 0)
+    if (dropRequested) {
+        dropClient();
+        return;
+    }
+    if (!socket)
+        return;
+    if (writer.hasFailed() && (halfClosed || peerClosed)) {
+        finishPeerClose();
+        return;
+    }
+    if (writer.backlog() > 0 && !writable->isEnabled()) {
+        writable->setEnabled(true);
+        sendWaiting();
+    } else {
+        backlogMoved(false);
+    }
+    if (!readingPaused && socket->bytesAvailable() > 0)
         readyRead();
+    waitForReplies();
 }
 
 void ClientThread::run()
@@ -103,11 +148,13 @@ void ClientThread::run()
             this, &QThread::finished, this, [this] { std::lock_guard<std::mutex> lock(mutex); },
             Qt::DirectConnection);
     const auto client = std::make_unique<Client>(socketDescriptor);
-    if (client->state() != QAbstractSocket::ConnectedState) {
+    if (client->state() != QAbstractSocket::ConnectedState || !writer.open(socketDescriptor)) {
         // Nobody else will ever close this descriptor, and the server must learn that the
         // client is gone so that its count stays true.
         LOG_ERROR << "Client thread" << socketDescriptor << "could not take over its connection";
-        Platform::closeSocketDescriptor(socketDescriptor);
+        writer.close();
+        if (client->state() != QAbstractSocket::ConnectedState)
+            Platform::closeSocketDescriptor(socketDescriptor);
         emit clientClosed(socketDescriptor);
         LOG_INFO << "Client thread" << socketDescriptor << "stopped";
         return;
@@ -116,26 +163,30 @@ void ClientThread::run()
     socket->setReadBufferSize(socketReadBufferBytes);
     Platform::enableKeepAlive(socketDescriptor, keepAliveIdleSeconds, keepAliveIntervalSeconds,
                               keepAliveProbes);
-    QTimer stalled;
-    stalled.setSingleShot(true);
-    stalled.setInterval(stalledClientTimeoutMs);
-    connect(&stalled, &QTimer::timeout, this, &ClientThread::dropStalledClient,
-            Qt::DirectConnection);
-    stallTimer = &stalled;
-    connect(
-            socket, &Client::bytesWritten, this, [this] { backlogMoved(true); },
-            Qt::DirectConnection);
     // Replies are short and a client waits for each: a small write must not wait for the
     // client's delayed acknowledgement of the one before.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    QTimer stalled;
+    stalled.setSingleShot(true);
+    stalled.setInterval(stalledClientTimeoutMs);
+    connect(&stalled, &QTimer::timeout, this, &ClientThread::dropClient, Qt::DirectConnection);
+    stallTimer = &stalled;
+    QTimer waitEnded;
+    waitEnded.setSingleShot(true);
+    connect(&waitEnded, &QTimer::timeout, this, &ClientThread::finishPeerClose,
+            Qt::DirectConnection);
+    replyWait = &waitEnded;
+    QSocketNotifier notifier(writer.descriptor(), QSocketNotifier::Write);
+    notifier.setEnabled(false);
+    connect(&notifier, &QSocketNotifier::activated, this, &ClientThread::sendWaiting,
+            Qt::DirectConnection);
+    writable = &notifier;
     connect(socket, &Client::readyRead, this, &ClientThread::readyRead, Qt::DirectConnection);
     connect(socket, &Client::disconnected, this, &ClientThread::disconnected, Qt::DirectConnection);
-    LOG_INFO << "New client thread" << socketDescriptor << "from"
-             << peerText(socket->peerAddress());
+    LOG_INFO << "New client thread" << socketDescriptor << "from" << peerText();
 
-    // Any wake-up of this thread's event loop, posted by queueMessage or stop or caused by the
-    // socket, ends in onAwake, which drains the queue or ends the loop. No payload crosses
-    // threads except through the queue and its mutex.
+    // Any wake-up of this thread's event loop, posted by another thread or caused by the
+    // socket, ends in onAwake, which sends what waits, resumes reading or ends the loop.
     QAbstractEventDispatcher *threadDispatcher = eventDispatcher();
     connect(threadDispatcher, &QAbstractEventDispatcher::awake, this, &ClientThread::onAwake,
             Qt::DirectConnection);
@@ -143,8 +194,8 @@ void ClientThread::run()
         std::lock_guard<std::mutex> lock(mutex);
         dispatcher = threadDispatcher;
     }
-    // Messages queued before the socket existed leave first.
-    drainQueue();
+    // What was sent before the socket existed leaves first.
+    onAwake();
     if (!stopRequested)
         exec();
     {
@@ -154,74 +205,129 @@ void ClientThread::run()
     threadDispatcher->disconnect(this);
 
     if (!peerClosed) {
-        // Stopped by the server: send what was queued, then close, so that the client
-        // application sees the end of the stream. The server already let go of this thread,
-        // so the close is not reported back to it.
+        // Stopped by the server: send what waits, then close, so that the client application
+        // sees the end of the stream. The server already let go of this thread, so the close
+        // is not reported back to it.
         socket->disconnect(this);
-        drainQueue();
+        writable->setEnabled(false);
+        writer.flush(1000);
+        writer.close();
         socket->disconnectFromHost();
-        if (socket->state() != QAbstractSocket::UnconnectedState)
-            socket->waitForDisconnected(1000);
     }
+    writable = nullptr;
     LOG_INFO << "Client thread" << socketDescriptor << "stopped";
     std::lock_guard<std::mutex> lock(mutex);
     stallTimer = nullptr;
+    replyWait = nullptr;
     socket = nullptr;
 }
 
-void ClientThread::drainQueue()
+void ClientThread::sendWaiting()
 {
-    QList<QByteArray> pending;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        pending.swap(messageQueue);
-        wakePending = false;
-    }
-    if (pending.isEmpty())
-        return;
-    for (const QByteArray &bytes : qAsConst(pending)) {
-        if (!peerClosed)
-            socket->write(bytes);
-        queuedBytes -= bytes.size();
-    }
-    if (!peerClosed)
-        socket->flush();
-    backlogMoved(false);
+    const qint64 sent = writer.sendWaiting();
+    if (writer.backlog() == 0 || writer.hasFailed())
+        writable->setEnabled(false);
+    backlogMoved(sent > 0);
+    if (writer.hasFailed() && halfClosed)
+        finishPeerClose();
 }
 
 void ClientThread::backlogMoved(bool progressed)
 {
-    unsentBytes = socket->bytesToWrite();
-    const qint64 waiting = backlog();
+    const qint64 waiting = writer.backlog();
     // Each byte the client takes restarts the wait; one that takes nothing for the whole time
-    // is dropped.
-    if (stallTimer && waiting > backlogHighBytes && (progressed || !stallTimer->isActive()))
+    // is dropped. An observer is dropped as soon as it falls behind.
+    if (clientRole == Application && waiting > backlogHighBytes
+        && (progressed || !stallTimer->isActive()))
         stallTimer->start();
-    else if (stallTimer && waiting <= backlogHighBytes)
+    else if (waiting <= backlogHighBytes)
         stallTimer->stop();
     if (waiting < backlogLowBytes && overHighMark.exchange(false))
         emit backlogDrained();
 }
 
-void ClientThread::dropStalledClient()
+void ClientThread::dropClient()
 {
-    LOG_ERROR << "Client" << peerText(socket->peerAddress()) << "took nothing of its" << backlog()
-              << "bytes for" << stalledClientTimeoutMs / 1000 << "s: disconnected";
-    Platform::resetOnClose(socket->socketDescriptor());
-    socket->abort();
+    if (peerClosed)
+        return;
+    if (clientRole == Observer)
+        LOG_ERROR << "Observer" << peerText() << "fell more than"
+                  << observerBacklogLimitBytes / (1024 * 1024) << "MiB behind: disconnected";
+    else
+        LOG_ERROR << "Client" << peerText() << "took nothing of its" << backlog() << "bytes for"
+                  << stalledClientTimeoutMs / 1000 << "s: disconnected";
+    Platform::resetOnClose(socketDescriptor);
+    dropRequested = true;
+    finishPeerClose();
 }
 
 void ClientThread::readyRead()
 {
-    if (readingPaused)
+    if (readingPaused && clientRole == Application)
         return;
-    emit receivedMessage(textFromBytes(socket->readAll()));
+    const QByteArray bytes = socket->readAll();
+    if (bytes.isEmpty())
+        return;
+    received.fetch_add(quint64(bytes.size()), std::memory_order_relaxed);
+    if (clientRole == Observer) {
+        if (!discardNoted)
+            LOG_INFO << "Observer" << peerText() << "sent data: discarded, observers only watch";
+        discardNoted = true;
+        return;
+    }
+    emit receivedMessage(bytes);
+    // Unless the bytes wait on their way (reply routing), they reached the device just now.
+    if (pendingToDevice == 0)
+        lastDeliveredMs = monotonicMs();
 }
 
 void ClientThread::disconnected()
 {
-    LOG_INFO << "Client thread has been disconnected.";
+    if (peerClosed)
+        return;
+    // The peer may only have ended its sending side, as a command piped into a one-shot tool
+    // does: it is kept as a receiver while its replies may still come.
+    if (clientRole == Application && socket->error() == QAbstractSocket::RemoteHostClosedError
+        && !writer.hasFailed()) {
+        halfClosed = true;
+        waitForReplies();
+        return;
+    }
+    finishPeerClose();
+}
+
+void ClientThread::waitForReplies()
+{
+    if (!halfClosed || peerClosed)
+        return;
+    // Bytes held back by flow control are passed on first, and then the end of the input.
+    if (socket->bytesAvailable() > 0)
+        return;
+    if (!inputEndReported) {
+        inputEndReported = true;
+        emit inputEnded();
+    }
+    if (pendingToDevice > 0) {
+        replyWait->stop();
+        return;
+    }
+    const qint64 remaining = lastDeliveredMs + halfClosedReplyWaitMs - monotonicMs();
+    if (remaining <= 0)
+        finishPeerClose();
+    else if (!replyWait->isActive())
+        replyWait->start(int(remaining));
+}
+
+void ClientThread::finishPeerClose()
+{
+    if (peerClosed)
+        return;
     peerClosed = true;
+    LOG_INFO << "Client thread has been disconnected.";
+    writable->setEnabled(false);
+    writer.close();
+    if (socket->state() != QAbstractSocket::UnconnectedState)
+        socket->abort();
     emit clientClosed(socketDescriptor);
     stopRequested = true;
     exit();

@@ -25,12 +25,16 @@ DeviceAddressCheck checkDeviceAddress(const QString &ipAddress, uint port, QStri
 
     QStringList numbers;
     for (const QString &part : parts) {
-        bool ok = false;
-        const qulonglong value = part.toULongLong(&ok);
-        if (ok && value > 255)
+        // Only an empty part, what the masked field gives for a blank, reads as 0; anything
+        // else must be a decimal number from 0 to 255.
+        const bool digitsOnly = std::all_of(part.begin(), part.end(), [](QChar c) {
+            return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+        });
+        bool ok = part.isEmpty();
+        const qulonglong value = ok ? 0 : part.toULongLong(&ok);
+        if (!digitsOnly || !ok || value > 255)
             return DeviceAddressCheck::Invalid;
-        // An empty part, or one that is not a number, reads as 0.
-        numbers.append(QString::number(ok ? value : 0));
+        numbers.append(QString::number(value));
     }
     const QString text = numbers.join(QLatin1Char('.'));
     QHostAddress address;

@@ -10,6 +10,11 @@ constexpr qint64 backlogLowBytes = 256 * 1024;
 // A client above the high mark that takes no byte for this long is disconnected, so that it
 // cannot hold the others back.
 constexpr int stalledClientTimeoutMs = 5000;
+// Nobody waits for an observer: one that falls this far behind is disconnected at once.
+constexpr qint64 observerBacklogLimitBytes = 1024 * 1024;
+// A client that ended its sending side (a command piped into a one-shot tool) still receives
+// until it closes, or until this long after its last bytes reached the device.
+constexpr int halfClosedReplyWaitMs = 2000;
 // What the socket layer keeps of a peer's bytes while the gateway is not reading them.
 constexpr qint64 socketReadBufferBytes = 64 * 1024;
 
@@ -18,3 +23,6 @@ constexpr qint64 socketReadBufferBytes = 64 * 1024;
 constexpr int keepAliveIdleSeconds = 30;
 constexpr int keepAliveIntervalSeconds = 10;
 constexpr int keepAliveProbes = 3;
+
+// A monotonic clock in milliseconds, comparable across threads.
+qint64 monotonicMs();

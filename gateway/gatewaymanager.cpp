@@ -1,78 +1,12 @@
 #include "gateway/gatewaymanager.h"
 
 #include "VqLog/vqlog.h"
-#include "gateway/relaytext.h"
+#include "gateway/flowcontrol.h"
+#include "gateway/listenendpoint.h"
+#include "gateway/replyrouter.h"
+#include "gateway/trafficlog.h"
 
 #include <QHostAddress>
-
-GatewayManager::GatewayManager(QObject *parent, bool keepConnected)
-    : QObject(parent)
-    , keepConnected(keepConnected)
-    , deviceRetryTimer(this)
-    , serverRetryTimer(this)
-{
-    clientServer = new TcpServerService(this);
-    deviceClient = new TcpClientService(this);
-
-    qRegisterMetaType<TCPCLIENT_STATUS>("TCPCLIENT_STATUS");
-    // The services report from inside their own calls, and the server also from client
-    // threads: queued, the manager sees everything in its own thread and in emission order.
-    connect(deviceClient, &TcpClientService::connectState, this,
-            &GatewayManager::onTcpConnectStatus, Qt::QueuedConnection);
-    connect(deviceClient, &TcpClientService::commandReceived, this,
-            &GatewayManager::clientMessageReceived, Qt::QueuedConnection);
-    // Flow control: a client that caught up, or one that left, may let the device go on; a
-    // device that caught up lets the clients go on.
-    connect(clientServer, &TcpServerService::clientBacklogDrained, this,
-            &GatewayManager::resumeDeviceReading, Qt::QueuedConnection);
-    connect(clientServer, &TcpServerService::clientLeft, this, &GatewayManager::resumeDeviceReading,
-            Qt::QueuedConnection);
-    connect(
-            deviceClient, &TcpClientService::writeDrained, clientServer,
-            [this] { clientServer->setClientReadingPaused(false); }, Qt::QueuedConnection);
-    qRegisterMetaType<TCPSERVER_STATUS>("TCPSERVER_STATUS");
-    connect(clientServer, &TcpServerService::connectState, this, &GatewayManager::onTcpServerStatus,
-            Qt::QueuedConnection);
-    if (settings.replyRouting())
-        routeReplies();
-    else
-        connect(clientServer, &TcpServerService::messageReceived, this,
-                &GatewayManager::serverMessageReceived, Qt::QueuedConnection);
-    const QString lineEnd = settings.deviceLineEnd();
-    if (lineEnd == QLatin1String("LF"))
-        deviceClient->setLineEnd(DeviceLineEnd::Lf);
-    else if (lineEnd != QLatin1String("CRLF"))
-        LOG_ERROR << "Unknown DeviceLineEnd" << lineEnd << "- device lines end in CR LF";
-
-    deviceRetryTimer.setObjectName(QStringLiteral("deviceRetryTimer"));
-    deviceRetryTimer.setSingleShot(true);
-    deviceRetryTimer.setInterval(retryIntervalMs);
-    connect(&deviceRetryTimer, &QTimer::timeout, this, &GatewayManager::retryDevice);
-    serverRetryTimer.setObjectName(QStringLiteral("serverRetryTimer"));
-    serverRetryTimer.setSingleShot(true);
-    serverRetryTimer.setInterval(retryIntervalMs);
-    connect(&serverRetryTimer, &QTimer::timeout, this, &GatewayManager::retryServer);
-
-    if (autoconnect()) {
-        // The server is always asked to start before the device connection is attempted.
-        QTimer::singleShot(150, this, &GatewayManager::serverStartAttempt);
-        QTimer::singleShot(300, this, &GatewayManager::deviceConnectionAttempt);
-    }
-}
-
-GatewayManager::~GatewayManager()
-{
-    if (deviceClient) {
-        deviceClient->disconnectFromHost();
-        delete deviceClient;
-        deviceClient = nullptr;
-    }
-    if (clientServer) {
-        clientServer->stopServer();
-        delete clientServer;
-        clientServer = nullptr;
-    }
-}
 
 namespace {
 
@@ -86,36 +20,175 @@ int replyTime(int value, int defaultValue, const char *key)
 
 }
 
-void GatewayManager::routeReplies()
+GatewayManager::GatewayManager(QObject *parent, bool keepConnected)
+    : QObject(parent)
+    , keepConnected(keepConnected)
+    , deviceRetryTimer(this)
+    , serverRetryTimer(this)
+    , observerRetryTimer(this)
+{
+    clientServer = new TcpServerService(this);
+    deviceClient = new TcpClientService(this);
+
+    qRegisterMetaType<TCPCLIENT_STATUS>("TCPCLIENT_STATUS");
+    // The services report from inside their own calls, and the server also from client
+    // threads: queued, the manager sees every status in its own thread and in emission order.
+    connect(deviceClient, &TcpClientService::connectState, this,
+            &GatewayManager::onTcpConnectStatus, Qt::QueuedConnection);
+    // The device's lines go on to the clients in the same wake-up that read them.
+    connect(deviceClient, &TcpClientService::commandReceived, this,
+            &GatewayManager::clientMessageReceived, Qt::DirectConnection);
+    connect(deviceClient, &TcpClientService::writeProgressed, this,
+            &GatewayManager::updateClientHold, Qt::DirectConnection);
+    // Flow control: a client that caught up, or one that left, may let the device go on.
+    connect(clientServer, &TcpServerService::clientBacklogDrained, this,
+            &GatewayManager::resumeDeviceReading, Qt::QueuedConnection);
+    connect(clientServer, &TcpServerService::clientLeft, this, &GatewayManager::resumeDeviceReading,
+            Qt::QueuedConnection);
+    qRegisterMetaType<TCPSERVER_STATUS>("TCPSERVER_STATUS");
+    connect(clientServer, &TcpServerService::connectState, this, &GatewayManager::onTcpServerStatus,
+            Qt::QueuedConnection);
+    // Runs in the client's own thread, which writes the bytes to the device itself.
+    connect(clientServer, &TcpServerService::messageReceived, this,
+            &GatewayManager::serverMessageReceived, Qt::DirectConnection);
+
+    // The relay's threads read the traffic switch as this reads it.
+    settings.logTraffic();
+    ReplyRule rule;
+    if (settings.replyRouting() && readReplyRule(&rule))
+        routeReplies(rule);
+    const QString lineEnd = settings.deviceLineEnd();
+    if (lineEnd == QLatin1String("LF"))
+        deviceClient->setLineEnd(DeviceLineEnd::Lf);
+    else if (lineEnd != QLatin1String("CRLF"))
+        LOG_ERROR << "Unknown DeviceLineEnd" << lineEnd << "- device lines end in CR LF";
+    startObservers();
+
+    for (QTimer *timer : {&deviceRetryTimer, &serverRetryTimer, &observerRetryTimer}) {
+        timer->setSingleShot(true);
+        timer->setInterval(retryIntervalMs);
+    }
+    deviceRetryTimer.setObjectName(QStringLiteral("deviceRetryTimer"));
+    connect(&deviceRetryTimer, &QTimer::timeout, this, &GatewayManager::retryDevice);
+    serverRetryTimer.setObjectName(QStringLiteral("serverRetryTimer"));
+    connect(&serverRetryTimer, &QTimer::timeout, this, &GatewayManager::retryServer);
+
+    if (autoconnect()) {
+        // The server is always asked to start before the device connection is attempted.
+        QTimer::singleShot(150, this, &GatewayManager::serverStartAttempt);
+        QTimer::singleShot(300, this, &GatewayManager::deviceConnectionAttempt);
+    }
+}
+
+GatewayManager::~GatewayManager()
+{
+    // The client threads write to the device link themselves: it goes after them.
+    if (deviceClient)
+        deviceClient->disconnectFromHost();
+    if (observerServer) {
+        observerServer->stopServer();
+        delete observerServer;
+        observerServer = nullptr;
+    }
+    if (clientServer) {
+        clientServer->stopServer();
+        delete clientServer;
+        clientServer = nullptr;
+    }
+    delete deviceClient;
+    deviceClient = nullptr;
+}
+
+bool GatewayManager::readReplyRule(ReplyRule *rule)
 {
     // One after the other, so that their error lines come in this order whatever the compiler.
-    const int quietMs = replyTime(settings.replyQuietMs(), 50, "ReplyQuietMs");
-    const int timeoutMs = replyTime(settings.replyTimeoutMs(), 500, "ReplyTimeoutMs");
-    router = new ReplyRouter(quietMs, timeoutMs, this);
-    connect(
-            clientServer, &TcpServerService::clientMessage, this,
-            [this](quint64 client, const QString &message) {
-                router->clientData(client, bytesFromText(message));
-                logTraffic("[CLIENT] - ", message);
-            },
+    rule->quietMs = replyTime(settings.replyQuietMs(), 50, "ReplyQuietMs");
+    rule->timeoutMs = replyTime(settings.replyTimeoutMs(), 500, "ReplyTimeoutMs");
+    const QString end = settings.replyEnd().toLower();
+    if (end == QLatin1String("query")) {
+        rule->kind = ReplyRule::Query;
+    } else if (end == QLatin1String("pattern")) {
+        rule->pattern = QRegularExpression(settings.replyEndPattern());
+        if (settings.replyEndPattern().isEmpty() || !rule->pattern.isValid()) {
+            LOG_ERROR << "ReplyEndPattern" << settings.replyEndPattern()
+                      << "is no regular expression - replies end when the device is quiet";
+            return true;
+        }
+        rule->kind = ReplyRule::Pattern;
+    } else if (end != QLatin1String("quiet")) {
+        LOG_ERROR << "Unknown ReplyEnd" << settings.replyEnd()
+                  << "- replies end when the device is quiet";
+    }
+    return true;
+}
+
+void GatewayManager::routeReplies(const ReplyRule &rule)
+{
+    router = new ReplyRouter(rule, this);
+    connect(clientServer, &TcpServerService::clientJoined, router, &ReplyRouter::clientJoined,
             Qt::QueuedConnection);
     connect(clientServer, &TcpServerService::clientLeft, router, &ReplyRouter::clientLeft,
             Qt::QueuedConnection);
-    // Without a device link a line is dropped, as in broadcast mode.
+    connect(clientServer, &TcpServerService::clientInputEnded, router,
+            &ReplyRouter::clientInputEnded, Qt::QueuedConnection);
     connect(router, &ReplyRouter::toDevice, this, &GatewayManager::writeToDevice);
     connect(router, &ReplyRouter::toClient, this, [this](quint64 client, const QByteArray &lines) {
-        holdDeviceWhen(clientServer->sendToClient(client, textFromBytes(lines)));
+        holdDeviceWhen(clientServer->sendToClient(client, lines));
     });
     connect(router, &ReplyRouter::toAllClients, this, [this](const QByteArray &lines) {
-        holdDeviceWhen(clientServer->sendToAllClients(textFromBytes(lines)));
+        holdDeviceWhen(clientServer->sendToAllClients(lines));
     });
 }
 
-void GatewayManager::writeToDevice(const QByteArray &bytes)
+void GatewayManager::startObservers()
 {
-    deviceClient->write(bytes);
-    if (deviceClient->isOverHighMark())
-        clientServer->setClientReadingPaused(true);
+    const QString endpoint = settings.observerListen();
+    if (endpoint.isEmpty())
+        return;
+    QString address;
+    quint16 port = 0;
+    if (!parseListenEndpoint(endpoint, &address, &port)) {
+        LOG_ERROR << "ObserverListen" << endpoint << "is not [ADDRESS:]PORT - no observers";
+        return;
+    }
+    observerServer = new TcpServerService(this, ClientThread::Observer);
+    connect(observerServer, &TcpServerService::connectState, this,
+            &GatewayManager::onObserverServerStatus, Qt::QueuedConnection);
+    const QHostAddress listenOn
+            = address.isEmpty() ? QHostAddress(QHostAddress::Any) : QHostAddress(address);
+    connect(&observerRetryTimer, &QTimer::timeout, observerServer,
+            [this, listenOn, port] { observerServer->startListening(port, listenOn); });
+    observerServer->startListening(port, listenOn);
+}
+
+void GatewayManager::writeToDevice(quint64 client, const QByteArray &line)
+{
+    // Without a device link the line is dropped, as in broadcast mode.
+    deviceClient->write(line);
+    clientServer->bytesDelivered(client, line.size());
+    updateClientHold();
+}
+
+qint64 GatewayManager::deviceBacklog() const
+{
+    return deviceClient->backlog() + postedToRouter + (router ? router->heldBytes() : 0);
+}
+
+void GatewayManager::updateClientHold()
+{
+    // The decision is taken again under the lock; the flag is written before the backlog is
+    // read again, so a drain that happens meanwhile is seen either here or by its own thread.
+    for (;;) {
+        const bool held = clientsHeld;
+        const qint64 backlog = deviceBacklog();
+        if (held ? backlog >= backlogLowBytes : backlog <= backlogHighBytes)
+            return;
+        std::lock_guard<std::mutex> lock(holdMutex);
+        if (clientsHeld != held)
+            continue;
+        clientsHeld = !held;
+        clientServer->setClientReadingPaused(!held);
+    }
 }
 
 void GatewayManager::holdDeviceWhen(bool clientOverHighMark)
@@ -246,33 +319,63 @@ void GatewayManager::onTcpServerStatus(TCPSERVER_STATUS state, QString info, qui
             LOG_INFO << "Max connection number reached - Pause listening";
         } else if (listeningPaused && !clientServer->isListening()) {
             LOG_INFO << "Resume listening";
-            // On failure the pause stays, and the next count below the limit tries again.
-            listeningPaused = !clientServer->listen(listenAddress(), quint16(localPort));
+            listeningPaused = false;
+            // A port taken meanwhile is a failed start: shown, and retried like one.
+            if (!clientServer->listen(listenAddress(), quint16(localPort)))
+                clientServer->reportListenFailure();
         }
     }
 }
 
-void GatewayManager::logTraffic(const char *direction, const QString &message)
+void GatewayManager::onObserverServerStatus(TCPSERVER_STATUS state, QString, quint8 count)
 {
-    if (!settings.logTraffic())
-        return;
-    QString visible = message;
-    visible.replace(QChar(13), QLatin1String("[CR]")).replace(QChar(10), QLatin1String("[LF]"));
-    LOG_INFO << direction << visible;
+    if (state == TCPSERVER_STARTED)
+        LOG_INFO << qPrintable(
+                QStringLiteral("Observers %1/%2").arg(count).arg(MaxClientConnections));
+    else if (state == TCPSERVER_ERROR)
+        observerRetryTimer.start();
 }
 
-void GatewayManager::clientMessageReceived(QString message)
+void GatewayManager::logTraffic(const char *direction, const QByteArray &message)
 {
+    if (!GatewaySettings::logTrafficInAnyThread()
+        || VqLog::Logger::instance().loggingLevel() > VqLog::Info)
+        return;
+    VqLog::writeMessage(VqLog::Info, trafficLogMessage(direction, message));
+}
+
+void GatewayManager::clientMessageReceived(QByteArray message)
+{
+    if (observerServer)
+        observerServer->sendToAllClients(message);
     if (router)
-        router->deviceData(bytesFromText(message));
+        router->deviceData(message);
     else
         holdDeviceWhen(clientServer->sendToAllClients(message));
     logTraffic("[DEVICE] - ", message);
 }
 
-void GatewayManager::serverMessageReceived(QString message)
+void GatewayManager::serverMessageReceived(quint64 client, QByteArray message)
 {
+    if (router) {
+        // Lines wait their turn in the router, in the GUI thread; until they reached the device
+        // they count as waiting for it.
+        clientServer->bytesPending(client, message.size());
+        postedToRouter += message.size();
+        QMetaObject::invokeMethod(
+                this,
+                [this, client, message] {
+                    postedToRouter -= message.size();
+                    logTraffic("[CLIENT] - ", message);
+                    router->clientData(client, message);
+                    updateClientHold();
+                },
+                Qt::QueuedConnection);
+        updateClientHold();
+        return;
+    }
     // Without a device link the message is dropped; it is still logged.
-    writeToDevice(bytesFromText(message));
+    deviceClient->write(message);
     logTraffic("[CLIENT] - ", message);
+    updateClientHold();
 }

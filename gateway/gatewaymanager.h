@@ -1,7 +1,6 @@
 #pragma once
 
 #include "gateway/gatewaysettings.h"
-#include "gateway/replyrouter.h"
 #include "gateway/tcpclientservice.h"
 #include "gateway/tcpserverservice.h"
 
@@ -9,6 +8,12 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+
+#include <atomic>
+#include <mutex>
+
+class ReplyRouter;
+struct ReplyRule;
 
 enum VQDEVICE_STATUS : int {
     VQDEVICE_CONNECTING = 0,
@@ -21,9 +26,11 @@ Q_DECLARE_METATYPE(VQDEVICE_STATUS)
 enum VQSERVER_STATUS : int { VQSERVER_IDLE = 0, VQSERVER_STARTED = 1, VQSERVER_ERROR = 2 };
 Q_DECLARE_METATYPE(VQSERVER_STATUS)
 
-// The relay between the device link and the client server: passes text both ways, turns the
+// The relay between the device link and the client server: passes bytes both ways, turns the
 // two services' statuses into the window's, starts and retries both sides when "Autoconnect"
-// is on, and pauses listening while the client limit is reached.
+// is on, and pauses listening while the client limit is reached. A client's bytes go to the
+// device from the client's own thread, and the device's lines to the clients from the thread
+// that read them, so that a command and its reply wake one thread each way.
 class GatewayManager : public QObject
 {
     Q_OBJECT
@@ -51,14 +58,23 @@ public slots:
 private slots:
     void onTcpConnectStatus(TCPCLIENT_STATUS state, QString info);
     void onTcpServerStatus(TCPSERVER_STATUS state, QString info, quint8 count);
-    void clientMessageReceived(QString message);
-    void serverMessageReceived(QString message);
+    void onObserverServerStatus(TCPSERVER_STATUS state, QString info, quint8 count);
+    // Device to clients, in the GUI thread.
+    void clientMessageReceived(QByteArray message);
+    // A client to the device, in that client's own thread.
+    void serverMessageReceived(quint64 client, QByteArray message);
     void deviceConnectionAttempt();
     void serverStartAttempt();
 
 private:
-    void routeReplies();
-    void writeToDevice(const QByteArray &bytes);
+    void routeReplies(const ReplyRule &rule);
+    bool readReplyRule(ReplyRule *rule);
+    void startObservers();
+    void writeToDevice(quint64 client, const QByteArray &line);
+    // Any thread: holds the clients back while too much waits for the device, and lets them go
+    // on once it has caught up.
+    void updateClientHold();
+    qint64 deviceBacklog() const;
     // A client whose backlog passed the high mark holds the device back until it catches up.
     void holdDeviceWhen(bool clientOverHighMark);
     void resumeDeviceReading();
@@ -66,10 +82,11 @@ private:
     QHostAddress listenAddress() const;
     void retryDevice();
     void retryServer();
-    void logTraffic(const char *direction, const QString &message);
+    void logTraffic(const char *direction, const QByteArray &message);
 
     TcpClientService *deviceClient = nullptr;
     TcpServerService *clientServer = nullptr;
+    TcpServerService *observerServer = nullptr; // only with an observers' port
     ReplyRouter *router = nullptr; // only when replies are routed to their clients
     GatewaySettings settings;
     int deviceState = VQDEVICE_DISCONNECTED;
@@ -79,7 +96,12 @@ private:
     // Set only while the manager itself holds listening closed at the client limit; Start and
     // Stop clear it, so a late client count never reopens a port the user closed.
     bool listeningPaused = false;
+    // Client bytes on their way from a client's thread to the router.
+    std::atomic<qint64> postedToRouter{0};
+    std::atomic<bool> clientsHeld{false};
+    std::mutex holdMutex;
     // One pending retry per side at most: a new error re-arms it.
     QTimer deviceRetryTimer;
     QTimer serverRetryTimer;
+    QTimer observerRetryTimer;
 };

@@ -2,6 +2,8 @@
 
 #include <QVariantMap>
 
+#include <atomic>
+
 namespace {
 
 const QString keyIpAddress = QStringLiteral("IpAddress");
@@ -19,6 +21,15 @@ const QString keyNoTrayWarning = QStringLiteral("NoTrayWarning");
 const QString keyStartAtLogin = QStringLiteral("StartAtLogin");
 const QString keyLoggingLevel = QStringLiteral("LoggingLevel");
 const QString keyLastVersionDisplayed = QStringLiteral("LastVersionDisplayed");
+const QString keyReplyEnd = QStringLiteral("ReplyEnd");
+const QString keyReplyEndPattern = QStringLiteral("ReplyEndPattern");
+const QString keyObserverListen = QStringLiteral("ObserverListen");
+const QString keyMetricsListen = QStringLiteral("MetricsListen");
+const QString keyAllowedClients = QStringLiteral("AllowedClients");
+
+// The last "LogTraffic" read or written in this process, for the relay's own threads, which
+// must not touch a settings object of the GUI thread.
+std::atomic<bool> logTrafficMirror{false};
 
 // Set before the first store is opened and read in the GUI thread only.
 QString &storeName()
@@ -129,11 +140,18 @@ void GatewaySettings::setReplyTimeoutMs(const int &v)
 }
 bool GatewaySettings::logTraffic() const
 {
-    return read(keyLogTraffic, false).toBool();
+    const bool on = read(keyLogTraffic, false).toBool();
+    logTrafficMirror = on;
+    return on;
 }
 void GatewaySettings::setLogTraffic(const bool &v)
 {
     write(keyLogTraffic, v);
+    logTrafficMirror = v;
+}
+bool GatewaySettings::logTrafficInAnyThread()
+{
+    return logTrafficMirror;
 }
 bool GatewaySettings::autoconnect() const
 {
@@ -182,4 +200,24 @@ QString GatewaySettings::lastVersionDisplayed() const
 void GatewaySettings::setLastVersionDisplayed(const QString &v)
 {
     write(keyLastVersionDisplayed, v);
+}
+QString GatewaySettings::replyEnd() const
+{
+    return read(keyReplyEnd, QStringLiteral("quiet")).toString();
+}
+QString GatewaySettings::replyEndPattern() const
+{
+    return read(keyReplyEndPattern, QString()).toString();
+}
+QString GatewaySettings::observerListen() const
+{
+    return read(keyObserverListen, QString()).toString();
+}
+QString GatewaySettings::metricsListen() const
+{
+    return read(keyMetricsListen, QString()).toString();
+}
+QString GatewaySettings::allowedClients() const
+{
+    return read(keyAllowedClients, QString()).toString();
 }

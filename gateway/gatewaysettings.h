@@ -40,6 +40,8 @@ public:
     void setReplyTimeoutMs(const int &value);
     bool logTraffic() const;
     void setLogTraffic(const bool &value);
+    // "LogTraffic" as last read or written through any object, readable from any thread.
+    static bool logTrafficInAnyThread();
     bool autoconnect() const;
     void setAutoconnect(const bool &value);
     bool startMinimized() const;
@@ -52,6 +54,15 @@ public:
     void setLoggingLevel(const int &value);
     QString lastVersionDisplayed() const;
     void setLastVersionDisplayed(const QString &value);
+    // Set in the settings file only, and read at start. How routed replies end: "quiet",
+    // "query" or "pattern" (with the regular expression of their last line).
+    QString replyEnd() const;
+    QString replyEndPattern() const;
+    // "[ADDRESS:]PORT" of the read-only observers' port, and of the metrics; empty for none.
+    QString observerListen() const;
+    QString metricsListen() const;
+    // The addresses and networks clients and observers may connect from; empty for everyone.
+    QString allowedClients() const;
 
 private:
     QVariant read(const QString &key, const QVariant &defaultValue) const;

@@ -19,35 +19,101 @@ QList<QByteArray> cutClientLines(QByteArray &partial, const QByteArray &received
     return lines;
 }
 
-ReplyRouter::ReplyRouter(int quietMs, int timeoutMs, QObject *parent)
+namespace {
+
+QByteArray withoutLineEnd(const QByteArray &line)
+{
+    int size = line.size();
+    if (size > 0 && line.at(size - 1) == '\n')
+        --size;
+    if (size > 0 && line.at(size - 1) == '\r')
+        --size;
+    return line.left(size);
+}
+
+// For the log: the line without its end, at most 40 characters of it.
+QString shortened(const QByteArray &line)
+{
+    const QByteArray text = withoutLineEnd(line);
+    return text.size() > 40 ? QString::fromLatin1(text.left(37)) + QStringLiteral("...")
+                            : QString::fromLatin1(text);
+}
+
+}
+
+ReplyRouter::ReplyRouter(const ReplyRule &rule, QObject *parent)
     : QObject(parent)
-    , quietMs(quietMs)
-    , timeoutMs(timeoutMs)
+    , rule(rule)
     , replyTimer(this)
 {
     replyTimer.setSingleShot(true);
     replyTimer.setTimerType(Qt::PreciseTimer);
-    connect(&replyTimer, &QTimer::timeout, this, &ReplyRouter::replyComplete);
+    connect(&replyTimer, &QTimer::timeout, this, &ReplyRouter::timedOut);
+}
+
+void ReplyRouter::clientJoined(quint64 client)
+{
+    partialLines.insert(client, QByteArray());
+}
+
+void ReplyRouter::queue(quint64 client, const QByteArray &line)
+{
+    waiting.append({client, line});
+    held += line.size();
 }
 
 void ReplyRouter::clientData(quint64 client, const QByteArray &bytes)
 {
-    for (const QByteArray &line : cutClientLines(partialLines[client], bytes))
-        waiting.append({client, line});
+    const auto partial = partialLines.find(client);
+    // What arrives after the client left goes nowhere, so that no half line stays behind.
+    if (partial == partialLines.end())
+        return;
+    held -= partial->size();
+    for (const QByteArray &line : cutClientLines(*partial, bytes))
+        queue(client, line);
+    held += partial->size();
+    sendNext();
+}
+
+void ReplyRouter::clientInputEnded(quint64 client)
+{
+    const auto partial = partialLines.find(client);
+    if (partial == partialLines.end() || partial->isEmpty())
+        return;
+    held -= partial->size();
+    queue(client, std::exchange(*partial, QByteArray()));
     sendNext();
 }
 
 void ReplyRouter::clientLeft(quint64 client)
 {
     // A half line of a client that left still goes, as it would without routing.
-    const QByteArray rest = partialLines.take(client);
-    if (!rest.isEmpty())
-        waiting.append({client, rest});
+    clientInputEnded(client);
+    partialLines.remove(client);
     if (lineInFlight && inFlightClient == client && !inFlightClientGone) {
         inFlightClientGone = true;
         LOG_INFO << "Client left before its reply was complete: the rest of the reply is dropped";
     }
     sendNext();
+}
+
+bool ReplyRouter::endsReply(const QByteArray &line) const
+{
+    switch (rule.kind) {
+    case ReplyRule::Query:
+        return true;
+    case ReplyRule::Pattern:
+        return rule.pattern.match(QString::fromLatin1(withoutLineEnd(line))).hasMatch();
+    case ReplyRule::Quiet:
+        break;
+    }
+    return false;
+}
+
+void ReplyRouter::toInFlightClient(const QByteArray &lines)
+{
+    if (!inFlightClientGone)
+        emit toClient(inFlightClient, lines);
 }
 
 void ReplyRouter::deviceData(const QByteArray &lines)
@@ -56,26 +122,67 @@ void ReplyRouter::deviceData(const QByteArray &lines)
         emit toAllClients(lines);
         return;
     }
-    if (!inFlightClientGone)
-        emit toClient(inFlightClient, lines);
-    replyTimer.start(quietMs);
+    replyStarted = true;
+    if (rule.kind == ReplyRule::Quiet) {
+        toInFlightClient(lines);
+        replyTimer.start(rule.quietMs);
+        return;
+    }
+    // The reply ends at a line of its own; what follows it in the same read arrived before the
+    // next line could be sent, so it belongs to nobody's reply.
+    int start = 0;
+    while (lineInFlight && start < lines.size()) {
+        int end = lines.indexOf('\n', start);
+        end = end < 0 ? lines.size() : end + 1;
+        const QByteArray line = lines.mid(start, end - start);
+        start = end;
+        toInFlightClient(line);
+        if (endsReply(line))
+            lineInFlight = false;
+    }
+    if (start < lines.size())
+        emit toAllClients(lines.mid(start));
+    if (!lineInFlight)
+        replyComplete();
 }
 
 void ReplyRouter::sendNext()
 {
-    if (lineInFlight || waiting.isEmpty())
-        return;
-    const QPair<quint64, QByteArray> next = waiting.takeFirst();
-    lineInFlight = true;
-    inFlightClient = next.first;
-    // The reply to a line of a client that already left reaches nobody.
-    inFlightClientGone = false;
-    replyTimer.start(timeoutMs);
-    emit toDevice(next.second);
+    while (!lineInFlight && !waiting.isEmpty()) {
+        const QPair<quint64, QByteArray> next = waiting.takeFirst();
+        held -= next.second.size();
+        // A line without '?' gets no reply from an instrument: the next one follows at once.
+        if (rule.kind == ReplyRule::Query && !next.second.contains('?')) {
+            emit toDevice(next.first, next.second);
+            continue;
+        }
+        lineInFlight = true;
+        replyStarted = false;
+        inFlightClient = next.first;
+        inFlightLine = next.second;
+        // The reply to a line of a client that already left reaches nobody.
+        inFlightClientGone = !partialLines.contains(next.first);
+        replyTimer.start(rule.timeoutMs);
+        emit toDevice(next.first, next.second);
+    }
+}
+
+void ReplyRouter::timedOut()
+{
+    // The quiet rule ends every reply this way; a time-out is a reply that never came, or, with
+    // the other rules, one that never ended.
+    if (rule.kind != ReplyRule::Quiet || !replyStarted) {
+        LOG_ERROR << "No complete reply within" << rule.timeoutMs << "ms to client"
+                  << inFlightClient << "for" << shortened(inFlightLine);
+        emit replyTimedOut();
+    }
+    replyComplete();
 }
 
 void ReplyRouter::replyComplete()
 {
+    replyTimer.stop();
     lineInFlight = false;
+    inFlightLine.clear();
     sendNext();
 }

@@ -5,7 +5,10 @@
 #include <QList>
 #include <QObject>
 #include <QPair>
+#include <QRegularExpression>
 #include <QTimer>
+
+#include <atomic>
 
 // A client line longer than this without a line end goes to the device as it is.
 constexpr int maxClientLineBytes = 64 * 1024;
@@ -14,37 +17,64 @@ constexpr int maxClientLineBytes = 64 * 1024;
 // in partial. A rest that outgrows maxClientLineBytes comes out as it is, so nothing is lost.
 QList<QByteArray> cutClientLines(QByteArray &partial, const QByteArray &received);
 
+// How the router knows that the device's reply to a line is complete.
+struct ReplyRule
+{
+    enum Kind {
+        Quiet, // the device has been quiet for quietMs after at least one line
+        Query, // a line with '?' gets exactly one reply line, any other line none
+        Pattern // the reply ends with the first line that matches pattern
+    };
+    Kind kind = Quiet;
+    int quietMs = 50;
+    // No reply is waited for longer than this.
+    int timeoutMs = 500;
+    QRegularExpression pattern;
+};
+
 // Request and reply for clients that expect the answers to their own commands only: one client
-// line at a time goes to the device, and what the device sends until it has been quiet for
-// quietMs (or for timeoutMs without any answer) goes back to that client alone. Device lines
-// that arrive while no line is in flight go to every client.
+// line at a time goes to the device, and the device's reply goes back to that client alone.
+// Device lines that arrive while no line is in flight go to every client.
 class ReplyRouter : public QObject
 {
     Q_OBJECT
 
 public:
-    ReplyRouter(int quietMs, int timeoutMs, QObject *parent = nullptr);
+    explicit ReplyRouter(const ReplyRule &rule, QObject *parent = nullptr);
 
+    // A client's data is routed only between its joining and its leaving.
+    void clientJoined(quint64 client);
     void clientData(quint64 client, const QByteArray &bytes);
+    // The client will send nothing more: its half line goes as it is.
+    void clientInputEnded(quint64 client);
     void clientLeft(quint64 client);
     void deviceData(const QByteArray &lines);
+    // Any thread: the bytes waiting here for the device, half lines included.
+    qint64 heldBytes() const { return held.load(std::memory_order_relaxed); }
 
 signals:
-    void toDevice(QByteArray line);
+    void toDevice(quint64 client, QByteArray line);
     void toClient(quint64 client, QByteArray lines);
     void toAllClients(QByteArray lines);
+    void replyTimedOut();
 
 private:
+    void queue(quint64 client, const QByteArray &line);
     void sendNext();
     void replyComplete();
+    void timedOut();
+    void toInFlightClient(const QByteArray &lines);
+    bool endsReply(const QByteArray &line) const;
 
-    const int quietMs;
-    const int timeoutMs;
-    QHash<quint64, QByteArray> partialLines;
+    const ReplyRule rule;
+    QHash<quint64, QByteArray> partialLines; // of the clients that joined and did not leave
     QList<QPair<quint64, QByteArray>> waiting;
+    std::atomic<qint64> held{0};
     bool lineInFlight = false;
     quint64 inFlightClient = 0;
+    QByteArray inFlightLine;
     bool inFlightClientGone = false;
+    bool replyStarted = false;
     // Runs only while a line is in flight, so an idle router costs nothing.
     QTimer replyTimer;
 };

@@ -3,15 +3,24 @@
 #include "VqLog/vqlog.h"
 #include "gateway/deviceaddress.h"
 #include "gateway/flowcontrol.h"
-#include "gateway/relaytext.h"
 #include "platform/keepalive.h"
 
 #include <QHostAddress>
+#include <QSocketNotifier>
 #include <QTcpSocket>
 
 TcpClientService::TcpClientService(QObject *parent)
     : QObject(parent)
+    , writer(backlogHighBytes, SocketWriter::State::Closed,
+             [this] {
+                 QMetaObject::invokeMethod(this, &TcpClientService::armWriter,
+                                           Qt::QueuedConnection);
+             })
+    , connectTimer(this)
 {
+    connectTimer.setSingleShot(true);
+    connectTimer.setInterval(connectTimeoutMs);
+    connect(&connectTimer, &QTimer::timeout, this, &TcpClientService::connectTimedOut);
 }
 
 TcpClientService::~TcpClientService()
@@ -44,14 +53,16 @@ bool TcpClientService::connectToHost(QString ipAddress, uint port)
 
     socket = new QTcpSocket(this);
     socket->setReadBufferSize(socketReadBufferBytes);
-    connect(socket, &QTcpSocket::bytesWritten, this, &TcpClientService::bytesWritten);
     connect(socket, &QTcpSocket::connected, this, &TcpClientService::connected);
     connect(socket, &QTcpSocket::disconnected, this, &TcpClientService::disconnected);
     connect(socket, &QTcpSocket::readyRead, this, &TcpClientService::readyRead);
     connect(socket, &QTcpSocket::errorOccurred, this, &TcpClientService::error);
+    // Commands sent while the link comes up wait for it.
+    writer.reopen(SocketWriter::State::Waiting);
 
     LOG_INFO << "Connecting to" << address << "port" << port;
     emit connectState(TCPCLIENT_CONNECTING, QStringLiteral("Connecting host..."));
+    connectTimer.start();
     socket->connectToHost(address, quint16(port));
     return true;
 }
@@ -67,49 +78,64 @@ void TcpClientService::disconnectFromHost()
 
 void TcpClientService::releaseSocket()
 {
+    connectTimer.stop();
     if (!socket)
         return;
+    delete writable;
+    writable = nullptr;
+    writer.close();
     socket->disconnect(this);
     socket->deleteLater();
     socket = nullptr;
     // Nothing waits for the device any more: whoever held back for it may go on.
-    if (overHighMark) {
-        overHighMark = false;
-        emit writeDrained();
-    }
+    emit writeProgressed();
 }
 
 bool TcpClientService::write(const QByteArray &data)
 {
-    if (!socket)
-        return false;
-    const bool written = socket->write(data) != -1;
-    if (socket->bytesToWrite() > backlogHighBytes)
-        overHighMark = true;
-    return written;
+    return writer.write(data);
 }
 
-void TcpClientService::bytesWritten()
+void TcpClientService::armWriter()
 {
-    if (overHighMark && socket->bytesToWrite() < backlogLowBytes) {
-        overHighMark = false;
-        emit writeDrained();
+    if (writable && writer.backlog() > 0 && !writable->isEnabled()) {
+        writable->setEnabled(true);
+        sendWaiting();
     }
+}
+
+void TcpClientService::sendWaiting()
+{
+    writer.sendWaiting();
+    if (writer.backlog() == 0 || writer.hasFailed())
+        writable->setEnabled(false);
+    emit writeProgressed();
 }
 
 void TcpClientService::setReadingPaused(bool paused)
 {
     readingPaused = paused;
-    if (!paused && socket && socket->bytesAvailable() > 0)
+    if (paused)
+        return;
+    if (!linesAfterClose.isEmpty())
+        emit commandReceived(std::exchange(linesAfterClose, QByteArray()));
+    if (socket && socket->bytesAvailable() > 0)
         readyRead();
 }
 
 void TcpClientService::connected()
 {
+    connectTimer.stop();
     // Commands are short and wait for their replies: no holding them back to fill a segment.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     Platform::enableKeepAlive(socket->socketDescriptor(), keepAliveIdleSeconds,
                               keepAliveIntervalSeconds, keepAliveProbes);
+    if (writer.open(socket->socketDescriptor())) {
+        writable = new QSocketNotifier(writer.descriptor(), QSocketNotifier::Write, this);
+        writable->setEnabled(false);
+        connect(writable, &QSocketNotifier::activated, this, &TcpClientService::sendWaiting);
+        armWriter();
+    }
     LOG_INFO << "Connected to" << socket->peerAddress().toString() << "port" << socket->peerPort();
     emit connectState(TCPCLIENT_CONNECTED, QStringLiteral("Connected"));
 }
@@ -118,6 +144,10 @@ void TcpClientService::disconnected()
 {
     LOG_INFO << "Disconnected from host.";
     emit connectState(TCPCLIENT_DISCONNECTED, QStringLiteral("Disconnected"));
+    if (readingPaused && socket->bytesAvailable() > 0) {
+        // What the device sent before it closed still goes on, once the clients take it.
+        linesAfterClose += frameDeviceInput(inputBuffer, socket->readAll(), lineEnd).lines;
+    }
     releaseSocket();
 }
 
@@ -125,17 +155,38 @@ void TcpClientService::readyRead()
 {
     if (readingPaused)
         return;
-    const FramedInput input = frameDeviceInput(inputBuffer, socket->readAll(), lineEnd);
+    const QByteArray received = socket->readAll();
+    fromDevice.fetch_add(quint64(received.size()), std::memory_order_relaxed);
+    const FramedInput input = frameDeviceInput(inputBuffer, received, lineEnd);
     if (input.overflowed)
-        LOG_ERROR
-                << "Commands received do not contain any <CR><LF> sequence. Input buffer cleared!";
+        LOG_ERROR << "Commands received do not contain any <CR><LF> sequence. Input buffer "
+                     "cleared!";
     if (!input.lines.isEmpty())
-        emit commandReceived(textFromBytes(input.lines));
+        emit commandReceived(input.lines);
 }
 
 void TcpClientService::error(QAbstractSocket::SocketError)
 {
+    connectTimer.stop();
+    if (socket->state() != QAbstractSocket::ConnectedState && !writable) {
+        // The link never came up: commands no longer wait for it.
+        writer.close();
+        emit writeProgressed();
+    }
     const QString text = socket->errorString();
+    LOG_ERROR << "TCP error:" << text;
+    emit connectState(TCPCLIENT_ERROR, text);
+}
+
+void TcpClientService::connectTimedOut()
+{
+    if (!socket || socket->state() == QAbstractSocket::ConnectedState)
+        return;
+    // Left to the system, an attempt whose packets go unanswered lasts about two minutes.
+    socket->abort();
+    writer.close();
+    emit writeProgressed();
+    const QString text = QStringLiteral("Connection timed out");
     LOG_ERROR << "TCP error:" << text;
     emit connectState(TCPCLIENT_ERROR, text);
 }

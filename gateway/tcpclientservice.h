@@ -1,12 +1,17 @@
 #pragma once
 
 #include "gateway/deviceframing.h"
+#include "gateway/socketwriter.h"
 
 #include <QAbstractSocket>
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
+#include <atomic>
+
+class QSocketNotifier;
 class QTcpSocket;
 
 enum TCPCLIENT_STATUS : int {
@@ -17,30 +22,39 @@ enum TCPCLIENT_STATUS : int {
 };
 Q_DECLARE_METATYPE(TCPCLIENT_STATUS)
 
-// The gateway's one TCP connection to the device. It cuts what the device sends at CR LF and
-// reports every change of the link as a status with a text.
+// The gateway's one TCP connection to the device. It cuts what the device sends at its line
+// ends and reports every change of the link as a status with a text. Any thread may write to
+// the device.
 class TcpClientService : public QObject
 {
     Q_OBJECT
 
 public:
+    // An attempt that the device neither accepts nor refuses ends as a TCP error after this.
+    static constexpr int connectTimeoutMs = 10000;
+
     explicit TcpClientService(QObject *parent = nullptr);
     ~TcpClientService() override;
 
     bool connectToHost(QString ipAddress, uint port);
     void disconnectFromHost();
+    // Any thread. False without a link; bytes written while the link comes up wait for it.
     bool write(const QByteArray &data);
-    // True when the bytes waiting for the device are above the high mark: writeDrained()
-    // follows when they are below the low mark again, or the link is gone.
-    bool isOverHighMark() const { return overHighMark; }
+    // Any thread: the bytes that wait for the device in the gateway.
+    qint64 backlog() const { return writer.backlog(); }
     // While paused, what the device sends waits in the socket layer and TCP slows the device.
     void setReadingPaused(bool paused);
     void setLineEnd(DeviceLineEnd end) { lineEnd = end; }
 
+    quint64 bytesFromDevice() const { return fromDevice.load(std::memory_order_relaxed); }
+    quint64 bytesToDevice() const { return writer.bytesSent(); }
+
 signals:
     void connectState(TCPCLIENT_STATUS state, QString info);
-    void commandReceived(QString command);
-    void writeDrained();
+    // Every complete line received, each still ending in its line end.
+    void commandReceived(QByteArray command);
+    // Bytes that waited for the device left, or were dropped with the link.
+    void writeProgressed();
 
 private slots:
     void connected();
@@ -50,11 +64,18 @@ private slots:
 
 private:
     void releaseSocket();
-    void bytesWritten();
+    void sendWaiting();
+    void armWriter();
+    void connectTimedOut();
 
     QTcpSocket *socket = nullptr;
+    SocketWriter writer;
+    QSocketNotifier *writable = nullptr;
+    QTimer connectTimer;
     DeviceInputBuffer inputBuffer;
     DeviceLineEnd lineEnd = DeviceLineEnd::CrLf;
     bool readingPaused = false;
-    bool overHighMark = false;
+    // Lines a device sent just before it closed while reading was paused: passed on on resume.
+    QByteArray linesAfterClose;
+    std::atomic<quint64> fromDevice{0};
 };

@@ -1,8 +1,8 @@
 #include "gateway/tcpserverservice.h"
 
 #include "VqLog/vqlog.h"
-#include "gateway/clientthread.h"
-#include "gateway/relaytext.h"
+#include "gateway/flowcontrol.h"
+#include "platform/socketdescriptor.h"
 
 #include <QHostAddress>
 
@@ -10,15 +10,18 @@
 
 namespace {
 
-QString startedText(int count)
+QString shownAddress(const QHostAddress &address)
 {
-    return QStringLiteral("Started - Connections %1/%2").arg(count).arg(MaxClientConnections);
+    bool isIPv4 = false;
+    const quint32 ipv4 = address.toIPv4Address(&isIPv4);
+    return isIPv4 ? QHostAddress(ipv4).toString() : address.toString();
 }
 
 }
 
-TcpServerService::TcpServerService(QObject *parent)
+TcpServerService::TcpServerService(QObject *parent, ClientThread::Role role)
     : QTcpServer(parent)
+    , role(role)
 {
 }
 
@@ -50,7 +53,10 @@ int TcpServerService::clientCount() const
 
 void TcpServerService::reportStarted(int count)
 {
-    emit connectState(TCPSERVER_STARTED, startedText(count), quint8(count));
+    const QString text = role == ClientThread::Observer
+            ? QStringLiteral("Started - Observers %1/%2")
+            : QStringLiteral("Started - Connections %1/%2");
+    emit connectState(TCPSERVER_STARTED, text.arg(count).arg(MaxClientConnections), quint8(count));
 }
 
 void TcpServerService::startListening(quint16 port, const QHostAddress &address)
@@ -58,28 +64,68 @@ void TcpServerService::startListening(quint16 port, const QHostAddress &address)
     // Port 0 would listen on a port chosen by the system, which no client application knows.
     if (port != 0 && !address.isNull() && listen(address, port)) {
         reportStarted(clientCount());
-        LOG_INFO << "Listening to" << port << "...";
+        if (role == ClientThread::Observer)
+            LOG_INFO << "Listening for observers on" << port << "...";
+        else
+            LOG_INFO << "Listening to" << port << "...";
     } else {
-        emit connectState(TCPSERVER_ERROR, QStringLiteral("Error: check your settings"),
-                          quint8(clientCount()));
-        LOG_ERROR << "Could not start server";
+        reportListenFailure();
     }
+}
+
+void TcpServerService::reportListenFailure()
+{
+    emit connectState(TCPSERVER_ERROR, QStringLiteral("Error: check your settings"),
+                      quint8(clientCount()));
+    if (role == ClientThread::Observer)
+        LOG_ERROR << "Could not start the observer server";
+    else
+        LOG_ERROR << "Could not start server";
+}
+
+bool TcpServerService::refuse(qintptr socketDescriptor, const QHostAddress &peer)
+{
+    const char *const what = role == ClientThread::Observer ? "observers" : "clients";
+    if (!allowed.allows(peer)) {
+        ++notAllowed;
+        if (refusals.shouldLog(peer, monotonicMs()))
+            LOG_ERROR << "Connection from" << shownAddress(peer)
+                      << "refused: not among the allowed clients";
+    } else if (clientCount() >= MaxClientConnections) {
+        // Connections the system accepted before listening paused at the limit.
+        ++atLimit;
+        if (refusals.shouldLog(peer, monotonicMs()))
+            LOG_INFO << "Connection from" << shownAddress(peer)
+                     << "refused:" << MaxClientConnections << what << "already connected";
+    } else {
+        return false;
+    }
+    Platform::closeSocketDescriptor(socketDescriptor);
+    return true;
 }
 
 void TcpServerService::incomingConnection(qintptr socketDescriptor)
 {
+    // Only this thread adds clients, so the count checked here cannot grow before the thread
+    // below is listed.
+    quint16 peerPort = 0;
+    const QHostAddress peer = Platform::peerAddress(socketDescriptor, &peerPort);
+    if (refuse(socketDescriptor, peer))
+        return;
     LOG_INFO << "Incoming connection detected...";
+    ++accepted;
     const quint64 client = ++lastClientNumber;
-    auto *thread = new ClientThread(int(socketDescriptor), nullptr, client);
+    auto *thread = new ClientThread(int(socketDescriptor), nullptr, client, role, peer, peerPort);
     connect(
             thread, &ClientThread::receivedMessage, this,
-            [this, client](const QString &msg) {
-                processMsg(msg);
-                emit clientMessage(client, msg);
-            },
+            [this, client](const QByteArray &msg) { emit messageReceived(client, msg); },
             Qt::DirectConnection);
-    connect(thread, &ClientThread::clientClosed, this, &TcpServerService::threadFinished,
+    connect(
+            thread, &ClientThread::clientClosed, this, [this, thread] { threadFinished(thread); },
             Qt::DirectConnection);
+    connect(
+            thread, &ClientThread::inputEnded, this,
+            [this, client] { emit clientInputEnded(client); }, Qt::DirectConnection);
     connect(thread, &ClientThread::backlogDrained, this, &TcpServerService::clientBacklogDrained,
             Qt::DirectConnection);
     connect(thread, &QThread::finished, thread, &QObject::deleteLater, Qt::AutoConnection);
@@ -92,43 +138,60 @@ void TcpServerService::incomingConnection(qintptr socketDescriptor)
         std::lock_guard<std::mutex> lock(clientThreadsMutex);
         thread->setReadingPaused(clientReadingPaused);
         clientThreads.append(thread);
+        emit clientJoined(client);
         reportStarted(clientThreads.size());
     }
     thread->start(QThread::InheritPriority);
 }
 
-void TcpServerService::processMsg(QString msg)
+void TcpServerService::threadFinished(ClientThread *thread)
 {
-    emit messageReceived(msg);
-}
-
-void TcpServerService::threadFinished(int threadId)
-{
-    LOG_INFO << "Thread" << threadId << "finished";
+    LOG_INFO << "Thread" << thread->id() << "finished";
     std::lock_guard<std::mutex> lock(clientThreadsMutex);
-    // The descriptor is closed before the thread reports, so a new client may already have it:
-    // the departing thread is the earlier of the two in the list.
-    const auto gone
-            = std::find_if(clientThreads.begin(), clientThreads.end(),
-                           [threadId](ClientThread *thread) { return thread->id() == threadId; });
     // A thread the server already let go of (stopped, or the server is going away) has
     // nothing to report: the server is idle and says so itself.
-    if (gone == clientThreads.end())
+    if (!clientThreads.removeOne(thread))
         return;
-    emit clientLeft((*gone)->number());
-    clientThreads.erase(gone);
+    emit clientLeft(thread->number());
     reportStarted(clientThreads.size());
 }
 
-bool TcpServerService::sendToAllClients(const QString &message)
+bool TcpServerService::sendToAllClients(const QByteArray &message)
 {
-    // Converted once; every client's queue shares the same bytes.
-    const QByteArray bytes = bytesFromText(message);
     std::lock_guard<std::mutex> lock(clientThreadsMutex);
     bool over = false;
     for (ClientThread *thread : qAsConst(clientThreads))
-        over = thread->queueBytes(bytes) || over;
+        over = thread->send(message) || over;
     return over;
+}
+
+template<typename Action>
+void TcpServerService::withClient(quint64 client, Action action)
+{
+    std::lock_guard<std::mutex> lock(clientThreadsMutex);
+    for (ClientThread *thread : qAsConst(clientThreads)) {
+        if (thread->number() == client) {
+            action(thread);
+            return;
+        }
+    }
+}
+
+bool TcpServerService::sendToClient(quint64 client, const QByteArray &message)
+{
+    bool over = false;
+    withClient(client, [&](ClientThread *thread) { over = thread->send(message); });
+    return over;
+}
+
+void TcpServerService::bytesPending(quint64 client, qint64 bytes)
+{
+    withClient(client, [bytes](ClientThread *thread) { thread->bytesPending(bytes); });
+}
+
+void TcpServerService::bytesDelivered(quint64 client, qint64 bytes)
+{
+    withClient(client, [bytes](ClientThread *thread) { thread->bytesDelivered(bytes); });
 }
 
 bool TcpServerService::anyClientOverHighMark() const
@@ -147,22 +210,23 @@ qint64 TcpServerService::largestClientBacklog() const
     return largest;
 }
 
+QList<ClientInfo> TcpServerService::clients() const
+{
+    std::lock_guard<std::mutex> lock(clientThreadsMutex);
+    QList<ClientInfo> list;
+    for (ClientThread *thread : qAsConst(clientThreads))
+        list.append({thread->number(), thread->peerAddress(), thread->peerPort(),
+                     thread->connectedSince(), thread->bytesReceived(), thread->bytesSent(),
+                     thread->backlog()});
+    return list;
+}
+
 void TcpServerService::setClientReadingPaused(bool paused)
 {
     std::lock_guard<std::mutex> lock(clientThreadsMutex);
     clientReadingPaused = paused;
     for (ClientThread *thread : qAsConst(clientThreads))
         thread->setReadingPaused(paused);
-}
-
-bool TcpServerService::sendToClient(quint64 client, const QString &message)
-{
-    std::lock_guard<std::mutex> lock(clientThreadsMutex);
-    for (ClientThread *thread : qAsConst(clientThreads)) {
-        if (thread->number() == client)
-            return thread->queueMessage(message);
-    }
-    return false;
 }
 
 void TcpServerService::stopServer()

@@ -1,64 +1,99 @@
 #pragma once
 
+#include "gateway/clientallowlist.h"
+#include "gateway/clientthread.h"
+
+#include <QByteArray>
+#include <QDateTime>
 #include <QHostAddress>
 #include <QList>
 #include <QPointer>
 #include <QString>
 #include <QTcpServer>
 
+#include <atomic>
 #include <mutex>
-
-class ClientThread;
 
 enum TCPSERVER_STATUS : int { TCPSERVER_IDLE = 0, TCPSERVER_STARTED = 1, TCPSERVER_ERROR = 2 };
 Q_DECLARE_METATYPE(TCPSERVER_STATUS)
 
-// The number of client applications served at once.
+// The number of client applications served at once, and of observers beside them.
 constexpr int MaxClientConnections = 5;
 
-// Listens for client applications, gives each accepted connection its own ClientThread, passes
-// what the clients send up and fans device messages out to all of them.
+// One connected client as the status shows it.
+struct ClientInfo
+{
+    quint64 number = 0;
+    QHostAddress address;
+    quint16 port = 0;
+    QDateTime since;
+    quint64 bytesReceived = 0;
+    quint64 bytesSent = 0;
+    qint64 bytesWaiting = 0;
+};
+
+// Listens for client applications (or observers), gives each accepted connection its own
+// ClientThread, passes what the clients send up and sends what the device sends to all of them.
+// It never serves more than MaxClientConnections at once, and refuses addresses it may not serve.
 class TcpServerService : public QTcpServer
 {
     Q_OBJECT
 
 public:
-    explicit TcpServerService(QObject *parent = nullptr);
+    explicit TcpServerService(QObject *parent = nullptr,
+                              ClientThread::Role role = ClientThread::Application);
     ~TcpServerService() override;
 
     void startListening(quint16 port, const QHostAddress &address);
     void stopServer();
-    // True when a client's backlog is now above the high mark: clientBacklogDrained() follows
-    // when it is below the low mark again, or the client leaves.
-    bool sendToAllClients(const QString &message);
+    // Listening again after a pause failed: reported like a failed start.
+    void reportListenFailure();
+    void setAllowedClients(const ClientAllowList &list) { allowed = list; }
+
+    // Any thread. True when a client's backlog is now above the high mark: clientBacklogDrained()
+    // follows when it is below the low mark again, or the client leaves.
+    bool sendToAllClients(const QByteArray &message);
+    // The client that sent a message, while it is still connected.
+    bool sendToClient(quint64 client, const QByteArray &message);
     bool anyClientOverHighMark() const;
     qint64 largestClientBacklog() const;
     // Holds back what every client sends, new clients included, while the device lags behind.
     void setClientReadingPaused(bool paused);
-    // The client that sent a clientMessage, while it is still connected.
-    bool sendToClient(quint64 client, const QString &message);
     int clientCount() const;
+    QList<ClientInfo> clients() const;
+    // A client's bytes wait on their way to the device, or reached it.
+    void bytesPending(quint64 client, qint64 bytes);
+    void bytesDelivered(quint64 client, qint64 bytes);
+
+    quint64 refusedAtLimit() const { return atLimit.load(std::memory_order_relaxed); }
+    quint64 refusedNotAllowed() const { return notAllowed.load(std::memory_order_relaxed); }
+    quint64 connectionsAccepted() const { return accepted.load(std::memory_order_relaxed); }
 
 signals:
     // Emitted with the client list locked, so that counts arrive in order: connect it queued.
     void connectState(TCPSERVER_STATUS state, QString info, quint8 count);
-    void messageReceived(QString msg);
-    // The same messages with the client they came from, and the end of each client: each client
-    // has a number of its own that is never given again.
-    void clientMessage(quint64 client, QString msg);
+    // Emitted in the client's own thread, once for each read, without framing. Each client has a
+    // number of its own that is never given again.
+    void messageReceived(quint64 client, QByteArray msg);
+    void clientJoined(quint64 client);
     void clientLeft(quint64 client);
+    // The client ended its sending side: what it sent will not be completed.
+    void clientInputEnded(quint64 client);
     void clientBacklogDrained();
-
-public slots:
-    void processMsg(QString msg);
-    void threadFinished(int threadId);
 
 protected:
     void incomingConnection(qintptr socketDescriptor) override;
 
 private:
+    void threadFinished(ClientThread *thread);
     void reportStarted(int count);
+    bool refuse(qintptr socketDescriptor, const QHostAddress &peer);
+    template<typename Action>
+    void withClient(quint64 client, Action action);
 
+    const ClientThread::Role role;
+    ClientAllowList allowed;
+    RefusalLog refusals;
     // Appended to and walked in the server's thread, shortened by the client threads as
     // their clients leave.
     QList<ClientThread *> clientThreads;
@@ -68,4 +103,7 @@ private:
     QList<QPointer<ClientThread>> liveThreads;
     quint64 lastClientNumber = 0;
     bool clientReadingPaused = false; // guarded by clientThreadsMutex
+    std::atomic<quint64> atLimit{0};
+    std::atomic<quint64> notAllowed{0};
+    std::atomic<quint64> accepted{0};
 };

@@ -1,17 +1,123 @@
 #include "platform/debugoutput.h"
 
+#include <QByteArray>
 #include <QString>
 
 #ifdef Q_OS_WIN
 #include <qt_windows.h>
 #else
 #include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
+#include <csignal>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <deque>
+#include <mutex>
+#include <poll.h>
+#include <thread>
 #include <unistd.h>
 #endif
 
 namespace Platform {
+
+#ifndef Q_OS_WIN
+namespace {
+
+// Copies lines to the standard error stream from a thread of its own, so that a reader that is
+// slow or gone (a full pipe, a stalled journal) never holds up the program. A line is queued
+// whole, or left out whole when the queue is full, and the writer thread always writes a line
+// to its end: lines never split or run into each other.
+class StderrWriter
+{
+public:
+    static StderrWriter &instance()
+    {
+        // Never destroyed: the thread may be blocked in a write when the program ends.
+        static StderrWriter *const writer = new StderrWriter;
+        return *writer;
+    }
+
+    bool add(QByteArray line)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (queuedBytes + line.size() > maxQueuedBytes)
+            return false;
+        queuedBytes += line.size();
+        lines.push_back(std::move(line));
+        wake.notify_one();
+        return true;
+    }
+
+    // At the end of the program, what is queued gets a moment to go out.
+    void drain()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        drained.wait_for(lock, std::chrono::seconds(1), [this] { return lines.empty() && !busy; });
+    }
+
+private:
+    static constexpr qint64 maxQueuedBytes = 1024 * 1024;
+
+    StderrWriter()
+    {
+        std::thread(&StderrWriter::run, this).detach();
+        std::atexit([] { instance().drain(); });
+    }
+
+    void run()
+    {
+        // A reader that went away makes a write fail here rather than end the program.
+        sigset_t pipeSignal;
+        sigemptyset(&pipeSignal);
+        sigaddset(&pipeSignal, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            wake.wait(lock, [this] { return !lines.empty(); });
+            const QByteArray line = std::move(lines.front());
+            lines.pop_front();
+            busy = true;
+            lock.unlock();
+            writeWhole(line);
+            lock.lock();
+            busy = false;
+            queuedBytes -= line.size();
+            if (lines.empty())
+                drained.notify_all();
+        }
+    }
+
+    static void writeWhole(const QByteArray &line)
+    {
+        const char *data = line.constData();
+        qint64 left = line.size();
+        while (left > 0) {
+            const ssize_t written = ::write(STDERR_FILENO, data, size_t(left));
+            if (written < 0 && errno == EINTR)
+                continue;
+            if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                // A stream someone else made non-blocking: wait for room, as a blocking one would.
+                pollfd entry{STDERR_FILENO, POLLOUT, 0};
+                ::poll(&entry, 1, -1);
+                continue;
+            }
+            if (written <= 0)
+                return;
+            data += written;
+            left -= written;
+        }
+    }
+
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::condition_variable drained;
+    std::deque<QByteArray> lines;
+    qint64 queuedBytes = 0;
+    bool busy = false;
+};
+
+}
+#endif
 
 bool writeDebugOutputLine(const QString &line)
 {
@@ -20,23 +126,7 @@ bool writeDebugOutputLine(const QString &line)
     OutputDebugStringW(L"\n");
     return true;
 #else
-    // A pipe or socket that nobody reads fills up, and a blocking write would then stall every
-    // thread that logs. Terminals and files are left as they are. Checked on every line, since
-    // the stream may be redirected while the program runs.
-    struct stat status;
-    if (::fstat(STDERR_FILENO, &status) == 0
-        && (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode))) {
-        const int flags = ::fcntl(STDERR_FILENO, F_GETFL);
-        if (flags != -1 && !(flags & O_NONBLOCK))
-            ::fcntl(STDERR_FILENO, F_SETFL, flags | O_NONBLOCK);
-    }
-    // One write per line: a pipe takes up to 4096 bytes whole or not at all.
-    const QByteArray bytes = line.toUtf8() + '\n';
-    ssize_t written;
-    do {
-        written = ::write(STDERR_FILENO, bytes.constData(), size_t(bytes.size()));
-    } while (written < 0 && errno == EINTR);
-    return written == bytes.size();
+    return StderrWriter::instance().add(line.toUtf8() + '\n');
 #endif
 }
 

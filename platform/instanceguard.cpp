@@ -22,25 +22,12 @@ QString currentUserScope()
 
 }
 
-namespace {
-
-QString lockFilePath(const QString &name)
-{
-    QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (dir.isEmpty())
-        dir = QDir::tempPath();
-    return QDir(dir).filePath(QStringLiteral("vqgateway-%1.lock").arg(name));
-}
-
-}
+#ifdef Q_OS_WIN
 
 InstanceGuard::InstanceGuard(const QString &key, const QString &scope)
+    : sharedMemory(
+            std::make_unique<QSharedMemory>(scope.isEmpty() ? key : key + QLatin1Char('-') + scope))
 {
-    const QString name = scope.isEmpty() ? key : key + QLatin1Char('-') + scope;
-    sharedMemory = std::make_unique<QSharedMemory>(name);
-    instanceLock = std::make_unique<QLockFile>(lockFilePath(name));
-    // A running instance never goes stale by age, only when its process is gone.
-    instanceLock->setStaleLockTime(0);
 }
 
 InstanceGuard::~InstanceGuard()
@@ -51,12 +38,35 @@ InstanceGuard::~InstanceGuard()
 
 bool InstanceGuard::tryLock()
 {
-    if (!instanceLock->tryLock(0))
-        return false;
     if (sharedMemory->attach(QSharedMemory::ReadOnly)) {
-        // Nobody holds the lock file, so no instance runs: the segment was left by one that
-        // crashed. Detaching as its last user removes it.
         sharedMemory->detach();
+        return false;
     }
     return sharedMemory->create(1, QSharedMemory::ReadWrite);
 }
+
+#else
+
+InstanceGuard::InstanceGuard(const QString &key, const QString &scope)
+{
+    // The runtime directory belongs to the user alone; without one, the user's own data
+    // directory stands in, never the shared temporary directory.
+    QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (dir.isEmpty())
+        dir = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+    QDir().mkpath(dir);
+    const QString name = scope.isEmpty() ? key : key + QLatin1Char('-') + scope;
+    instanceLock = std::make_unique<QLockFile>(
+            QDir(dir).filePath(QStringLiteral("vqgateway-%1.lock").arg(name)));
+    // A running instance never goes stale by age, only when its process is gone.
+    instanceLock->setStaleLockTime(0);
+}
+
+InstanceGuard::~InstanceGuard() = default;
+
+bool InstanceGuard::tryLock()
+{
+    return instanceLock->tryLock(0);
+}
+
+#endif

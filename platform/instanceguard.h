@@ -9,13 +9,15 @@ class QSharedMemory;
 
 namespace Platform {
 
-// The scope in which one instance may run: the user on Linux, where shared memory is visible
-// machine-wide; empty on Windows, whose session-local objects already keep users apart.
+// The scope in which one instance may run: the user on Linux; empty on Windows, whose
+// session-local objects already keep users apart.
 QString currentUserScope();
 
 }
 
-// Lets one process at a time hold a name within a scope.
+// Lets one process at a time hold a name within a scope: on Windows a named shared-memory
+// segment, elsewhere a lock file in a directory that only the user can write to, so that no
+// other user can take the name first, and a crashed holder never blocks the next start.
 class InstanceGuard
 {
 public:
@@ -26,8 +28,9 @@ public:
     bool tryLock();
 
 private:
+#ifdef Q_OS_WIN
     std::unique_ptr<QSharedMemory> sharedMemory;
-    // A shared-memory segment outlives a crashed process on Unix; a lock file knows whether its
-    // owner still lives, so it tells a running instance from a leftover segment.
+#else
     std::unique_ptr<QLockFile> instanceLock;
+#endif
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHostAddress>
 #include <QtGlobal>
 
 namespace Platform {
@@ -9,5 +10,21 @@ void closeSocketDescriptor(qintptr descriptor);
 // Makes the coming close of a connected socket reset the connection at once, dropping what the
 // peer has not taken yet, instead of the system trying to deliver it for minutes.
 void resetOnClose(qintptr descriptor);
+// The address and port of the peer of a connected socket; a null address when it cannot be read.
+QHostAddress peerAddress(qintptr descriptor, quint16 *port = nullptr);
+
+// A second descriptor for the same connection, in non-blocking mode, that stays valid until it
+// is closed with closeSocketDescriptor whatever happens to the first; -1 when none can be made.
+qintptr duplicateSocket(qintptr descriptor);
+
+enum class SendResult {
+    Sent, // all or some of the bytes left; the count says how many
+    Full, // the socket takes nothing now; try again once it is writable
+    Failed // the connection is gone
+};
+// Sends without waiting and without a signal for a peer that went away.
+SendResult sendSome(qintptr descriptor, const char *data, qint64 size, qint64 *sent);
+// Waits up to timeoutMs for the socket to take bytes again; false when it did not.
+bool waitUntilWritable(qintptr descriptor, int timeoutMs);
 
 }

@@ -37,14 +37,16 @@ private slots:
     // that leaves gets nothing more; the next one does.
     void quietAndTimeout()
     {
-        ReplyRouter router(100, 400);
+        ReplyRouter router({ReplyRule::Quiet, 100, 400, {}});
+        for (quint64 client : {1, 2, 3, 5})
+            router.clientJoined(client);
         QStringList out;
         QList<qint64> at;
         QElapsedTimer clock;
         const auto keep
                 = [&](const QString &what) { out.append(what), at.append(clock.elapsed()); };
         connect(&router, &ReplyRouter::toDevice, &router,
-                [&](const QByteArray &line) { keep("device " + line.trimmed()); });
+                [&](quint64, const QByteArray &line) { keep("device " + line.trimmed()); });
         connect(&router, &ReplyRouter::toClient, &router,
                 [&](quint64 client, const QByteArray &lines) {
                     keep(QStringLiteral("client %1 ").arg(client) + lines.trimmed());
@@ -73,8 +75,10 @@ private slots:
         router.deviceData("e\r\n");
         QCOMPARE(out.last(), QStringLiteral("client 5 e"));
         QCOMPARE(capture->messages(),
-                 QStringList{"Client left before its reply was complete: the rest of the reply is "
-                             "dropped"});
+                 (QStringList{"ERROR No complete reply within 400 ms to client 2 for \"C\"",
+                              "ERROR No complete reply within 400 ms to client 1 for \"B\"",
+                              "Client left before its reply was complete: the rest of the reply is "
+                              "dropped"}));
     }
 };
 

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QHostAddress>
+#include <QList>
+#include <QPair>
+#include <QString>
+
+// Which client addresses may connect: addresses and networks such as "127.0.0.1,
+// 192.168.10.0/24, ::1". An empty list allows everyone; IPv4 clients that arrive as IPv4-mapped
+// IPv6 addresses are matched as IPv4.
+class ClientAllowList
+{
+public:
+    // Everyone.
+    ClientAllowList() = default;
+    // Parses a list separated by commas or blanks; false, and a list that allows nobody, when an
+    // entry is not an address or network.
+    static bool parse(const QString &text, ClientAllowList *list, QString *badEntry = nullptr);
+    static ClientAllowList nobody();
+
+    bool allows(const QHostAddress &address) const;
+    bool allowsEveryone() const { return everyone; }
+
+private:
+    bool everyone = true;
+    QList<QPair<QHostAddress, int>> networks;
+};
+
+// Which refusals are logged: at most one a minute per address, so that a port scan cannot flood
+// the log. Bounded whatever the number of addresses.
+class RefusalLog
+{
+public:
+    bool shouldLog(const QHostAddress &address, qint64 nowMs);
+
+private:
+    QList<QPair<QHostAddress, qint64>> lastLogged;
+};
