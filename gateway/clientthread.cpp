@@ -235,15 +235,14 @@ void ClientThread::sendWaiting()
 void ClientThread::backlogMoved(bool progressed)
 {
     const qint64 waiting = writer.backlog();
-    // Each byte the client takes restarts the wait; one that takes nothing for the whole time
-    // is dropped. An observer is dropped as soon as it falls behind.
-    if (clientRole == Application && waiting > backlogHighBytes
-        && (progressed || !stallTimer->isActive()))
-        stallTimer->start();
-    else if (waiting <= backlogHighBytes)
-        stallTimer->stop();
     if (waiting < backlogLowBytes && overHighMark.exchange(false))
         emit backlogDrained();
+    // While the client holds the device back, each byte it takes restarts the wait; one that
+    // takes nothing for the whole time is dropped, so that it cannot hold the others back.
+    if (overHighMark && (progressed || !stallTimer->isActive()))
+        stallTimer->start();
+    else if (!overHighMark)
+        stallTimer->stop();
 }
 
 void ClientThread::dropClient()
@@ -289,6 +288,7 @@ void ClientThread::disconnected()
     // does: it is kept as a receiver while its replies may still come.
     if (clientRole == Application && socket->error() == QAbstractSocket::RemoteHostClosedError
         && !writer.hasFailed()) {
+        LOG_INFO << "Client" << peerText() << "ended its sending side: kept for its replies";
         halfClosed = true;
         waitForReplies();
         return;

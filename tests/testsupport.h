@@ -24,6 +24,9 @@
 #include <initializer_list>
 #include <memory>
 #include <mutex>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 
 // One row per case, named by the case's first member; the test reads it with QFETCH(Row, row).
 template<typename Row>
@@ -51,6 +54,33 @@ inline bool inOrder(const QStringList &messages, const QStringList &expected)
         if ((at = messages.indexOf(numbered(message), at + 1)) < 0)
             return false;
     return true;
+}
+
+// This process's own socket from localPort to peerPort, the gateway's side of a connection when
+// the gateway runs in the test's process; -1 when there is none.
+inline int socketOf(quint16 localPort, quint16 peerPort)
+{
+    for (const QString &name : QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::System)) {
+        sockaddr_in local{}, peer{};
+        socklen_t size = sizeof local;
+        const int fd = name.toInt();
+        if (getsockname(fd, reinterpret_cast<sockaddr *>(&local), &size) == 0
+            && getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &(size = sizeof peer)) == 0
+            && ntohs(local.sin_port) == localPort && ntohs(peer.sin_port) == peerPort)
+            return fd;
+    }
+    return -1;
+}
+
+// The keep-alive idle time, in seconds, of such a socket; 0 when keep-alive is off.
+inline int keepAliveIdle(quint16 localPort, quint16 peerPort)
+{
+    const int fd = socketOf(localPort, peerPort);
+    int on = 0, idle = 0;
+    socklen_t size = sizeof on;
+    getsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, &size);
+    getsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, &size);
+    return fd < 0 ? -1 : on ? idle : 0;
 }
 
 inline quint16 freeLoopbackPort()
@@ -156,7 +186,11 @@ public:
         connect(this, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket *socket = nextPendingConnection()) {
                 connections.append(socket);
+                // Bounded, so that a device that stops reading slows the gateway down.
+                socket->setReadBufferSize(64 * 1024);
                 connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+                    if (!reading)
+                        return;
                     const QByteArray bytes = socket->readAll();
                     received += bytes;
                     unanswered += answer ? bytes : QByteArray();
@@ -174,17 +208,27 @@ public:
     int connectionCount() const { return connections.size(); }
     QTcpSocket *latest() const { return connections.last(); }
     void send(const QByteArray &bytes) { latest()->write(bytes); }
+    // While off, the device reads nothing and what the gateway sends piles up in front of it.
+    void setReading(bool on)
+    {
+        reading = on;
+        if (on)
+            emit latest()->readyRead();
+    }
     QByteArray received;
     std::function<QByteArray(const QByteArray &line)> answer;
 
 private:
     QList<QTcpSocket *> connections;
     QByteArray unanswered;
+    bool reading = true;
 };
 
 // A client application stand-in: connects to a local port and keeps everything it receives.
 class FakeClient : public QTcpSocket
 {
+    Q_OBJECT
+
 public:
     explicit FakeClient(quint16 port, QObject *parent = nullptr)
         : QTcpSocket(parent)

@@ -1,6 +1,9 @@
 #include "tests/testsupport.h"
 
 #include <QDeadlineTimer>
+
+#include <algorithm>
+#include <unistd.h>
 #include <QThread>
 
 class TestGatewayManager : public GatewayTest
@@ -127,6 +130,22 @@ private slots:
         expect({"device 2 The remote host closed the connection", "device 3 Disconnected"},
                {"ERROR TCP error: \"The remote host closed the connection\"",
                 "Disconnected from host."});
+        // A device that never answers the attempt (its listen backlog is full) ends it after 10 s.
+        sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+        socklen_t size = sizeof address;
+        const int full = ::socket(AF_INET, SOCK_STREAM, 0);
+        QVERIFY(::bind(full, reinterpret_cast<sockaddr *>(&address), size) == 0
+                && ::listen(full, 0) == 0
+                && ::getsockname(full, reinterpret_cast<sockaddr *>(&address), &size) == 0);
+        FakeClient filler(ntohs(address.sin_port));
+        QTRY_VERIFY(filler.isConnected());
+        QElapsedTimer attempt;
+        attempt.start();
+        manager->connectDevice(QStringLiteral("127.0.0.1"), ntohs(address.sin_port));
+        QTRY_COMPARE_WITH_TIMEOUT(last("device"), QStringLiteral("device 2 Connection timed out"),
+                                  12000);
+        verifyAbout(attempt.elapsed(), 10000, "connection attempt");
+        ::close(full);
     }
     void relayBothWays()
     {
@@ -136,74 +155,119 @@ private slots:
         // With "Log traffic" off nothing is logged, even at the most detailed level.
         VqLog::Logger::instance().setLoggingLevel(VqLog::Trace);
         capture->clear();
+        device->send("A\r\nB\r\n");
+        QTRY_COMPARE(second.received + first.received, QByteArray("A\r\nB\r\nA\r\nB\r\n"));
+        QCOMPARE(capture->count(QStringLiteral("[")), 0);
+        // Every byte value goes through unchanged, and is logged as the logger quotes a text.
+        GatewaySettings().setLogTraffic(true);
         QByteArray all;
         for (int i = 0; i < 256; ++i)
             all.append(char(i));
         first.write(all);
-        device->send("A\r\nB\r\n");
-        QTRY_COMPARE(second.received + first.received, QByteArray("A\r\nB\r\nA\r\nB\r\n"));
         QTRY_COMPARE(device->received, all);
-        QCOMPARE(capture->count(QStringLiteral("[")), 0);
+        QString quoted;
+        QDebug(&quoted)
+                << "[CLIENT] - "
+                << QString::fromLatin1(all).replace(QChar(13), "[CR]").replace(QChar(10), "[LF]");
+        QTRY_COMPARE(capture->messages().filter("[CLIENT]"), QStringList{quoted.chopped(1)});
+        // Both sides of both links are watched for peers that vanished.
+        QCOMPARE(keepAliveIdle(port, first.localPort()), 30);
+        QCOMPARE(keepAliveIdle(device->latest()->peerPort(), device->port()), 30);
         const QByteArray command("SET\x00\x80\xff\r\n", 8);
-        GatewaySettings().setLogTraffic(true);
         device->send("C\r\n");
         QTRY_VERIFY(capture->messages().contains(QStringLiteral("[DEVICE] -  \"C[CR][LF]\"")));
         second.write(command);
         QTRY_VERIFY(capture->messages().contains(
                 QStringLiteral("[CLIENT] -  \"SET\\u0000\\u0080\u00FF[CR][LF]\"")));
         QTRY_COMPARE(device->received, all + command);
+        // A client that ends its sending side after its command still gets the reply, and keeps
+        // its place until 2 s after the command reached the device.
+        FakeClient asker(port);
+        QTRY_COMPARE(server()->clientCount(), 3);
+        asker.write("ASK\r\n");
+        QTRY_VERIFY(device->received.endsWith("ASK\r\n"));
+        QElapsedTimer sinceCommand;
+        sinceCommand.start();
+        ::shutdown(int(asker.socketDescriptor()), SHUT_WR);
+        QTRY_COMPARE(capture->count(QStringLiteral("ended its sending side: kept for its replies")),
+                     1);
+        device->send("ANSWER\r\n");
+        QTRY_VERIFY(asker.received.endsWith("ANSWER\r\n"));
+        QTRY_COMPARE_WITH_TIMEOUT(server()->clientCount(), 2, 4000);
+        verifyAbout(sinceCommand.elapsed(), 2000, "half-closed client kept");
         // Without a device link a command is dropped, and still logged.
         manager->closeDeviceConnection();
         first.write("lost\r\n");
         QTRY_VERIFY(capture->messages().contains(QStringLiteral("[CLIENT] -  \"lost[CR][LF]\"")));
-        QCOMPARE(device->received, all + command);
+        QCOMPARE(device->received, all + command + "ASK\r\n");
     }
+    // Eight clients at once: five are served, the others closed at once; a place that frees up
+    // is offered again on the listen address only, and a port taken meanwhile is shown as an
+    // error and retried.
     void connectionLimitPausesAndResumes()
     {
-        QTcpServer portInUse;
-        QVERIFY(portInUse.listen(QHostAddress::Any, 0));
-        createManager();
-        startServer();
-        QCOMPARE(capture->messages(), QStringList{QStringLiteral("Listening to %1 ...").arg(port)});
+        GatewaySettings settings;
+        settings.setListenAddress(QStringLiteral("127.0.0.1"));
+        startGateway();
+        settings.setPortLocal(port); // where the retry listens
+        capture->clear();
+        QList<FakeClient *> clients;
         QObject owner;
-        for (int i = 1; i <= 5; ++i) {
-            new FakeClient(port, &owner);
-            QTRY_COMPARE(last("server"),
-                         QStringLiteral("server 1 Started - Connections %1/5").arg(i));
-            QCOMPARE(capture->count(
-                             QStringLiteral("Max connection number reached - Pause listening")),
-                     i / 5);
-        }
-        auto *refused = new FakeClient(port, &owner);
-        QTRY_COMPARE(refused->error(), QAbstractSocket::ConnectionRefusedError);
-        owner.findChildren<FakeClient *>().first()->disconnectFromHost();
-        QTRY_VERIFY(capture->messages().contains(QStringLiteral("Resume listening")));
-        QCOMPARE(last("server"), QStringLiteral("server 1 Started - Connections 4/5"));
-        QVERIFY(inOrder(
-                capture->messages(),
-                {"Incoming connection detected...", "New client thread # from \"127.0.0.1\"",
-                 "Client thread has been disconnected.", "Thread # finished", "Resume listening"}));
-        QCOMPARE(capture->count(QStringLiteral("Incoming connection detected...")), 5);
-        auto *late = new FakeClient(port, &owner);
+        for (int i = 0; i < 8; ++i) // all wait in the listen backlog before any is accepted
+            clients.append(new FakeClient(port, &owner));
+        QTRY_COMPARE(server()->clientCount(), 5);
+        device->send("HELLO\r\n");
+        QTRY_COMPARE(std::count_if(clients.begin(), clients.end(),
+                                   [](FakeClient *c) { return c->received == "HELLO\r\n"; }),
+                     5);
+        QTRY_COMPARE(std::count_if(clients.begin(), clients.end(),
+                                   [](FakeClient *c) { return c->isClosed(); }),
+                     3);
+        QCOMPARE(last("server"), QStringLiteral("server 1 Started - Connections 5/5"));
+        QVERIFY(seen.filter(QRegularExpression(QStringLiteral("[6-9]/5$"))).isEmpty());
+        clients.erase(std::remove_if(clients.begin(), clients.end(),
+                                     [](FakeClient *c) { return c->isClosed(); }),
+                      clients.end());
+        QCOMPARE(capture->count(QStringLiteral("Max connection number reached - Pause listening")),
+                 1);
+        QCOMPARE(capture->count(QStringLiteral(
+                         "Connection from \"127.0.0.1\" refused: 5 clients already connected")),
+                 1);
+        QTcpServer thief;
+        QVERIFY(thief.listen(QHostAddress::LocalHost, port));
+        settings.setAutoconnect(true);
+        seen.clear();
+        capture->clear();
+        clients.takeFirst()->abort();
+        QTRY_COMPARE(last("server"), QStringLiteral("server 2 Error: check your settings"));
+        QVERIFY(inOrder(capture->messages(), {"Resume listening", "ERROR Could not start server"}));
+        thief.close();
+        QTRY_COMPARE_WITH_TIMEOUT(last("server"),
+                                  QStringLiteral("server 1 Started - Connections 4/5"), 7000);
+        // Paused again at five, then resumed: still on the listen address alone.
+        clients.append(new FakeClient(port, &owner));
         QTRY_COMPARE(last("server"), QStringLiteral("server 1 Started - Connections 5/5"));
-        QTRY_VERIFY(late->isConnected());
+        clients.takeFirst()->abort();
+        QTRY_VERIFY(capture->count(QStringLiteral("Resume listening")) == 2
+                    && server()->isListening());
+        QTcpSocket elsewhere;
+        elsewhere.connectToHost(QHostAddress(QStringLiteral("127.0.0.2")), port);
+        QTRY_COMPARE(elsewhere.error(), QAbstractSocket::ConnectionRefusedError);
+        clients.append(new FakeClient(port, &owner));
+        QTRY_COMPARE(last("server"), QStringLiteral("server 1 Started - Connections 5/5"));
         // Stop ends every client thread and closes every connection.
         capture->clear();
         manager->closeServer();
         QVERIFY(inOrder(capture->messages(),
                         {"Stopping server client threads...", "Stopping server..."}));
         QTRY_COMPARE(last("server"), QStringLiteral("server 0 Idle"));
-        for (FakeClient *client : owner.findChildren<FakeClient *>())
+        for (FakeClient *client : qAsConst(clients))
             QTRY_VERIFY(client->isClosed());
         QTRY_COMPARE(capture->messages()
                              .filter(numbered(QStringLiteral("Client thread # stopped")))
                              .size(),
                      5);
         QTRY_COMPARE(capture->count(QStringLiteral("Client thread deleted")), 5);
-        seen.clear();
-        capture->clear();
-        manager->startServer(portInUse.serverPort());
-        expect({"server 2 Error: check your settings"}, {"ERROR Could not start server"});
     }
     // Stop pressed while a client's departure report still waits in the queue.
     void stopWithADepartureQueuedStaysStopped()
