@@ -1,10 +1,10 @@
 #include "app/commandline.h"
 
+#include "gateway/clientallowlist.h"
 #include "gateway/deviceaddress.h"
 #include "gateway/listenendpoint.h"
 
 #include <QCommandLineParser>
-#include <QHostAddress>
 #include <QRegularExpression>
 
 bool isValidInstanceName(const QString &name)
@@ -20,19 +20,110 @@ QString commandLineHelp()
             "Relays between up to five client applications and one device.\n\n"
             "  -h, --help                 Show this help and exit.\n"
             "  -v, --version              Show the version and exit.\n"
-            "  --headless                 Run without window or tray; start the server and connect "
-            "the\n"
+            "  --headless                 Run without window or tray; start the server and "
+            "connect the\n"
             "                             device at once, and retry every 5 s after an error.\n"
             "  --instance NAME            A separate gateway with its own settings, log and "
             "guard.\n"
+            "  --status                   Show what the running gateway (of --instance) is "
+            "doing.\n"
+            "  --json                     With --status: the same as one JSON object.\n"
             "  --device ADDRESS:PORT      The device for this run (port 10500 or above).\n"
-            "  --listen [ADDRESS:]PORT    The local port, and address, for client applications.\n"
+            "  --listen [ADDRESS:]PORT    The local port, and address, for client "
+            "applications.\n"
+            "  --observe [ADDRESS:]PORT   A port for read-only observers of the device.\n"
+            "  --allow LIST               The only client addresses and networks served, "
+            "e.g.\n"
+            "                             \"127.0.0.1, 192.168.10.0/24, ::1\".\n"
+            "  --metrics [ADDRESS:]PORT   Serve Prometheus metrics (a port alone: on "
+            "127.0.0.1).\n"
             "  --log-traffic              Log every relayed message for this run.\n"
             "  --device-line-end crlf|lf  Where the device's lines end (CR LF unless said "
             "otherwise).\n"
             "  --reply-routing            Send each client the replies to its own commands "
-            "only.\n\n"
+            "only.\n"
+            "  --reply-end quiet|query|pattern\n"
+            "                             How a routed reply ends: when the device is quiet, "
+            "after\n"
+            "                             one line for a query ('?'), or at a line that "
+            "matches\n"
+            "  --reply-end-pattern REGEX  this regular expression.\n\n"
             "Values given here are used for this run only and never stored.\n");
+}
+
+namespace {
+
+// A value option's name and what its value must be, for the error line.
+struct ValueOption
+{
+    const char *name;
+    const char *valueName;
+    const char *expected;
+};
+
+const ValueOption valueOptions[] = {
+        {"instance", "NAME", "1 to 32 letters, digits, '-' or '_'"},
+        {"device", "ADDRESS:PORT",
+         "ADDRESS:PORT with an IPv4 address and a port from 10500 to 65535"},
+        {"listen", "[ADDRESS:]PORT", "[ADDRESS:]PORT with a port from 1 to 65535"},
+        {"observe", "[ADDRESS:]PORT", "[ADDRESS:]PORT with a port from 1 to 65535"},
+        {"metrics", "[ADDRESS:]PORT", "[ADDRESS:]PORT with a port from 1 to 65535"},
+        {"allow", "LIST", "a list of addresses and networks"},
+        {"device-line-end", "crlf|lf", "crlf or lf"},
+        {"reply-end", "quiet|query|pattern", "quiet, query or pattern"},
+        {"reply-end-pattern", "REGEX", "a regular expression"},
+};
+
+// Checks one option's value and puts what it sets into the overrides; false when it is bad.
+bool takeValue(const QString &name, const QString &value, CommandLine *result)
+{
+    QVariantMap &set = result->overrides;
+    QString address;
+    quint16 port = 0;
+    if (name == QLatin1String("instance")) {
+        result->instance = value;
+        return isValidInstanceName(value);
+    }
+    if (name == QLatin1String("device")) {
+        uint devicePort = 0;
+        QString normalised;
+        if (!splitEndpoint(value, &address, &devicePort)
+            || checkDeviceAddress(address, devicePort, &normalised) != DeviceAddressCheck::Valid)
+            return false;
+        set.insert(QStringLiteral("IpAddress"), normalised);
+        set.insert(QStringLiteral("Port"), devicePort);
+        return true;
+    }
+    if (name == QLatin1String("listen")) {
+        if (!parseListenEndpoint(value, &address, &port))
+            return false;
+        set.insert(QStringLiteral("ListenAddress"), address);
+        set.insert(QStringLiteral("PortLocal"), uint(port));
+        return true;
+    }
+    if (name == QLatin1String("observe") || name == QLatin1String("metrics")) {
+        set.insert(name == QLatin1String("observe") ? QStringLiteral("ObserverListen")
+                                                    : QStringLiteral("MetricsListen"),
+                   value);
+        return parseListenEndpoint(value, &address, &port);
+    }
+    if (name == QLatin1String("allow")) {
+        ClientAllowList list;
+        set.insert(QStringLiteral("AllowedClients"), value);
+        return ClientAllowList::parse(value, &list) && !list.allowsEveryone();
+    }
+    if (name == QLatin1String("device-line-end")) {
+        set.insert(QStringLiteral("DeviceLineEnd"), value.toUpper());
+        return QStringList{"CRLF", "LF"}.contains(value.toUpper());
+    }
+    if (name == QLatin1String("reply-end")) {
+        set.insert(QStringLiteral("ReplyEnd"), value.toLower());
+        return QStringList{"quiet", "query", "pattern"}.contains(value.toLower());
+    }
+    set.insert(QStringLiteral("ReplyEndPattern"), value);
+    return !value.isEmpty() && QRegularExpression(value).isValid();
+}
+
 }
 
 CommandLine parseCommandLine(const QStringList &arguments)
@@ -50,22 +141,13 @@ CommandLine parseCommandLine(const QStringList &arguments)
             ours.append(arguments.at(i));
         }
     }
-    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
-    const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")});
-    const QCommandLineOption headless(QStringLiteral("headless"));
-    const QCommandLineOption instance(QStringLiteral("instance"), QString(),
-                                      QStringLiteral("NAME"));
-    const QCommandLineOption device(QStringLiteral("device"), QString(),
-                                    QStringLiteral("ADDRESS:PORT"));
-    const QCommandLineOption listen(QStringLiteral("listen"), QString(),
-                                    QStringLiteral("[ADDRESS:]PORT"));
-    const QCommandLineOption logTraffic(QStringLiteral("log-traffic"));
-    const QCommandLineOption lineEnd(QStringLiteral("device-line-end"), QString(),
-                                     QStringLiteral("crlf|lf"));
-    const QCommandLineOption replyRouting(QStringLiteral("reply-routing"));
     QCommandLineParser parser;
-    parser.addOptions(
-            {help, version, headless, instance, device, listen, logTraffic, lineEnd, replyRouting});
+    parser.addOption({{QStringLiteral("h"), QStringLiteral("help")}, QString()});
+    parser.addOption({{QStringLiteral("v"), QStringLiteral("version")}, QString()});
+    for (const char *flag : {"headless", "status", "json", "log-traffic", "reply-routing"})
+        parser.addOption({QLatin1String(flag), QString()});
+    for (const ValueOption &option : valueOptions)
+        parser.addOption({QLatin1String(option.name), QString(), QLatin1String(option.valueName)});
     const auto fail = [&result](const QString &error) {
         result.action = CommandLine::Fail;
         result.error = error;
@@ -76,48 +158,26 @@ CommandLine parseCommandLine(const QStringList &arguments)
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("Unexpected argument '%1'.")
                             .arg(parser.positionalArguments().first()));
-    if (parser.isSet(help)) {
-        result.action = CommandLine::ShowHelp;
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("version"))) {
+        result.action = parser.isSet(QStringLiteral("help")) ? CommandLine::ShowHelp
+                                                             : CommandLine::ShowVersion;
         return result;
     }
-    if (parser.isSet(version)) {
-        result.action = CommandLine::ShowVersion;
-        return result;
+    for (const ValueOption &option : valueOptions) {
+        const QString name = QLatin1String(option.name);
+        if (parser.isSet(name) && !takeValue(name, parser.value(name), &result))
+            return fail(QStringLiteral("--%1: '%2' is not %3.")
+                                .arg(name, parser.value(name), QLatin1String(option.expected)));
     }
-    result.headless = parser.isSet(headless);
-    result.logTraffic = parser.isSet(logTraffic);
-    result.replyRouting = parser.isSet(replyRouting);
-    if (parser.isSet(lineEnd)) {
-        result.deviceLineEnd = parser.value(lineEnd).toUpper();
-        if (result.deviceLineEnd != QLatin1String("CRLF")
-            && result.deviceLineEnd != QLatin1String("LF"))
-            return fail(QStringLiteral("--device-line-end: '%1' is neither crlf nor lf.")
-                                .arg(parser.value(lineEnd)));
-    }
-    if (parser.isSet(instance)) {
-        result.instance = parser.value(instance);
-        if (!isValidInstanceName(result.instance))
-            return fail(
-                    QStringLiteral("--instance: '%1' is not 1 to 32 letters, digits, '-' or '_'.")
-                            .arg(result.instance));
-    }
-    if (parser.isSet(device)) {
-        QString address;
-        if (!splitEndpoint(parser.value(device), &address, &result.devicePort)
-            || checkDeviceAddress(address, result.devicePort, &result.deviceAddress)
-                    != DeviceAddressCheck::Valid)
-            return fail(QStringLiteral("--device: '%1' is not ADDRESS:PORT with an IPv4 address "
-                                       "and a port from 10500 to 65535.")
-                                .arg(parser.value(device)));
-    }
-    if (parser.isSet(listen)) {
-        result.listenGiven = true;
-        quint16 port = 0;
-        if (!parseListenEndpoint(parser.value(listen), &result.listenAddress, &port))
-            return fail(QStringLiteral("--listen: '%1' is not [ADDRESS:]PORT with a port from 1 to "
-                                       "65535.")
-                                .arg(parser.value(listen)));
-        result.listenPort = port;
-    }
+    if (parser.isSet(QStringLiteral("status")))
+        result.action = CommandLine::ShowStatus;
+    else if (parser.isSet(QStringLiteral("json")))
+        return fail(QStringLiteral("--json goes with --status."));
+    result.json = parser.isSet(QStringLiteral("json"));
+    result.headless = parser.isSet(QStringLiteral("headless"));
+    if (parser.isSet(QStringLiteral("log-traffic")))
+        result.overrides.insert(QStringLiteral("LogTraffic"), true);
+    if (parser.isSet(QStringLiteral("reply-routing")))
+        result.overrides.insert(QStringLiteral("ReplyRouting"), true);
     return result;
 }

@@ -2,24 +2,20 @@
 
 #include <QString>
 #include <QStringList>
+#include <QVariantMap>
 
 // What the command line asks for. Values given here override the stored settings for this run.
 struct CommandLine
 {
-    enum Action { Run, ShowHelp, ShowVersion, Fail };
+    enum Action { Run, ShowHelp, ShowVersion, ShowStatus, Fail };
     Action action = Run;
     QString error; // one line saying what is wrong, for Fail
     bool headless = false;
     bool platformNamed = false; // Qt's own -platform option was given
+    bool json = false; // the status as one JSON object
     QString instance;
-    QString deviceAddress; // normalised; empty when not given
-    uint devicePort = 0;
-    bool listenGiven = false;
-    QString listenAddress; // empty for all local addresses
-    uint listenPort = 0;
-    bool logTraffic = false;
-    QString deviceLineEnd; // "CRLF" or "LF"; empty when not given
-    bool replyRouting = false;
+    // Settings for this run only, by key, checked and normalised.
+    QVariantMap overrides;
 };
 
 // arguments include the program's name first, as main receives them.

@@ -122,27 +122,14 @@ int main(int argc, char *argv[])
     case CommandLine::Fail:
         std::fprintf(stderr, "vqgateway: %s\n", commandLine.error.toLocal8Bit().constData());
         return 2;
+    case CommandLine::ShowStatus:
     case CommandLine::Run:
         break;
     }
     // Set before any store is opened: the instance's own store, and this run's values.
     GatewaySettings::setInstanceName(commandLine.instance);
-    if (!commandLine.deviceAddress.isEmpty()) {
-        GatewaySettings::overrideForThisRun(QStringLiteral("IpAddress"), commandLine.deviceAddress);
-        GatewaySettings::overrideForThisRun(QStringLiteral("Port"), commandLine.devicePort);
-    }
-    if (commandLine.listenGiven) {
-        GatewaySettings::overrideForThisRun(QStringLiteral("ListenAddress"),
-                                            commandLine.listenAddress);
-        GatewaySettings::overrideForThisRun(QStringLiteral("PortLocal"), commandLine.listenPort);
-    }
-    if (commandLine.logTraffic)
-        GatewaySettings::overrideForThisRun(QStringLiteral("LogTraffic"), true);
-    if (!commandLine.deviceLineEnd.isEmpty())
-        GatewaySettings::overrideForThisRun(QStringLiteral("DeviceLineEnd"),
-                                            commandLine.deviceLineEnd);
-    if (commandLine.replyRouting)
-        GatewaySettings::overrideForThisRun(QStringLiteral("ReplyRouting"), true);
+    for (auto it = commandLine.overrides.cbegin(); it != commandLine.overrides.cend(); ++it)
+        GatewaySettings::overrideForThisRun(it.key(), it.value());
 
     if (commandLine.headless || !Platform::displayReachable(commandLine.platformNamed))
         return runHeadless(argc, argv, commandLine.instance, !commandLine.headless);

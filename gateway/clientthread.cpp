@@ -255,6 +255,8 @@ void ClientThread::dropClient()
     else
         LOG_ERROR << "Client" << peerText() << "took nothing of its" << backlog() << "bytes for"
                   << stalledClientTimeoutMs / 1000 << "s: disconnected";
+    if (clientRole == Application)
+        emit droppedAsStalled();
     Platform::resetOnClose(socketDescriptor);
     dropRequested = true;
     finishPeerClose();

@@ -62,6 +62,8 @@ signals:
     void backlogDrained();
     // The client ended its sending side; it still receives until it closes or its wait ends.
     void inputEnded();
+    // The client held the device back and took nothing for too long, and is disconnected.
+    void droppedAsStalled();
 
 protected:
     void run() override;

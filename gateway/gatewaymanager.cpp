@@ -1,12 +1,14 @@
 #include "gateway/gatewaymanager.h"
 
 #include "VqLog/vqlog.h"
+#include "gateway/clientallowlist.h"
 #include "gateway/flowcontrol.h"
 #include "gateway/listenendpoint.h"
 #include "gateway/replyrouter.h"
 #include "gateway/trafficlog.h"
 
 #include <QHostAddress>
+#include <QJsonArray>
 
 namespace {
 
@@ -63,6 +65,7 @@ GatewayManager::GatewayManager(QObject *parent, bool keepConnected)
     else if (lineEnd != QLatin1String("CRLF"))
         LOG_ERROR << "Unknown DeviceLineEnd" << lineEnd << "- device lines end in CR LF";
     startObservers();
+    allowClients();
 
     for (QTimer *timer : {&deviceRetryTimer, &serverRetryTimer, &observerRetryTimer}) {
         timer->setSingleShot(true);
@@ -138,6 +141,7 @@ void GatewayManager::routeReplies(const ReplyRule &rule)
     connect(router, &ReplyRouter::toAllClients, this, [this](const QByteArray &lines) {
         holdDeviceWhen(clientServer->sendToAllClients(lines));
     });
+    connect(router, &ReplyRouter::replyTimedOut, this, [this] { ++replyTimeouts; });
 }
 
 void GatewayManager::startObservers()
@@ -159,6 +163,19 @@ void GatewayManager::startObservers()
     connect(&observerRetryTimer, &QTimer::timeout, observerServer,
             [this, listenOn, port] { observerServer->startListening(port, listenOn); });
     observerServer->startListening(port, listenOn);
+}
+
+void GatewayManager::allowClients()
+{
+    ClientAllowList allowed;
+    QString bad;
+    if (!ClientAllowList::parse(settings.allowedClients(), &allowed, &bad))
+        // Never everyone by mistake.
+        LOG_ERROR << "AllowedClients entry" << bad
+                  << "is no address or network - no client is served";
+    clientServer->setAllowedClients(allowed);
+    if (observerServer)
+        observerServer->setAllowedClients(allowed);
 }
 
 void GatewayManager::writeToDevice(quint64 client, const QByteArray &line)
@@ -188,13 +205,17 @@ void GatewayManager::updateClientHold()
             continue;
         clientsHeld = !held;
         clientServer->setClientReadingPaused(!held);
+        if (!held)
+            ++clientHolds;
     }
 }
 
 void GatewayManager::holdDeviceWhen(bool clientOverHighMark)
 {
-    if (clientOverHighMark)
+    if (clientOverHighMark && !deviceClient->isReadingPaused()) {
         deviceClient->setReadingPaused(true);
+        ++deviceHolds;
+    }
 }
 
 void GatewayManager::resumeDeviceReading()
@@ -208,6 +229,8 @@ void GatewayManager::connectDevice(QString ipAddress, uint port)
     if (!deviceClient)
         return;
     deviceClient->disconnectFromHost();
+    deviceAddress = ipAddress;
+    devicePort = port;
     deviceClient->connectToHost(ipAddress, port);
 }
 
@@ -291,6 +314,13 @@ void GatewayManager::onTcpConnectStatus(TCPCLIENT_STATUS state, QString info)
         return;
     }
     deviceState = state;
+    deviceSince = QDateTime::currentDateTime();
+    if (state == TCPCLIENT_CONNECTED)
+        ++deviceConnects;
+    if (state == TCPCLIENT_ERROR) {
+        ++deviceErrors;
+        lastDeviceError = info;
+    }
     emit connectionStateChanged(VQDEVICE_STATUS(state), info);
     if (state == TCPCLIENT_ERROR && autoconnect())
         deviceRetryTimer.start();
@@ -306,6 +336,8 @@ void GatewayManager::onTcpServerStatus(TCPSERVER_STATUS state, QString info, qui
     default:
         return;
     }
+    if (state != serverState)
+        serverSince = QDateTime::currentDateTime();
     serverState = state;
     emit serverStateChanged(VQSERVER_STATUS(state), info);
 
@@ -378,4 +410,94 @@ void GatewayManager::serverMessageReceived(quint64 client, QByteArray message)
     deviceClient->write(message);
     logTraffic("[CLIENT] - ", message);
     updateClientHold();
+}
+
+GatewayManager::Counters GatewayManager::counters() const
+{
+    Counters now;
+    now.deviceConnected = deviceState == VQDEVICE_CONNECTED;
+    now.clients = clientServer->clientCount();
+    now.bytesFromDevice = deviceClient->bytesFromDevice();
+    now.bytesToDevice = deviceClient->bytesToDevice();
+    now.deviceConnects = deviceConnects;
+    now.deviceErrors = deviceErrors;
+    now.deviceHolds = deviceHolds;
+    now.clientHolds = clientHolds;
+    now.replyTimeouts = replyTimeouts;
+    for (const TcpServerService *server : {clientServer, observerServer}) {
+        if (!server)
+            continue;
+        now.clientConnections += server->connectionsAccepted();
+        now.refusedAtLimit += server->refusedAtLimit();
+        now.refusedNotAllowed += server->refusedNotAllowed();
+        now.droppedAsStalled += server->droppedAsStalled();
+    }
+    if (observerServer)
+        now.observers = observerServer->clientCount();
+    return now;
+}
+
+namespace {
+
+QJsonArray clientList(const TcpServerService *server)
+{
+    QJsonArray list;
+    for (const ClientInfo &client : server->clients()) {
+        bool isIPv4 = false;
+        const quint32 ipv4 = client.address.toIPv4Address(&isIPv4);
+        list.append(
+                QJsonObject{{QStringLiteral("number"), double(client.number)},
+                            {QStringLiteral("address"),
+                             isIPv4 ? QHostAddress(ipv4).toString() : client.address.toString()},
+                            {QStringLiteral("port"), client.port},
+                            {QStringLiteral("since"), client.since.toString(Qt::ISODate)},
+                            {QStringLiteral("bytesReceived"), double(client.bytesReceived)},
+                            {QStringLiteral("bytesSent"), double(client.bytesSent)},
+                            {QStringLiteral("bytesWaiting"), double(client.bytesWaiting)}});
+    }
+    return list;
+}
+
+}
+
+QJsonObject GatewayManager::status() const
+{
+    static const char *const deviceStates[] = {"connecting", "connected", "error", "disconnected"};
+    static const char *const serverStates[] = {"idle", "listening", "error"};
+    const Counters now = counters();
+    const bool paused = serverState == VQSERVER_STARTED && !clientServer->isListening();
+    QJsonObject status{
+            {QStringLiteral("device"),
+             QJsonObject{{QStringLiteral("address"), deviceAddress},
+                         {QStringLiteral("port"), int(devicePort)},
+                         {QStringLiteral("state"), QLatin1String(deviceStates[deviceState])},
+                         {QStringLiteral("since"), deviceSince.toString(Qt::ISODate)},
+                         {QStringLiteral("bytesToDevice"), double(now.bytesToDevice)},
+                         {QStringLiteral("bytesFromDevice"), double(now.bytesFromDevice)},
+                         {QStringLiteral("reconnects"),
+                          double(now.deviceConnects > 0 ? now.deviceConnects - 1 : 0)},
+                         {QStringLiteral("errors"), double(now.deviceErrors)},
+                         {QStringLiteral("lastError"), lastDeviceError}}},
+            {QStringLiteral("server"),
+             QJsonObject{{QStringLiteral("listenAddress"), settings.listenAddress()},
+                         {QStringLiteral("port"), int(localPort)},
+                         {QStringLiteral("state"),
+                          paused ? QStringLiteral("paused at the limit")
+                                 : QLatin1String(serverStates[serverState])},
+                         {QStringLiteral("since"), serverSince.toString(Qt::ISODate)},
+                         {QStringLiteral("clients"), now.clients},
+                         {QStringLiteral("maxClients"), MaxClientConnections}}},
+            {QStringLiteral("clients"), clientList(clientServer)},
+            {QStringLiteral("flowControl"),
+             QJsonObject{{QStringLiteral("deviceHolds"), double(now.deviceHolds)},
+                         {QStringLiteral("clientHolds"), double(now.clientHolds)},
+                         {QStringLiteral("stalledClientsDropped"), double(now.droppedAsStalled)}}}};
+    if (observerServer) {
+        QJsonObject server = status.value(QStringLiteral("server")).toObject();
+        server.insert(QStringLiteral("observers"), now.observers);
+        server.insert(QStringLiteral("observerListen"), settings.observerListen());
+        status.insert(QStringLiteral("server"), server);
+        status.insert(QStringLiteral("observers"), clientList(observerServer));
+    }
+    return status;
 }

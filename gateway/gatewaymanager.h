@@ -4,7 +4,9 @@
 #include "gateway/tcpclientservice.h"
 #include "gateway/tcpserverservice.h"
 
+#include <QDateTime>
 #include <QHostAddress>
+#include <QJsonObject>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -43,6 +45,28 @@ public:
     explicit GatewayManager(QObject *parent = nullptr, bool keepConnected = false);
     ~GatewayManager() override;
 
+    // What the gateway has done since it started, read from any thread.
+    struct Counters
+    {
+        bool deviceConnected = false;
+        int clients = 0;
+        int observers = -1; // without an observers' port
+        quint64 bytesFromDevice = 0;
+        quint64 bytesToDevice = 0;
+        quint64 deviceConnects = 0;
+        quint64 deviceErrors = 0;
+        quint64 clientConnections = 0;
+        quint64 refusedAtLimit = 0;
+        quint64 refusedNotAllowed = 0;
+        quint64 droppedAsStalled = 0;
+        quint64 deviceHolds = 0;
+        quint64 clientHolds = 0;
+        quint64 replyTimeouts = 0;
+    };
+    Counters counters() const;
+    // What the gateway is doing, with every client, for the status command.
+    QJsonObject status() const;
+
 signals:
     void connectionStateChanged(VQDEVICE_STATUS state, QString info);
     void serverStateChanged(VQSERVER_STATUS state, QString info);
@@ -70,6 +94,7 @@ private:
     void routeReplies(const ReplyRule &rule);
     bool readReplyRule(ReplyRule *rule);
     void startObservers();
+    void allowClients();
     void writeToDevice(quint64 client, const QByteArray &line);
     // Any thread: holds the clients back while too much waits for the device, and lets them go
     // on once it has caught up.
@@ -89,8 +114,18 @@ private:
     TcpServerService *observerServer = nullptr; // only with an observers' port
     ReplyRouter *router = nullptr; // only when replies are routed to their clients
     GatewaySettings settings;
-    int deviceState = VQDEVICE_DISCONNECTED;
+    std::atomic<int> deviceState{VQDEVICE_DISCONNECTED};
     int serverState = VQSERVER_IDLE;
+    QDateTime deviceSince = QDateTime::currentDateTime();
+    QDateTime serverSince = QDateTime::currentDateTime();
+    QString deviceAddress;
+    uint devicePort = 0;
+    QString lastDeviceError;
+    std::atomic<quint64> deviceConnects{0};
+    std::atomic<quint64> deviceErrors{0};
+    std::atomic<quint64> deviceHolds{0};
+    std::atomic<quint64> clientHolds{0};
+    std::atomic<quint64> replyTimeouts{0};
     uint localPort = 0;
     const bool keepConnected;
     // Set only while the manager itself holds listening closed at the client limit; Start and

@@ -44,6 +44,7 @@ public:
     qint64 backlog() const { return writer.backlog(); }
     // While paused, what the device sends waits in the socket layer and TCP slows the device.
     void setReadingPaused(bool paused);
+    bool isReadingPaused() const { return readingPaused; }
     void setLineEnd(DeviceLineEnd end) { lineEnd = end; }
 
     quint64 bytesFromDevice() const { return fromDevice.load(std::memory_order_relaxed); }

@@ -128,6 +128,9 @@ void TcpServerService::incomingConnection(qintptr socketDescriptor)
             [this, client] { emit clientInputEnded(client); }, Qt::DirectConnection);
     connect(thread, &ClientThread::backlogDrained, this, &TcpServerService::clientBacklogDrained,
             Qt::DirectConnection);
+    connect(
+            thread, &ClientThread::droppedAsStalled, this, [this] { ++stalled; },
+            Qt::DirectConnection);
     connect(thread, &QThread::finished, thread, &QObject::deleteLater, Qt::AutoConnection);
 
     liveThreads.removeAll(QPointer<ClientThread>());

@@ -68,6 +68,7 @@ public:
     quint64 refusedAtLimit() const { return atLimit.load(std::memory_order_relaxed); }
     quint64 refusedNotAllowed() const { return notAllowed.load(std::memory_order_relaxed); }
     quint64 connectionsAccepted() const { return accepted.load(std::memory_order_relaxed); }
+    quint64 droppedAsStalled() const { return stalled.load(std::memory_order_relaxed); }
 
 signals:
     // Emitted with the client list locked, so that counts arrive in order: connect it queued.
@@ -106,4 +107,5 @@ private:
     std::atomic<quint64> atLimit{0};
     std::atomic<quint64> notAllowed{0};
     std::atomic<quint64> accepted{0};
+    std::atomic<quint64> stalled{0};
 };
