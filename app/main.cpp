@@ -2,6 +2,7 @@
 #include "VqLog/filedestination.h"
 #include "VqLog/vqlog.h"
 #include "app/commandline.h"
+#include "app/instancechannel.h"
 #include "app/qsingleapplication.h"
 #include "app/version.h"
 #include "gateway/gatewaymanager.h"
@@ -16,9 +17,9 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QIcon>
 #include <QMessageBox>
-#include <QStandardPaths>
 
 #include <cstdio>
 #include <memory>
@@ -32,18 +33,14 @@ QString guardKey(const QString &instance)
 }
 
 // Every run starts with an empty log, written to the file and copied to the debug channel.
-void startLogging(const QString &instance)
+void startLogging()
 {
-    const QString logDirectory
-            = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
-    QDir().mkpath(logDirectory);
+    const QString logFilePath = GatewaySettings::logFilePath();
+    QDir().mkpath(QFileInfo(logFilePath).path());
     VqLog::Logger &logger = VqLog::Logger::instance();
-    logger.setLoggingLevel(VqLog::Level(GatewaySettings().loggingLevel()));
-    QString fileName = QLatin1String(logFileName);
-    if (!instance.isEmpty())
-        fileName.replace(QLatin1String("VQGateway_"),
-                         QStringLiteral("VQGateway-%1_").arg(instance));
-    const QString logFilePath = QDir(logDirectory).filePath(fileName);
+    const int storedLevel = GatewaySettings().loggingLevel();
+    const bool levelUsable = storedLevel >= VqLog::Trace && storedLevel <= VqLog::Off;
+    logger.setLoggingLevel(VqLog::Level(levelUsable ? storedLevel : VqLog::Debug));
     QFile::remove(logFilePath);
     VqLog::DestinationPtr fileDestination
             = VqLog::createFileDestination(logFilePath, VqLog::RotationBySize, 20971520, 0);
@@ -54,26 +51,41 @@ void startLogging(const QString &instance)
     LOG_INFO << "Program VQ Gateway version" << productVersion << "started";
     LOG_INFO << "Built with Qt" << QT_VERSION_STR << "running on Qt" << qVersion();
     LOG_INFO << "OS detected:" << Platform::operatingSystemName();
+    if (!levelUsable)
+        LOG_ERROR << "LoggingLevel"
+                  << GatewaySettings().value(QStringLiteral("LoggingLevel")).toString()
+                  << "is not a level from 0 to 6 - using 1";
 }
 
 int runWithWindow(int argc, char *argv[], const QString &instance)
 {
     QSingleApplication app(argc, argv, guardKey(instance));
     if (!app.lock()) {
-        std::fputs("Application already running.\n", stderr);
-        QMessageBox::critical(nullptr, QStringLiteral("Error"),
-                              QStringLiteral("Application already running. Please check the "
-                                             "Windows task tray (icon may be hidden)."),
-                              QMessageBox::Ok);
+        // The running instance comes to the front, where the user looks first.
+        InstanceChannel::ask(instance, "show", 3000);
+        const QString text = QStringLiteral("Application already running. Please check the %1 "
+                                            "(icon may be hidden).")
+                                     .arg(Platform::systemTrayName());
+        std::fputs(qPrintable(text + QLatin1Char('\n')), stderr);
+        QMessageBox::critical(nullptr, QStringLiteral("Error"), text, QMessageBox::Ok);
         return 1;
     }
     Platform::publishInstanceMutex();
     Platform::quitOnTerminationRequest(&app);
     // A Linux program file carries no icon of its own.
     app.setWindowIcon(QIcon(QStringLiteral(":/Icons/vqgateway.png")));
-    startLogging(instance);
+    startLogging();
     LOG_INFO << "Creating main window";
     auto window = std::make_unique<MainWindow>();
+    InstanceChannel channel(instance);
+    channel.setHandler("show", [&window] {
+        LOG_INFO << "Window brought to the front for another start";
+        window->bringToFront();
+        return QByteArray("shown");
+    });
+    if (!channel.listen())
+        LOG_ERROR << "Another start cannot reach this one:"
+                  << InstanceChannel::socketPath(instance);
     window->showAtStart();
     const int exitCode = app.exec();
     LOG_INFO << "Closing main window";
@@ -93,7 +105,7 @@ int runHeadless(int argc, char *argv[], const QString &instance, bool chosenByIt
     }
     Platform::publishInstanceMutex();
     Platform::quitOnTerminationRequest(&app);
-    startLogging(instance);
+    startLogging();
     if (chosenByItself)
         LOG_INFO << "No display found: running without a window";
     LOG_INFO << "Running headless";

@@ -1,5 +1,7 @@
 #include "gateway/gatewaysettings.h"
 
+#include <QDir>
+#include <QStandardPaths>
 #include <QVariantMap>
 
 #include <atomic>
@@ -32,9 +34,9 @@ const QString keyAllowedClients = QStringLiteral("AllowedClients");
 std::atomic<bool> logTrafficMirror{false};
 
 // Set before the first store is opened and read in the GUI thread only.
-QString &storeName()
+QString &instance()
 {
-    static QString name = QStringLiteral("Gateway");
+    static QString name;
     return name;
 }
 
@@ -48,13 +50,28 @@ QVariantMap &overrides()
 
 GatewaySettings::GatewaySettings()
     : QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Velquor"),
-                storeName())
+                instance().isEmpty() ? QStringLiteral("Gateway")
+                                     : QStringLiteral("Gateway-") + instance())
 {
 }
 
 void GatewaySettings::setInstanceName(const QString &name)
 {
-    storeName() = name.isEmpty() ? QStringLiteral("Gateway") : QStringLiteral("Gateway-") + name;
+    instance() = name;
+}
+
+QString GatewaySettings::instanceName()
+{
+    return instance();
+}
+
+QString GatewaySettings::logFilePath()
+{
+    const QString name = instance().isEmpty()
+            ? QStringLiteral("VQGateway_Log.txt")
+            : QStringLiteral("VQGateway-%1_Log.txt").arg(instance());
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation))
+            .filePath(name);
 }
 
 void GatewaySettings::overrideForThisRun(const QString &key, const QVariant &value)
@@ -187,7 +204,10 @@ void GatewaySettings::setStartAtLogin(const bool &v)
 }
 int GatewaySettings::loggingLevel() const
 {
-    return read(keyLoggingLevel, 1).toInt();
+    // Unlike the other keys: a level that reads as 0 would log everything.
+    bool number = false;
+    const int level = read(keyLoggingLevel, 1).toInt(&number);
+    return number ? level : -1;
 }
 void GatewaySettings::setLoggingLevel(const int &v)
 {

@@ -15,6 +15,9 @@ public:
 
     // A named instance keeps its own store ("Gateway-NAME" beside "Gateway"). Set once at start.
     static void setInstanceName(const QString &name);
+    static QString instanceName();
+    // The instance's own log file, in the user's application data folder.
+    static QString logFilePath();
     // Values given on the command line: every getter returns them for this run, and they are
     // never written to the store. A setter, the user's own edit, ends the override of its key.
     static void overrideForThisRun(const QString &key, const QVariant &value);
@@ -50,6 +53,7 @@ public:
     void setNoTrayWarning(const bool &value);
     bool startAtLogin() const;
     void setStartAtLogin(const bool &value);
+    // -1 when the stored value is no number.
     int loggingLevel() const;
     void setLoggingLevel(const int &value);
     QString lastVersionDisplayed() const;

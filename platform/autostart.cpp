@@ -8,6 +8,16 @@
 
 namespace Platform {
 
+namespace {
+
+QString entryName(const QString &instance)
+{
+    return instance.isEmpty() ? QStringLiteral("VQGateway")
+                              : QStringLiteral("VQGateway-") + instance;
+}
+
+}
+
 QString desktopExecArgument(const QString &argument)
 {
     QString quoted;
@@ -22,12 +32,18 @@ QString desktopExecArgument(const QString &argument)
         quoted += c;
     }
     quoted = QLatin1Char('"') + quoted + QLatin1Char('"');
-    // The value is a string first: every backslash is escaped once more.
-    return quoted.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
+    // The value is a string first: every backslash is escaped once more, and a line break would
+    // end the key.
+    return quoted.replace(QLatin1Char('\\'), QLatin1String("\\\\"))
+            .replace(QLatin1Char('\n'), QLatin1String("\\n"))
+            .replace(QLatin1Char('\r'), QLatin1String("\\r"));
 }
 
-QString autostartEntry(const QString &programPath)
+QString autostartEntry(const QString &programPath, const QString &instance)
 {
+    // An instance name holds letters, digits, '-' and '_' only: nothing to quote.
+    const QString arguments
+            = instance.isEmpty() ? QString() : QStringLiteral(" --instance ") + instance;
     return QStringLiteral("[Desktop Entry]\n"
                           "Type=Application\n"
                           "Name=VQ Gateway\n"
@@ -36,37 +52,39 @@ QString autostartEntry(const QString &programPath)
                           "Icon=vqgateway\n"
                           "Terminal=false\n"
                           "X-GNOME-Autostart-enabled=true\n")
-            .arg(desktopExecArgument(programPath));
+            .arg(desktopExecArgument(programPath) + arguments);
 }
 
-QString autostartEntryPath()
+QString autostartEntryPath(const QString &instance)
 {
     return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
-            .filePath(QStringLiteral("autostart/VQGateway.desktop"));
+            .filePath(QStringLiteral("autostart/%1.desktop").arg(entryName(instance)));
 }
 
-void setRunAtLogin(bool enable, const QString &programPath)
+bool setRunAtLogin(bool enable, const QString &programPath, const QString &instance)
 {
 #ifdef Q_OS_WIN
     QSettings runKey(
             QStringLiteral("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"),
             QSettings::NativeFormat);
-    if (enable)
-        runKey.setValue(QStringLiteral("VQGateway"), QDir::toNativeSeparators(programPath));
+    const QString program = QDir::toNativeSeparators(programPath);
+    if (!enable)
+        runKey.remove(entryName(instance));
+    else if (instance.isEmpty())
+        runKey.setValue(entryName(instance), program);
     else
-        runKey.remove(QStringLiteral("VQGateway"));
+        runKey.setValue(entryName(instance),
+                        QStringLiteral("\"%1\" --instance %2").arg(program, instance));
+    runKey.sync();
+    return runKey.status() == QSettings::NoError;
 #else
-    const QString path = autostartEntryPath();
-    if (!enable) {
-        QFile::remove(path);
-        return;
-    }
+    const QString path = autostartEntryPath(instance);
+    if (!enable)
+        return !QFileInfo::exists(path) || QFile::remove(path);
     QDir().mkpath(QFileInfo(path).path());
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
-        return;
-    file.write(autostartEntry(programPath).toUtf8());
-    file.commit();
+    return file.open(QIODevice::WriteOnly | QIODevice::Text)
+            && file.write(autostartEntry(programPath, instance).toUtf8()) >= 0 && file.commit();
 #endif
 }
 

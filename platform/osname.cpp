@@ -35,4 +35,13 @@ QString operatingSystemName()
     return windowsVersion >= 0 ? windowsVersionName(windowsVersion) : QSysInfo::prettyProductName();
 }
 
+QString systemTrayName()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("Windows task tray");
+#else
+    return QStringLiteral("system tray");
+#endif
+}
+
 }

@@ -8,6 +8,13 @@
 
 namespace Compat {
 
+// The result argument of a native event filter.
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+using NativeEventResult = long;
+#else
+using NativeEventResult = qintptr;
+#endif
+
 // What a label shows; Qt 5 asks for the value explicitly.
 template<typename Label>
 auto pixmapOf(const Label *label)

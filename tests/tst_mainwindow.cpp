@@ -13,7 +13,10 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
@@ -28,22 +31,36 @@ struct StatusCase
 };
 Q_DECLARE_METATYPE(StatusCase)
 
-// A field typed into or an option ticked, and the whole store afterwards.
+// A field typed into or an option ticked, and the whole store afterwards; in a named instance.
 struct EditCase
 {
     const char *name, *widget;
     QString typed;
     QVariantMap stored;
+    const char *instance = "";
 };
 Q_DECLARE_METATYPE(EditCase)
 
 struct UpdateCase
 {
     const char *name;
-    QByteArray body;
+    QByteArray answer;
     QString atStart, userCheck;
 };
 Q_DECLARE_METATYPE(UpdateCase)
+
+// Counts the quits the application is asked for.
+class QuitCounter : public QObject
+{
+public:
+    QuitCounter() { QCoreApplication::instance()->installEventFilter(this); }
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        quits += watched == QCoreApplication::instance() && event->type() == QEvent::Quit;
+        return false;
+    }
+    int quits = 0;
+};
 
 // Runs on a real X display: with a tray host when VQ_EXPECT_TRAY is 1, without one otherwise.
 class TestMainWindow : public QObject
@@ -68,6 +85,19 @@ class TestMainWindow : public QObject
         return QApplication::exec();
     }
     QSystemTrayIcon *tray() const { return window->findChild<QSystemTrayIcon *>(); }
+    static QByteArray ok(const QByteArray &body, const QByteArray &headers = "")
+    {
+        return "HTTP/1.0 200 OK\r\n" + headers
+                + "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+    }
+    static QByteArray doc(const QByteArray &inside)
+    {
+        return "<?xml version=\"1.0\"?><Product>" + inside + "</Product>";
+    }
+    static QString failed(const QString &why)
+    {
+        return "The check for updates failed: " + why + '.';
+    }
 
     template<typename T = QWidget>
     T *child(const char *name) const
@@ -108,7 +138,6 @@ private slots:
     {
         TestDir::resetSettings();
         window.reset(new MainWindow);
-        QCOMPARE(tray() != nullptr, expectTray);
         if (!expectTray && QByteArray(QTest::currentTestFunction()).startsWith("tray"))
             QSKIP("needs a tray host");
     }
@@ -152,8 +181,10 @@ private slots:
         const QString ip = QStringLiteral("IpAddress"), local = QStringLiteral("127.0.0.1");
         addRows<EditCase>(
                 {{"port", "port", "12345", {{ip, local}, {"Port", "12345"}}},
-                 {"port letters", "port", "abc", {{ip, local}, {"Port", "0"}}},
+                 {"port letters", "port", "1o6x", {{ip, local}}},
+                 {"port above 65535", "port", "65536", {{ip, local}}},
                  {"local port", "portLocal", "23456", {{ip, local}, {"PortLocal", "23456"}}},
+                 {"local port 99999", "portLocal", "99999", {{ip, local}, {"PortLocal", "9999"}}},
                  {"address", "ipAddress", "127.0.0.2", {{ip, "127.0.0.2"}}},
                  {"address emptied", "ipAddress", "", {{ip, "..."}}},
                  {"autoconnect", "checkAutoconnect", "", {{ip, local}, {"Autoconnect", "true"}}},
@@ -165,11 +196,38 @@ private slots:
                  {"start at login",
                   "checkStartAutoAtLogin",
                   "",
-                  {{ip, local}, {"StartAtLogin", "true"}}}});
+                  {{ip, local}, {"StartAtLogin", "true"}}},
+                 {"log traffic, lab1",
+                  "checkLog",
+                  "",
+                  {{ip, local}, {"LogTraffic", "true"}},
+                  "lab1"},
+                 {"start at login, lab1",
+                  "checkStartAutoAtLogin",
+                  "",
+                  {{ip, local}, {"StartAtLogin", "true"}},
+                  "lab1"}});
     }
     void editsAreStoredAtOnce()
     {
         QFETCH(EditCase, row);
+        const QString named = *row.instance ? QStringLiteral("-") + row.instance : QString();
+        // Another instance's entry, which this one leaves alone.
+        QFile other(dir.filePath(QStringLiteral("config/autostart/VQGateway.desktop")));
+        const auto unnamed = qScopeGuard([&other] {
+            GatewaySettings::setInstanceName(QString());
+            other.remove();
+        });
+        if (*row.instance) {
+            GatewaySettings::setInstanceName(QLatin1String(row.instance));
+            TestDir::resetSettings();
+            window.reset(new MainWindow);
+            QVERIFY(QDir().mkpath(dir.filePath("config/autostart"))
+                    && other.open(QIODevice::WriteOnly));
+        }
+        QCOMPARE(window->windowTitle(),
+                 QStringLiteral("VQ Gateway") + (*row.instance ? " - lab1" : ""));
+        QCOMPARE(tray()->toolTip(), window->windowTitle());
         auto *box = window->findChild<QCheckBox *>(QLatin1String(row.widget));
         if (box) {
             box->setChecked(true);
@@ -185,18 +243,18 @@ private slots:
         click("btnViewLogFile");
         QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
         const QString log = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation)
-                + QStringLiteral("/VQGateway_Log.txt");
+                + "/VQGateway" + named + "_Log.txt";
         QCOMPARE(catcher.urls,
                  row.stored.contains(QStringLiteral("LogTraffic"))
                          ? QList<QUrl>{QUrl::fromLocalFile(log)}
                          : QList<QUrl>());
-        QFile entry(dir.filePath(QStringLiteral("config/autostart/VQGateway.desktop")));
+        QFile entry(dir.filePath("config/autostart/VQGateway" + named + ".desktop"));
         QCOMPARE(entry.exists(), row.stored.contains(QStringLiteral("StartAtLogin")));
         QVERIFY(!entry.exists()
                 || (entry.open(QIODevice::ReadOnly)
                     && entry.readAll().contains(
                             "\nExec=\"" + QFile::encodeName(QCoreApplication::applicationFilePath())
-                            + "\"\n")));
+                            + "\"" + (*row.instance ? " --instance lab1" : "") + "\n")));
         if (!box)
             return;
         box->setChecked(false);
@@ -206,6 +264,7 @@ private slots:
                     = it.key() == QLatin1String("IpAddress") ? it.value() : QStringLiteral("false");
         QCOMPARE(store(), off);
         QVERIFY(!child("btnViewLogFile")->isEnabled() && !entry.exists());
+        QCOMPARE(other.exists(), *row.instance != 0);
     }
     // Nothing is written back at start, not even the autostart entry of an option stored on.
     void loadingWritesNothingBack()
@@ -222,7 +281,7 @@ private slots:
         QVERIFY(child<QCheckBox>("checkLog")->isChecked() && child("btnViewLogFile")->isEnabled());
         QVERIFY(child<QCheckBox>("checkStartAutoAtLogin")->isChecked()
                 && !child<QCheckBox>("checkAutoconnect")->isChecked());
-        QVERIFY(!QFile::exists(Platform::autostartEntryPath()));
+        QVERIFY(!QFile::exists(Platform::autostartEntryPath(QString())));
     }
     void buttonsDriveTheGateway()
     {
@@ -259,32 +318,37 @@ private slots:
             QCOMPARE(target->property("text").toString(), before);
         }
     }
-    // The checks at start, at the next start and the user's; one byte over the size is dropped.
+    // The checks at start, at the next start and the user's; one byte over the size is dropped;
+    // a compressed answer is not unpacked. Only the user's check says what went wrong.
     void updateCheck_data()
     {
         const QString newer = QStringLiteral(
                 "VQ Gateway v01.02.00 is available on Velquor website. Please click "
                 "<a href='http://127.0.0.1/get'>here</a> for more information.");
-        const auto doc = [](const QByteArray &inside) {
-            return "<?xml version=\"1.0\"?><Product>" + inside + "</Product>";
-        };
         const QByteArray offer
                 = "<Id>1004</Id><Version>01.02.00</Version><Url>http://127.0.0.1/get</Url>";
         const QByteArray pad(maxUpdateDocumentBytes - doc(offer + "<P></P>").size(), 'x');
         addRows<UpdateCase>(
-                {{"same", doc("<Id>1004</Id><Version>01.01.01</Version>"), "",
+                {{"same", ok(doc("<Id>1004</Id><Version>01.01.01</Version>")), "",
                   "  Your software is up to date.   "},
-                 {"newer, largest size", doc(offer + "<P>" + pad + "</P>"), newer, newer},
-                 {"one byte more", doc(offer + "<P>" + pad + "x</P>"), "", ""}});
+                 {"newer, largest size", ok(doc(offer + "<P>" + pad + "</P>")), newer, newer},
+                 {"one byte more", ok(doc(offer + "<P>" + pad + "x</P>")), "",
+                  failed("the answer is larger than 64 KiB")},
+                 {"compressed", ok(qCompress(doc(offer)).mid(4), "Content-Encoding: deflate\r\n"),
+                  "", failed("the answer is not the update document of VQ Gateway")},
+                 {"not found", "HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n", "",
+                  failed("the server answered with HTTP status 404 Not Found")},
+                 {"redirect",
+                  "HTTP/1.0 302 Found\r\nLocation: http://127.0.0.1:9/x\r\nContent-Length: "
+                  "0\r\n\r\n",
+                  "", failed("the server redirects to http://127.0.0.1:9/x")}});
     }
     void updateCheck()
     {
         QFETCH(UpdateCase, row);
-        FakeDevice server; // answers each request line with the whole document
+        FakeDevice server; // answers each request's first line
         server.answer = [&row](const QByteArray &line) {
-            return line.startsWith("GET ") ? "HTTP/1.0 200 OK\r\nContent-Length: "
-                            + QByteArray::number(row.body.size()) + "\r\n\r\n" + row.body
-                                           : QByteArray();
+            return line.startsWith("GET ") ? row.answer : QByteArray();
         };
         qputenv("VQGATEWAY_UPDATE_URL",
                 QStringLiteral("http://127.0.0.1:%1/update.xml").arg(server.port()).toUtf8());
@@ -303,6 +367,26 @@ private slots:
         QVERIFY(window->isVisible());
         QCOMPARE(server.received.count("GET /update.xml "), 3);
         qputenv("VQGATEWAY_UPDATE_URL", "http://127.0.0.1:9/none.xml");
+    }
+    // A start check that hangs leaves the user's own check its answer; each times out by itself.
+    void hungStartCheck()
+    {
+        FakeDevice server;
+        server.answer = [&server](const QByteArray &line) {
+            return line.startsWith("GET ") && server.received.count("GET ") > 1
+                    ? ok(doc("<Id>1004</Id><Version>1.1.1</Version>"))
+                    : QByteArray();
+        };
+        qputenv("VQGATEWAY_UPDATE_URL",
+                QStringLiteral("http://127.0.0.1:%1/update.xml").arg(server.port()).toUtf8());
+        const auto restore = qScopeGuard(
+                [] { qputenv("VQGATEWAY_UPDATE_URL", "http://127.0.0.1:9/none.xml"); });
+        window.reset(new MainWindow);
+        MessageBoxCatcher boxes;
+        QTRY_COMPARE(server.received.count("GET "), 1);
+        QCOMPARE(window->findChild<QNetworkReply *>()->request().transferTimeout(), 15000);
+        QMetaObject::invokeMethod(window.get(), "onCheckForUpdates");
+        QTRY_COMPARE(boxes.texts, QStringList{"  Your software is up to date.   "});
     }
     // At most six IPv4 addresses are shown, link-local ones left out; none reaches a socket.
     void localAddresses()
@@ -339,10 +423,14 @@ private slots:
         showWindow();
         actions.at(0)->trigger();
         QVERIFY(!window->isVisible());
+        MessageBoxCatcher boxes;
         actions.at(1)->trigger();
         QVERIFY(window->isVisible());
         QTRY_COMPARE(updateChecks.size(), 2);
-        // About: a licence link opens a fresh copy of its page in the user's own directory.
+        QCOMPARE(boxes.texts, QStringList{failed("Connection refused")});
+        // About, from the tray with the window hidden there: a licence link opens a fresh copy of
+        // its page in the user's own directory (a link in its place is replaced, what it points to
+        // left alone), the Qt in use is named, and closing it ends nothing.
         UrlCatcher opened;
         for (const char *scheme : {"file", "https"})
             QDesktopServices::setUrlHandler(QLatin1String(scheme), &opened, "open");
@@ -350,15 +438,33 @@ private slots:
         QFile changed(copies.filePath(QStringLiteral("VQ_EULA.html")));
         QVERIFY(changed.open(QIODevice::WriteOnly) && changed.write("changed") == 7);
         changed.close();
-        QTimer::singleShot(200, window.get(), [] {
+        const QString target = dir.filePath(QStringLiteral("target"));
+        QVERIFY(QFile(target).open(QIODevice::WriteOnly)
+                && QFile::setPermissions(target, QFile::ReadOwner)
+                && QFile::link(target, copies.filePath("lgpl.html")));
+        QString shown;
+        QTimer::singleShot(200, window.get(), [&shown] {
             QWidget *about = QApplication::activeModalWidget();
             for (const QString link : {"EULA #browse_EULA", "LGPL #browse_LGPL",
                                        "EULA #browse_other", "LGPL https://example.invalid/"})
                 emit about->findChild<QLabel *>("label_" + link.section(' ', 0, 0))
                         ->linkActivated(link.section(' ', 1));
+            for (const QLabel *label : about->findChildren<QLabel *>())
+                shown += label->text() + '\n';
             about->close();
+            QTimer::singleShot(0, [] { QCoreApplication::exit(7); });
         });
-        actions.at(2)->trigger();
+        window->hide();
+        QTimer::singleShot(0, actions.at(2), &QAction::trigger);
+        const QuitCounter counter;
+        QCOMPARE(execBounded() * 10 + counter.quits, 70);
+        const QString qt = QString::fromLatin1(qVersion());
+        for (const QString &part :
+             QStringList{">Qt" + qt.section('.', 0, 0) + " Library<", ">(LGPL v3)<",
+                         "Qt " + qt + " SDK",
+                         ">download.qt.io/archive/qt/" + qt.section('.', 0, 1) + "/<"})
+            QVERIFY2(shown.contains(part), qPrintable(part));
+        QCOMPARE(int(QFile::permissions(target) & 0x7077), 0x4000);
         QCOMPARE(opened.urls,
                  (QList<QUrl>{QUrl::fromLocalFile(changed.fileName()),
                               QUrl::fromLocalFile(copies.filePath("lgpl.html"))}));
@@ -375,11 +481,20 @@ private slots:
         }
     }
     // With a tray a close hides the window there, with the notice once for good; without one it
-    // ends the program, with no notice.
+    // ends the program, with no notice. A quit the desktop asks for (the session ends) is never
+    // held up by the tray.
     void closeHidesInTheTrayOrEnds()
     {
         MessageBoxCatcher boxes;
+        showWindow();
+        QTimer::singleShot(0, window.get(), [] {
+            QEvent quit(QEvent::Quit);
+            QCoreApplication::sendEvent(QCoreApplication::instance(), &quit);
+        });
+        QCOMPARE(execBounded(), 0);
+        QCOMPARE(boxes.texts, QStringList());
         if (!expectTray) {
+            window.reset(new MainWindow);
             showWindow();
             QTimer::singleShot(0, window.get(), &QWidget::close);
             QCOMPARE(execBounded(), 0);
@@ -408,6 +523,52 @@ private slots:
             window->showAtStart();
             QCOMPARE(window->isVisible(), !minimized || !expectTray);
         }
+    }
+    // What cannot be written is said once, in the window and the log; the box is then unticked.
+    void writeFailuresAreReported()
+    {
+        const auto capture = CaptureDestination::install(VqLog::Error);
+        const auto quiet
+                = qScopeGuard([] { VqLog::Logger::instance().setLoggingLevel(VqLog::Off); });
+        MessageBoxCatcher boxes;
+        const QString entry = Platform::autostartEntryPath(QString()),
+                      store = GatewaySettings().fileName();
+        QVERIFY(QDir(QFileInfo(entry).path()).removeRecursively()
+                && QFile(QFileInfo(entry).path())
+                           .open(QIODevice::WriteOnly)); // a file, not a folder
+        child<QCheckBox>("checkStartAutoAtLogin")->setChecked(true);
+        QVERIFY(!child<QCheckBox>("checkStartAutoAtLogin")->isChecked()
+                && !GatewaySettings().startAtLogin());
+        QVERIFY(QFile::remove(store) && QDir().mkdir(store));
+        child<QCheckBox>("checkAutoconnect")->click();
+        child<QCheckBox>("checkAutoconnect")->click();
+        QCOMPARE(boxes.texts.size(), 2);
+        QCOMPARE(capture->messages(),
+                 (QStringList{"ERROR Could not write the autostart entry \"" + entry + '"',
+                              "ERROR Settings cannot be written to \"" + store + '"'}));
+        QVERIFY(QDir().rmdir(store) && QFile::remove(QFileInfo(entry).path()));
+    }
+    // A tray that comes after the start takes the icon, a window started minimised and a closed
+    // one; when it goes, the window comes back.
+    void lateTray()
+    {
+        if (expectTray)
+            QSKIP("starts a tray host of its own");
+        GatewaySettings().setStartMinimized(true);
+        window.reset(new MainWindow);
+        window->showAtStart();
+        QVERIFY(window->isVisible());
+        QProcess trayer;
+        trayer.start(QStringLiteral("trayer"), {QStringLiteral("--height"), QStringLiteral("24")});
+        QTRY_VERIFY_WITH_TIMEOUT(!window->isVisible() && tray() && tray()->geometry().isValid(),
+                                 10000);
+        MessageBoxCatcher boxes;
+        showWindow();
+        QVERIFY(!window->close() && !window->isVisible());
+        trayer.kill();
+        QTRY_VERIFY(window->isVisible());
+        QTimer::singleShot(0, window.get(), &QWidget::close);
+        QCOMPARE(execBounded(), 0);
     }
     // With a tray a minimised window hides there after 50 ms; without one it stays in the task bar.
     void minimiseHidesInTheTray()

@@ -13,22 +13,26 @@ class TestPlatform : public QObject
 private slots:
     void cleanup() { dir.noteResult(); }
 
-    // Any path survives the Exec key's quoting.
+    // Any path survives the Exec key's quoting; a named instance starts as itself.
     void autostartEntry()
     {
         const QList<QPair<QString, QString>> paths{
                 {"/opt/VQ Gateway/vqgateway", "\"/opt/VQ Gateway/vqgateway\""},
                 {"/a\"b$c`d", "\"/a\\\\\"b\\\\$c\\\\`d\""},
                 {"/a\\b", "\"/a\\\\\\\\b\""},
-                {"/100%/x", "\"/100%%/x\""}};
+                {"/100%/x", "\"/100%%/x\""},
+                {"/a\nExec=b\r", "\"/a\\nExec=b\\r\""},
+                {"/x|lab1", "\"/x\" --instance lab1"}};
         for (const auto &path : paths) {
-            const QString text = Platform::autostartEntry(path.first);
+            const QString text = Platform::autostartEntry(path.first.section('|', 0, 0),
+                                                          path.first.section('|', 1));
             QVERIFY2(text.startsWith("[Desktop Entry]\n") && text.contains("\nType=Application\n"),
                      qPrintable(text));
             QVERIFY2(text.contains("\nExec=" + path.second + "\n"), qPrintable(path.first));
         }
-        Platform::setRunAtLogin(false, paths.first().first); // removing a missing entry is no error
-        QVERIFY(!QFile::exists(Platform::autostartEntryPath()));
+        // Removing a missing entry is no error.
+        QVERIFY(Platform::setRunAtLogin(false, paths.first().first, QString()));
+        QVERIFY(!QFile::exists(Platform::autostartEntryPath(QString())));
     }
     void oneInstancePerUser()
     {

@@ -1,3 +1,4 @@
+#include "app/instancechannel.h"
 #include "tests/testsupport.h"
 
 #include <QDir>
@@ -101,14 +102,19 @@ private slots:
                               QStringLiteral("Built with Qt %1 running on Qt %2")
                                       .arg(QT_VERSION_STR, qVersion()),
                               "OS detected: \"", "Creating main window"}));
-        // A second start leaves the first alone (and waits at its message box: it is killed later).
+        // A second start brings the first to the front and leaves it alone otherwise (and waits at
+        // its message box: it is killed later).
         const QStringList logBefore = logMessages();
         QProcess *second = start();
         QByteArray said;
-        QTRY_VERIFY_WITH_TIMEOUT(
-                (said += second->readAllStandardError()).contains("Application already running.\n"),
-                20000);
+        QTRY_VERIFY_WITH_TIMEOUT((said += second->readAllStandardError())
+                                         .contains("Application already running. Please check the "
+                                                   "system tray (icon may be hidden).\n"),
+                                 20000);
         QCOMPARE(logMessages().mid(0, logBefore.size()), logBefore);
+        QVERIFY(logMessages()
+                        .mid(logBefore.size())
+                        .contains("Window brought to the front for another start"));
         QCOMPARE(device.connectionCount(), 1);
         terminate(first);
         QVERIFY(inOrder(logMessages(),
@@ -118,14 +124,18 @@ private slots:
         QCOMPARE(logMessages().last(), QStringLiteral("Program exited with return code 0"));
         QTRY_VERIFY(one.isClosed() && two.isClosed());
         // The next start empties the log and honours the stored level: at Warn the system's own
-        // Info and Error lines are all left out. A killed instance never blocks the next start.
-        writeSettings({{"LoggingLevel", 3}});
+        // Info and Error lines are all left out; a level that is none is the default, and said. A
+        // killed instance never blocks the next start, nor keeps another from reaching it.
+        writeSettings({{"LoggingLevel", 99}});
         QProcess *killed = start();
         QTRY_COMPARE_WITH_TIMEOUT(device.connectionCount(), 2, 20000);
+        QVERIFY(logMessages().contains("LoggingLevel \"99\" is not a level from 0 to 6 - using 1"));
         ::kill(pid_t(killed->processId()), SIGKILL);
         QVERIFY(killed->waitForFinished(5000));
+        writeSettings({{"LoggingLevel", 3}});
         QProcess *next = start();
         QTRY_COMPARE_WITH_TIMEOUT(device.connectionCount(), 3, 20000);
+        QCOMPARE(InstanceChannel::ask(QString(), "show", 5000), QByteArray("shown"));
         terminate(next);
         QCOMPARE(QFileInfo(path(logFile)).size(), 0);
     }
@@ -160,7 +170,8 @@ private slots:
     {
         FakeDevice first, second;
         const quint16 firstPort = freeLoopbackPort(), secondPort = freeLoopbackPort();
-        writeSettings({{"Port", first.port()}, {"PortLocal", firstPort}}, QStringLiteral("lab1"));
+        writeSettings({{"Port", first.port()}, {"PortLocal", firstPort}, {"LoggingLevel", "abc"}},
+                      QStringLiteral("lab1"));
         writeSettings({{"Port", 10500}, {"PortLocal", 10500}}, QStringLiteral("lab2"));
         QProcess *lab1 = start({"--instance", "lab1"}, false);
         QProcess *lab2 = start({"--instance", "lab2", "--headless", "--device",
@@ -184,6 +195,8 @@ private slots:
                             .contains(QStringLiteral("[DEVICE] -  \"PONG[LF]\"")));
         QVERIFY(logMessages(QStringLiteral("lab1"))
                         .contains(QStringLiteral("No display found: running without a window")));
+        QVERIFY(logMessages(QStringLiteral("lab1"))
+                        .contains("LoggingLevel \"abc\" is not a level from 0 to 6 - using 1"));
         QVERIFY(!logMessages(QStringLiteral("lab2"))
                          .contains(QStringLiteral("No display found: running without a window")));
         QVERIFY(logMessages(QStringLiteral("lab2")).contains(QStringLiteral("Running headless")));

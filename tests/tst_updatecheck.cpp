@@ -22,7 +22,8 @@ private slots:
                 {document("<Date>2016</Date><Id>1004</Id><Version>09</Version>"),
                  " 01.01.01 "}, // another element first ends the walk
                 {"<a><b><Id>1004</Id><Version>1.2</Version></b></a>", "1004 1.2 "},
-                {document("<Id>1004</Id><Version/><Url>u</Url>"), "1004 01.01.01 "},
+                {document("<Id>1004</Id><Version/><Url>u</Url>"), "1004 01.01.01 u"},
+                {document("<Id> 1004\n</Id><Version> 1.2 </Version>"), "1004 1.2 "},
                 {document("<id>1004</id><Version>2</Version>"), " 01.01.01 "},
                 {"<html><body>Not found", " 01.01.01 "}};
         for (const auto &c : cases) {
@@ -46,6 +47,9 @@ private slots:
                                 "1004 1.2 s  + stored",
                                 "1004 01.01.02 s  + stored",
                                 "1004 01.01.00 u  =",
+                                "1004 1.0 u  =",
+                                "1004 1.1.1 u  =",
+                                "1004 01.10 s 01.9 + stored",
                                 "1004 01.01.01A s 01.01.01a - stored",
                                 "1005 09.00.00 u  -",
                                 " 09.00.00 u  -"};

@@ -6,7 +6,9 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
+#include <QVersionNumber>
 #include <QUrl>
 
 namespace {
@@ -30,12 +32,17 @@ About::About(const QString &productName, const QString &version, const QPixmap &
     ui->setupUi(this);
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
 
-    ui->label_QT5->setText(
-            link(QStringLiteral("https://www.qt.io/"), QStringLiteral("Qt5 Library"), linkColor));
+    // The Qt library the program runs with, whose sources are to be offered.
+    const QVersionNumber qt = QVersionNumber::fromString(QLatin1String(qVersion()));
+    const QString qtMinor = QStringLiteral("%1.%2").arg(qt.majorVersion()).arg(qt.minorVersion());
+    const QString sources = QStringLiteral("download.qt.io/archive/qt/%1/").arg(qtMinor);
+    ui->label_QT5->setText(link(QStringLiteral("https://www.qt.io/"),
+                                QStringLiteral("Qt%1 Library").arg(qt.majorVersion()), linkColor));
     ui->label_LGPL->setText(
-            link(QStringLiteral("#browse_LGPL"), QStringLiteral("(LPGL v3)"), linkColor));
-    ui->label_QT5Code->setText(link(QStringLiteral("https://download.qt.io/archive/qt/5.5/"),
-                                    QStringLiteral("download.qt.io/archive/qt/5.5/"), linkColor));
+            link(QStringLiteral("#browse_LGPL"), QStringLiteral("(LGPL v3)"), linkColor));
+    ui->label_11->setText(
+            tr("Qt %1 SDK source code from The Qt Company: ").arg(QLatin1String(qVersion())));
+    ui->label_QT5Code->setText(link(QStringLiteral("https://") + sources, sources, linkColor));
     ui->label_VQ_techsupport->setText(link(QStringLiteral("mailto:support@velquor.invalid"),
                                            QStringLiteral("Velquor"), linkColor));
     ui->label_EULA->setText(link(QStringLiteral("#browse_EULA"),
@@ -70,10 +77,12 @@ void About::onLinkActivated(const QString &link)
         return;
 
     const QString target = QDir(Platform::licenceCopyDirectory()).filePath(fileName);
-    // The earlier copy is read-only, as the resource it came from: make it removable first.
+    // The earlier copy is read-only, as the resource it came from: make it removable first. A
+    // link put in its place is removed itself; what it points to is left alone.
     QFile earlier(target);
-    earlier.setPermissions(QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ReadOwner
-                           | QFileDevice::WriteOwner);
+    if (!QFileInfo(target).isSymLink())
+        earlier.setPermissions(QFileDevice::ReadOther | QFileDevice::WriteOther
+                               | QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     earlier.remove();
     QFile::copy(licensePath + fileName, target);
     QDesktopServices::openUrl(QUrl::fromLocalFile(target));

@@ -7,14 +7,16 @@
 #include "ui/about.h"
 #include "ui/localaddresses.h"
 #include "ui/mainwindowform.h"
+#include "ui/portvalidator.h"
+#include "ui/systemtraywatcher.h"
 #include "ui/updatecheck.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
-#include <QDir>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QKeyEvent>
@@ -27,11 +29,16 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPushButton>
-#include <QStandardPaths>
 #include <QTimer>
 #include <QUrl>
 
+#include <memory>
+
 namespace {
+
+constexpr uint lowestDevicePort = 10500;
+constexpr uint highestPort = 65535;
+constexpr int updateTimeoutMs = 15000;
 
 QPalette paletteWith(QPalette::ColorRole role, const QColor &colour)
 {
@@ -77,6 +84,9 @@ MainWindow::MainWindow(QWidget *parent)
     , ui(new MainWindowForm)
 {
     ui->setupUi(this);
+    const QString instance = GatewaySettings::instanceName();
+    if (!instance.isEmpty())
+        setWindowTitle(QStringLiteral("%1 - %2").arg(QLatin1String(productName), instance));
     setFixedSize(390, 440);
     applyPalettesAndFonts();
     // Loaded before the change signals are connected, so loading writes nothing back.
@@ -85,6 +95,8 @@ MainWindow::MainWindow(QWidget *parent)
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     ui->menuBar->hide();
+    ui->port->setValidator(new PortValidator(lowestDevicePort, highestPort, this));
+    ui->portLocal->setValidator(new PortValidator(1, highestPort, this));
     connectControls();
     trayNoticeShown = settings.noTrayWarning();
     buildTray();
@@ -98,12 +110,14 @@ MainWindow::MainWindow(QWidget *parent)
     connect(gatewayManager, &GatewayManager::serverStateChanged, this,
             &MainWindow::onServerStateChanged);
 
-    for (QLineEdit *field : {ui->ipAddress, ui->port, ui->portLocal})
-        field->installEventFilter(this);
+    // Sees the level keys before the fields do, and a quit the desktop asks for.
+    QCoreApplication::instance()->installEventFilter(this);
+    // The window ends the program itself: a dialog closed while the window is in the tray must
+    // not.
+    QApplication::setQuitOnLastWindowClosed(false);
 
     networkManager = new QNetworkAccessManager(this);
-    connect(networkManager, &QNetworkAccessManager::finished, this, &MainWindow::fileIsReady);
-    requestUpdateDocument();
+    requestUpdateDocument(false);
 }
 
 MainWindow::~MainWindow()
@@ -124,20 +138,20 @@ MainWindow::~MainWindow()
 void MainWindow::showAtStart()
 {
     if (settings.startMinimized()) {
-        if (trayIcon) {
+        if (QSystemTrayIcon::isSystemTrayAvailable()) {
             LOG_INFO << "Application started minimized";
             return;
         }
         // Hidden without a tray, the window could never be shown again.
         LOG_INFO << "No system tray available: window shown instead of starting minimized";
+        shownForLackOfTray = true;
     }
     show();
 }
 
+// The icon is made whether or not a tray is there: Qt puts it into a tray that appears later.
 void MainWindow::buildTray()
 {
-    if (!QSystemTrayIcon::isSystemTrayAvailable())
-        return;
     trayIcon = new QSystemTrayIcon(this);
     connect(trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::onTrayIconActivation);
     trayMenu = new QMenu(this);
@@ -156,7 +170,27 @@ void MainWindow::buildTray()
     trayMenu->addAction(quitAction);
     trayIcon->setContextMenu(trayMenu);
     trayIcon->setIcon(QIcon(QStringLiteral("://Bitmaps/Gateway.png")));
+    trayIcon->setToolTip(windowTitle());
     trayIcon->setVisible(true);
+    trayWatcher = new SystemTrayWatcher(this);
+    connect(trayWatcher, &SystemTrayWatcher::availabilityChanged, this,
+            &MainWindow::onTrayAvailabilityChanged);
+}
+
+void MainWindow::onTrayAvailabilityChanged(bool available)
+{
+    if (available) {
+        LOG_INFO << "System tray available";
+        // Started minimised before the desktop's tray was there, as at login: it goes there now.
+        if (shownForLackOfTray && isVisible())
+            hide();
+    } else {
+        LOG_INFO << "System tray gone";
+        // Left hidden in a tray that is gone, the window could never be shown again.
+        if (!isVisible())
+            bringToFront();
+    }
+    shownForLackOfTray = false;
 }
 
 void MainWindow::applyPalettesAndFonts()
@@ -281,32 +315,69 @@ void MainWindow::onCheckForUpdates()
 {
     if (!isVisible())
         bringToFront();
-    requestUpdateDocument();
+    requestUpdateDocument(true);
 }
 
-void MainWindow::requestUpdateDocument()
+void MainWindow::requestUpdateDocument(bool userAsked)
 {
-    QNetworkReply *reply = networkManager->get(QNetworkRequest(updateDocumentUrl()));
-    // The document is small: a server sending more is abandoned like a broken connection.
-    connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64) {
-        if (received > maxUpdateDocumentBytes)
-            reply->abort();
-    });
+    QNetworkRequest request(updateDocumentUrl());
+    // Uncompressed, so that the size limit holds for the document itself; a redirect is not
+    // followed, wherever it points.
+    request.setRawHeader("Accept-Encoding", "identity");
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::ManualRedirectPolicy);
+    request.setTransferTimeout(updateTimeoutMs);
+    QNetworkReply *reply = networkManager->get(request);
+    // The document is small: a server sending more is abandoned as soon as it has, and no more
+    // than that is read from it meanwhile.
+    reply->setReadBufferSize(maxUpdateDocumentBytes + 1);
+    const auto tooLarge = std::make_shared<bool>(false);
+    connect(reply, &QNetworkReply::downloadProgress, reply,
+            [reply, tooLarge](qint64 received, qint64) {
+                if (received <= maxUpdateDocumentBytes || *tooLarge)
+                    return;
+                *tooLarge = true;
+                reply->abort();
+            });
+    connect(reply, &QNetworkReply::finished, this,
+            [this, reply, userAsked, tooLarge] { fileIsReady(reply, userAsked, *tooLarge); });
 }
 
-void MainWindow::fileIsReady(QNetworkReply *reply)
+QString MainWindow::updateFailure(QNetworkReply *reply, bool tooLarge) const
+{
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (tooLarge)
+        return tr("the answer is larger than %1 KiB").arg(maxUpdateDocumentBytes / 1024);
+    if (reply->error() == QNetworkReply::OperationCanceledError
+        || reply->error() == QNetworkReply::TimeoutError)
+        return tr("no answer within %1 seconds").arg(updateTimeoutMs / 1000);
+    if (status >= 300 && status < 400)
+        return tr("the server redirects to %1")
+                .arg(QString::fromUtf8(reply->rawHeader("Location")));
+    if (status != 0 && status != 200)
+        return tr("the server answered with HTTP status %1 %2")
+                .arg(status)
+                .arg(reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString());
+    return reply->error() == QNetworkReply::NoError ? QString() : reply->errorString();
+}
+
+void MainWindow::fileIsReady(QNetworkReply *reply, bool userAsked, bool tooLarge)
 {
     reply->deleteLater();
-    const bool userAsked = updateCheckDone;
-    updateCheckDone = true;
-    if (reply->error() != QNetworkReply::NoError)
-        return;
-    const QByteArray body = reply->read(maxUpdateDocumentBytes + 1);
-    if (body.size() > maxUpdateDocumentBytes)
-        return;
-
     const QString ownVersion = QLatin1String(productVersion);
-    const UpdateDocument document = readUpdateDocument(body, ownVersion);
+    QString failure = updateFailure(reply, tooLarge);
+    const UpdateDocument document = failure.isEmpty()
+            ? readUpdateDocument(reply->read(maxUpdateDocumentBytes + 1), ownVersion)
+            : UpdateDocument();
+    if (failure.isEmpty()
+        && document.id.compare(QLatin1String(updateProductId), Qt::CaseInsensitive) != 0)
+        failure = tr("the answer is not the update document of %1").arg(QLatin1String(productName));
+    if (!failure.isEmpty()) {
+        LOG_INFO << "Update check failed:" << failure;
+        if (userAsked)
+            showInformation(tr("The check for updates failed: %1.").arg(failure.toHtmlEscaped()));
+        return;
+    }
     const UpdateDecision decision
             = decideUpdate(document, ownVersion, userAsked, settings.lastVersionDisplayed());
     if (decision.notice == UpdateNotice::UpToDate)
@@ -315,7 +386,24 @@ void MainWindow::fileIsReady(QNetworkReply *reply)
         showInformation(
                 availabilityText(QLatin1String(productName), document.version, document.url));
     if (decision.storeVersion)
-        settings.setLastVersionDisplayed(document.version);
+        store(&GatewaySettings::setLastVersionDisplayed, document.version);
+}
+
+template<typename T>
+void MainWindow::store(void (GatewaySettings::*setter)(const T &), const T &value)
+{
+    (settings.*setter)(value);
+    // Written at once, so that a store that cannot be written is noticed while the user can
+    // still do something about it.
+    settings.sync();
+    if (settings.status() == QSettings::NoError || storeFailureShown)
+        return;
+    storeFailureShown = true;
+    LOG_ERROR << "Settings cannot be written to" << settings.fileName();
+    QMessageBox::warning(this, QLatin1String(productName),
+                         tr("The settings cannot be stored in %1: changes made now are lost when "
+                            "the program ends.")
+                                 .arg(settings.fileName()));
 }
 
 void MainWindow::showInformation(const QString &text)
@@ -348,7 +436,7 @@ bool MainWindow::switchLevelForKey(QKeyEvent *event)
     } else {
         return false;
     }
-    settings.setLoggingLevel(stored);
+    store(&GatewaySettings::setLoggingLevel, stored);
     VqLog::Logger::instance().setLoggingLevel(level);
     LOG_INFO << logged;
     showInformation(shown);
@@ -362,6 +450,10 @@ void MainWindow::keyPressEvent(QKeyEvent *event)
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
+    // The desktop session ends, or the system asks the program to quit otherwise: the window
+    // closes for good rather than into the tray.
+    if (watched == QCoreApplication::instance() && event->type() == QEvent::Quit)
+        quitRequested = true;
     const bool field = watched == ui->ipAddress || watched == ui->port || watched == ui->portLocal;
     if (field && event->type() == QEvent::KeyPress
         && switchLevelForKey(static_cast<QKeyEvent *>(event)))
@@ -373,8 +465,8 @@ void MainWindow::changeEvent(QEvent *event)
 {
     // Only a tray can bring a hidden window back; without one a minimised window stays in the
     // task bar.
-    if (event->type() == QEvent::WindowStateChange && isMinimized() && trayIcon
-        && trayIcon->isVisible())
+    if (event->type() == QEvent::WindowStateChange && isMinimized()
+        && QSystemTrayIcon::isSystemTrayAvailable())
         QTimer::singleShot(50, this, &QWidget::hide);
     QMainWindow::changeEvent(event);
 }
@@ -447,52 +539,57 @@ void MainWindow::onListenClicked()
 
 void MainWindow::onViewLogClicked()
 {
-    const QString path
-            = QDir(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation))
-                      .filePath(QLatin1String(logFileName));
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    QDesktopServices::openUrl(QUrl::fromLocalFile(GatewaySettings::logFilePath()));
 }
 
 void MainWindow::onIpAddressChanged(QString ip)
 {
-    settings.setIpAddress(ip);
+    store(&GatewaySettings::setIpAddress, ip);
 }
 
+// A port is stored once the field holds one, not while it is still being typed.
 void MainWindow::onPortChanged(QString port)
 {
-    settings.setPort(portFromText(port));
+    if (ui->port->hasAcceptableInput())
+        store(&GatewaySettings::setPort, portFromText(port));
 }
 
 void MainWindow::onPortLocalChanged(QString port)
 {
-    settings.setPortLocal(portFromText(port));
+    if (ui->portLocal->hasAcceptableInput())
+        store(&GatewaySettings::setPortLocal, portFromText(port));
 }
 
 void MainWindow::onAutoconnectChanged(int state)
 {
-    settings.setAutoconnect(state != 0);
+    store(&GatewaySettings::setAutoconnect, state != 0);
 }
 
 void MainWindow::onStartMinimizedChanged(int state)
 {
-    settings.setStartMinimized(state != 0);
+    store(&GatewaySettings::setStartMinimized, state != 0);
 }
 
 void MainWindow::onLogTrafficChanged(int state)
 {
-    settings.setLogTraffic(state != 0);
+    store(&GatewaySettings::setLogTraffic, state != 0);
     ui->btnViewLogFile->setEnabled(ui->checkLog->isChecked());
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    if (!isVisible() || quitRequested) {
+    // Qt 5 closes every window while the desktop session ends; refusing would hold it up.
+    if (!isVisible() || quitRequested || QCoreApplication::closingDown()
+        || qApp->isSavingSession()) {
         QMainWindow::closeEvent(event);
         return;
     }
     // Without a tray to live in, closing the window ends the program.
-    if (!trayIcon || !trayIcon->isVisible() || QCoreApplication::closingDown())
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        QMainWindow::closeEvent(event);
+        QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
         return;
+    }
     if (!trayNoticeShown) {
         QMessageBox::information(
                 this, tr("VQ Gateway"),
@@ -500,7 +597,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
                    "choose <b>Quit</b> in the context menu of the system tray entry. If not "
                    "visible,Please check the system tray hidden icons."));
         trayNoticeShown = true;
-        settings.setNoTrayWarning(true);
+        store(&GatewaySettings::setNoTrayWarning, true);
     }
     hide();
     event->ignore();
@@ -508,11 +605,24 @@ void MainWindow::closeEvent(QCloseEvent *event)
 
 void MainWindow::onStartAtloginChanged(int state)
 {
-    settings.setStartAtLogin(state != 0);
-    setRunAtLogin(state != 0);
+    const bool enable = state != 0;
+    store(&GatewaySettings::setStartAtLogin, enable);
+    if (setRunAtLogin(enable))
+        return;
+    const QString entry = Platform::autostartEntryPath(GatewaySettings::instanceName());
+    LOG_ERROR << (enable ? "Could not write the autostart entry"
+                         : "Could not remove the autostart entry")
+              << entry;
+    QMessageBox::warning(this, QLatin1String(productName),
+                         (enable ? tr("Start at login could not be set up: %1 cannot be written.")
+                                 : tr("Start at login could not be ended: %1 cannot be removed."))
+                                 .arg(entry));
+    if (enable)
+        ui->checkStartAutoAtLogin->setChecked(false);
 }
 
-void MainWindow::setRunAtLogin(bool enable)
+bool MainWindow::setRunAtLogin(bool enable)
 {
-    Platform::setRunAtLogin(enable, QCoreApplication::applicationFilePath());
+    return Platform::setRunAtLogin(enable, QCoreApplication::applicationFilePath(),
+                                   GatewaySettings::instanceName());
 }

@@ -14,10 +14,12 @@ class QAction;
 class QMenu;
 class QNetworkAccessManager;
 class QNetworkReply;
+class SystemTrayWatcher;
 
 // The program's window: drives the gateway's two sides, shows their states, and stores every
 // edit of a field or option at once. It lives in the system tray, checks for updates and
-// switches the log level on two keys.
+// switches the log level on two keys. It decides when the program ends: on Quit, at the end of
+// the desktop session, or when it is closed with no tray to live in.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -29,8 +31,9 @@ public:
     // Shows the window, or leaves it in the tray when "StartMinimized" is on and there is a tray
     // to bring it back from.
     void showAtStart();
-    // Makes the desktop start the program at login, or stops it.
-    void setRunAtLogin(bool enable);
+    // Makes the desktop start the program at login, or stops it; false when that failed.
+    bool setRunAtLogin(bool enable);
+    void bringToFront();
 
 private slots:
     void onQuit();
@@ -50,7 +53,7 @@ private slots:
     void onStartMinimizedChanged(int state);
     void onStartAtloginChanged(int state);
     void onLogTrafficChanged(int state);
-    void fileIsReady(QNetworkReply *reply);
+    void onTrayAvailabilityChanged(bool available);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -60,9 +63,14 @@ protected:
 
 private:
     void buildTray();
-    void bringToFront();
-    void requestUpdateDocument();
+    void requestUpdateDocument(bool userAsked);
+    void fileIsReady(QNetworkReply *reply, bool userAsked, bool tooLarge);
+    // Why the reply brought no update document; empty when it did.
+    QString updateFailure(QNetworkReply *reply, bool tooLarge) const;
     void showInformation(const QString &text);
+    // Writes one setting to the store at once; the first write that fails is reported.
+    template<typename T>
+    void store(void (GatewaySettings::*setter)(const T &), const T &value);
     // Ctrl+T and Ctrl+N: true when the key switched the log level.
     bool switchLevelForKey(QKeyEvent *event);
     void applyPalettesAndFonts();
@@ -86,6 +94,9 @@ private:
     GatewaySettings settings;
     bool trayNoticeShown = false;
     bool quitRequested = false;
-    bool updateCheckDone = false;
+    bool storeFailureShown = false;
+    // StartMinimized on, but shown because no tray was there at start.
+    bool shownForLackOfTray = false;
     QNetworkAccessManager *networkManager = nullptr;
+    SystemTrayWatcher *trayWatcher = nullptr;
 };

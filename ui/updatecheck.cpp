@@ -9,12 +9,23 @@ namespace {
 const char *const builtInUpdateUrl
         = "http://updates.velquor.invalid/~ftp-xml/product_update_1004.xml";
 
+// Reads to the element's end, so that the walk goes on after it whatever it held; an element
+// without text leaves the value as it was.
 void readText(QXmlStreamReader &reader, QString *value)
 {
-    reader.readNext();
-    if (reader.isCharacters())
-        *value = reader.text().toString();
-    reader.skipCurrentElement();
+    const QString text = reader.readElementText(QXmlStreamReader::SkipChildElements).trimmed();
+    if (!text.isEmpty())
+        *value = text;
+}
+
+// The number in front of a version part, and what follows it.
+QPair<qulonglong, QString> splitPart(const QString &part)
+{
+    int digits = 0;
+    while (digits < part.size() && part.at(digits) >= QLatin1Char('0')
+           && part.at(digits) <= QLatin1Char('9'))
+        ++digits;
+    return {part.left(digits).toULongLong(), part.mid(digits)};
 }
 
 QString escapeAttribute(const QString &text)
@@ -54,7 +65,15 @@ UpdateDocument readUpdateDocument(const QByteArray &body, const QString &ownVers
 
 int compareVersions(const QString &a, const QString &b)
 {
-    return a.compare(b, Qt::CaseInsensitive);
+    const QStringList left = a.split(QLatin1Char('.')), right = b.split(QLatin1Char('.'));
+    for (int i = 0; i < qMax(left.size(), right.size()); ++i) {
+        const auto one = splitPart(left.value(i)), other = splitPart(right.value(i));
+        if (one.first != other.first)
+            return one.first < other.first ? -1 : 1;
+        if (const int text = one.second.compare(other.second, Qt::CaseInsensitive))
+            return text;
+    }
+    return 0;
 }
 
 UpdateDecision decideUpdate(const UpdateDocument &document, const QString &ownVersion,

@@ -26,10 +26,12 @@ constexpr qint64 maxUpdateDocumentBytes = 64 * 1024;
 
 // The update server's document address; VQGATEWAY_UPDATE_URL replaces it when set.
 QUrl updateDocumentUrl();
-// Walks the document for "Id", "Name", "Version" and "Url"; a missing version reads as
-// ownVersion, so that a document without one is never newer.
+// Walks the document for "Id", "Name", "Version" and "Url", their texts trimmed; a missing or
+// empty version reads as ownVersion, so that a document without one is never newer.
 UpdateDocument readUpdateDocument(const QByteArray &body, const QString &ownVersion);
-// Versions compare as text, ignoring case: "1.2" is newer than "01.01.01".
+// Versions compare part by part, the dot-separated parts as numbers ("1.10" is newer than "1.9",
+// "01.01.01" the same as "1.1.1", a missing part counts as 0); text after a part's digits
+// compares as text, ignoring case.
 int compareVersions(const QString &a, const QString &b);
 UpdateDecision decideUpdate(const UpdateDocument &document, const QString &ownVersion,
                             bool userAsked, const QString &lastVersionDisplayed);

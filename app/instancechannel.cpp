@@ -1,0 +1,82 @@
+#include "app/instancechannel.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QStandardPaths>
+
+namespace {
+
+// A request is one short line; a client sending more is no client of ours.
+constexpr qint64 maxRequestBytes = 256;
+
+}
+
+InstanceChannel::InstanceChannel(const QString &instance, QObject *parent)
+    : QObject(parent)
+    , instance(instance)
+    , server(new QLocalServer(this))
+{
+    server->setSocketOptions(QLocalServer::UserAccessOption);
+    connect(server, &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket *socket = server->nextPendingConnection()) {
+            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+            connect(socket, &QLocalSocket::readyRead, this, [this, socket] { answer(socket); });
+        }
+    });
+}
+
+InstanceChannel::~InstanceChannel() = default;
+
+QString InstanceChannel::socketPath(const QString &instance)
+{
+    const QString name = instance.isEmpty() ? QStringLiteral("vqgateway.socket")
+                                            : QStringLiteral("vqgateway-%1.socket").arg(instance);
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation)).filePath(name);
+}
+
+bool InstanceChannel::listen()
+{
+    const QString path = socketPath(instance);
+    QLocalServer::removeServer(path);
+    return server->listen(path);
+}
+
+void InstanceChannel::setHandler(const QByteArray &request, std::function<QByteArray()> answer)
+{
+    handlers.insert(request, std::move(answer));
+}
+
+void InstanceChannel::answer(QLocalSocket *socket)
+{
+    if (!socket->canReadLine()) {
+        if (socket->bytesAvailable() > maxRequestBytes)
+            socket->abort();
+        return;
+    }
+    const QByteArray request = socket->readLine(maxRequestBytes).trimmed();
+    disconnect(socket, &QLocalSocket::readyRead, this, nullptr);
+    const auto handler = handlers.constFind(request);
+    if (handler != handlers.constEnd())
+        socket->write((*handler)());
+    socket->disconnectFromServer();
+}
+
+QByteArray InstanceChannel::ask(const QString &instance, const QByteArray &request, int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    QLocalSocket socket;
+    socket.connectToServer(socketPath(instance));
+    if (!socket.waitForConnected(timeoutMs))
+        return QByteArray();
+    socket.write(request + '\n');
+    QByteArray answer;
+    // The answer is complete when the instance closes the connection.
+    while (socket.state() == QLocalSocket::ConnectedState && !deadline.hasExpired()) {
+        socket.waitForReadyRead(int(deadline.remainingTime()));
+        answer += socket.readAll();
+    }
+    return socket.state() == QLocalSocket::ConnectedState ? QByteArray()
+                                                          : answer + socket.readAll();
+}

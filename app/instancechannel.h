@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class QLocalServer;
+class QLocalSocket;
+
+// A local channel to the running instance of a name, for the user who runs it alone: a later
+// start sends one request line ("show") and gets one answer, then the connection closes. The
+// socket lies in the user's runtime directory, which only the user can enter.
+class InstanceChannel : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit InstanceChannel(const QString &instance, QObject *parent = nullptr);
+    ~InstanceChannel() override;
+
+    // Starts answering. Call it only while holding the instance's guard: a socket already there is
+    // then a crashed run's leftover, and is removed.
+    bool listen();
+    // What a request is answered with; a request without a handler is answered with nothing.
+    void setHandler(const QByteArray &request, std::function<QByteArray()> answer);
+
+    // Asks the running instance; empty when none answers within timeoutMs.
+    static QByteArray ask(const QString &instance, const QByteArray &request, int timeoutMs);
+    static QString socketPath(const QString &instance);
+
+private:
+    void answer(QLocalSocket *socket);
+
+    QString instance;
+    QLocalServer *server;
+    QHash<QByteArray, std::function<QByteArray()>> handlers;
+};
