@@ -3,10 +3,12 @@
 #include "VqLog/vqlog.h"
 #include "app/commandline.h"
 #include "app/instancechannel.h"
+#include "app/metricsexporter.h"
 #include "app/qsingleapplication.h"
 #include "app/version.h"
 #include "gateway/gatewaymanager.h"
 #include "gateway/gatewaysettings.h"
+#include "gateway/statustext.h"
 #include "platform/display.h"
 #include "platform/instanceguard.h"
 #include "platform/instancemutex.h"
@@ -15,10 +17,12 @@
 #include "ui/mainwindow.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QIcon>
+#include <QJsonDocument>
 #include <QMessageBox>
 
 #include <cstdio>
@@ -57,6 +61,57 @@ void startLogging()
                   << "is not a level from 0 to 6 - using 1";
 }
 
+// What a running gateway offers besides its window: its status to the user's other programs
+// through the instance's channel, and its metrics where the settings ask for them.
+class StatusService
+{
+public:
+    StatusService(const GatewayManager &manager, InstanceChannel &channel, const QString &instance)
+        : metrics(manager, instance)
+    {
+        const QDateTime started = QDateTime::currentDateTime();
+        channel.setHandler("status", [&manager, instance, started] {
+            QJsonObject status = manager.status();
+            status.insert(QStringLiteral("version"), QLatin1String(productVersion));
+            status.insert(QStringLiteral("instance"), instance);
+            status.insert(QStringLiteral("uptimeSeconds"),
+                          double(started.secsTo(QDateTime::currentDateTime())));
+            return QJsonDocument(status).toJson(QJsonDocument::Compact);
+        });
+        if (!channel.listen())
+            LOG_ERROR << "Another start cannot reach this one:"
+                      << InstanceChannel::socketPath(instance);
+        const QString endpoint = GatewaySettings().metricsListen();
+        QString error;
+        if (!endpoint.isEmpty() && !metrics.start(endpoint, &error))
+            LOG_ERROR << "Could not serve metrics on" << endpoint << "-" << error;
+        else if (!endpoint.isEmpty())
+            LOG_INFO << "Serving metrics on" << endpoint;
+    }
+
+private:
+    MetricsExporter metrics;
+};
+
+int showStatus(int argc, char *argv[], const CommandLine &commandLine)
+{
+    QCoreApplication app(argc, argv);
+    const QByteArray answer = InstanceChannel::ask(commandLine.instance, "status", 5000);
+    const QJsonObject status = QJsonDocument::fromJson(answer).object();
+    if (status.isEmpty()) {
+        const QString name = commandLine.instance.isEmpty()
+                ? QString()
+                : QStringLiteral("'%1' ").arg(commandLine.instance);
+        std::fprintf(stderr, "no VQ Gateway instance %sis running for this user\n",
+                     qPrintable(name));
+        return 1;
+    }
+    std::fputs(commandLine.json ? answer.constData() : qPrintable(statusText(status)), stdout);
+    if (commandLine.json)
+        std::fputs("\n", stdout);
+    return 0;
+}
+
 int runWithWindow(int argc, char *argv[], const QString &instance)
 {
     QSingleApplication app(argc, argv, guardKey(instance));
@@ -83,9 +138,7 @@ int runWithWindow(int argc, char *argv[], const QString &instance)
         window->bringToFront();
         return QByteArray("shown");
     });
-    if (!channel.listen())
-        LOG_ERROR << "Another start cannot reach this one:"
-                  << InstanceChannel::socketPath(instance);
+    const StatusService service(window->gateway(), channel, instance);
     window->showAtStart();
     const int exitCode = app.exec();
     LOG_INFO << "Closing main window";
@@ -110,7 +163,10 @@ int runHeadless(int argc, char *argv[], const QString &instance, bool chosenByIt
         LOG_INFO << "No display found: running without a window";
     LOG_INFO << "Running headless";
     auto manager = std::make_unique<GatewayManager>(nullptr, true);
+    InstanceChannel channel(instance);
+    auto service = std::make_unique<StatusService>(*manager, channel, instance);
     const int exitCode = app.exec();
+    service.reset();
     manager.reset();
     LOG_INFO << "Program exited with return code" << exitCode;
     return exitCode;
@@ -135,6 +191,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "vqgateway: %s\n", commandLine.error.toLocal8Bit().constData());
         return 2;
     case CommandLine::ShowStatus:
+        return showStatus(argc, argv, commandLine);
     case CommandLine::Run:
         break;
     }

@@ -3,7 +3,7 @@
 # so that a second call costs nothing. Works on Debian 12 and 13.
 set -euo pipefail
 packages=(cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qtbase5-dev
-          qtbase5-dev-tools xvfb xauth trayer base-files fonts-dejavu-core socat dpkg-dev file lintian)
+          qtbase5-dev-tools prometheus-cpp-dev xvfb xauth trayer base-files fonts-dejavu-core socat dpkg-dev file lintian)
 # Tools pinned to a version that a release may not have; their checks are skipped there.
 optional=(clang-format-14)
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }

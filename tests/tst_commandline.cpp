@@ -8,50 +8,67 @@ class TestCommandLine : public QObject
     Q_OBJECT
 
 private slots:
-    // Each command line and what it asks for.
+    // "command line -> what it asks for": the action, the switches, the instance and every
+    // setting it overrides for this run, checked and normalised.
     void parse()
     {
-        const QString plain = QStringLiteral("run headless=0 platform=0 instance= device=:0 "
-                                             "listen=0:0 traffic=0 end= routing=0");
-        QList<QPair<QString, QString>> cases{
-                {"", plain},
-                {"--help", "help"},
-                {"-v --headless", "version"},
-                {"--headless --instance lab_1-B --device 127.000.0.1:10500 --listen 127.0.0.1:1 "
-                 "--log-traffic --device-line-end lf --reply-routing",
-                 "run headless=1 platform=0 instance=lab_1-B device=127.0.0.1:10500 "
-                 "listen=1127.0.0.1:1 traffic=1 end=LF routing=1"},
-                {"--listen 65535", QString(plain).replace("listen=0:0", "listen=1:65535")},
-                {"--listen [::1]:7000", QString(plain).replace("listen=0:0", "listen=1::1:7000")},
-                {"--device-line-end CRLF", QString(plain).replace("end=", "end=CRLF")},
-                {"-platform offscreen", QString(plain).replace("platform=0", "platform=1")},
-                {"--instance " + QString(32, 'n'),
-                 QString(plain).replace("instance=", "instance=" + QString(32, 'n'))}};
-        for (const QString bad :
-             {"--bogus", "stray", "--instance", "--instance nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn",
-              "--instance a.b", "--device 127.0.0.1:10499", "--device 127.0.0.1",
-              "--device 127.0.0.1:65536", "--device 300.0.0.1:10500", "--listen 0",
-              "--listen 65536", "--listen x:10500", "--listen 127.0.0.1:", "--device-line-end cr"})
-            cases.append({bad, "fail"});
-        for (const auto &c : cases) {
+        QStringList cases{
+                " -> run",
+                "--help -> help",
+                "-v --headless -> version",
+                "--status --instance lab1 --json -> status json instance=lab1",
+                "--headless --instance lab_1-B --device 127.000.0.1:10500 --listen 127.0.0.1:1 "
+                "--log-traffic --device-line-end lf --reply-routing -> run headless "
+                "instance=lab_1-B DeviceLineEnd=LF IpAddress=127.0.0.1 ListenAddress=127.0.0.1 "
+                "LogTraffic=true Port=10500 PortLocal=1 ReplyRouting=true",
+                "--listen 65535 -> run ListenAddress= PortLocal=65535",
+                "--listen [::1]:7000 -> run ListenAddress=::1 PortLocal=7000",
+                "--device-line-end CRLF -platform offscreen -> run platform DeviceLineEnd=CRLF",
+                "--reply-end Query --reply-end-pattern ^(OK|ERROR.*)$ -> run ReplyEnd=query "
+                "ReplyEndPattern=^(OK|ERROR.*)$",
+                "--observe 7000 --metrics [::1]:9100 --allow 127.0.0.1,192.0.2.0/24 -> run "
+                "AllowedClients=127.0.0.1,192.0.2.0/24 MetricsListen=[::1]:9100 "
+                "ObserverListen=7000",
+                "--instance " + QString(32, 'n') + " -> run instance=" + QString(32, 'n')};
+        for (const QString &bad : QStringList{"--bogus",
+                                              "stray",
+                                              "--json",
+                                              "--instance",
+                                              "--instance " + QString(33, 'n'),
+                                              "--instance a.b",
+                                              "--device 127.0.0.1:10499",
+                                              "--device 127.0.0.1",
+                                              "--device 127.0.0.1:65536",
+                                              "--device 300.0.0.1:10500",
+                                              "--device 127.0.0.1x:20500",
+                                              "--device 127.0.0.-1:20500",
+                                              "--device 127.0.a.1:20500",
+                                              "--listen 0",
+                                              "--listen 65536",
+                                              "--listen x:10500",
+                                              "--listen 127.0.0.1:",
+                                              "--device-line-end cr",
+                                              "--reply-end fast",
+                                              "--reply-end-pattern (",
+                                              "--observe 0",
+                                              "--metrics x:1",
+                                              "--allow 300.1.1.1",
+                                              "--allow 192.0.2.0/33"})
+            cases.append(bad + " -> fail");
+        for (const QString &c : cases) {
+            const QString input = c.section(QStringLiteral(" -> "), 0, 0);
             const CommandLine line = parseCommandLine(
-                    QStringList{"vqgateway"} + c.first.split(QLatin1Char(' '), Qt::SkipEmptyParts));
-            QString seen = QStringList{"run", "help", "version", "fail"}.at(line.action);
-            if (line.action == CommandLine::Run)
-                seen += QStringLiteral(" headless=%1 platform=%2 instance=%3 device=%4:%5 "
-                                       "listen=%6%7:%8 traffic=%9")
-                                .arg(line.headless)
-                                .arg(line.platformNamed)
-                                .arg(line.instance, line.deviceAddress)
-                                .arg(line.devicePort)
-                                .arg(line.listenGiven)
-                                .arg(line.listenAddress)
-                                .arg(line.listenPort)
-                                .arg(line.logTraffic)
-                        + QStringLiteral(" end=%1 routing=%2")
-                                  .arg(line.deviceLineEnd)
-                                  .arg(line.replyRouting);
-            QCOMPARE(c.first + " -> " + seen, c.first + " -> " + c.second);
+                    QStringList{"vqgateway"} + input.split(QLatin1Char(' '), Qt::SkipEmptyParts));
+            QString seen = QStringList{"run", "help", "version", "status", "fail"}.at(line.action);
+            for (const auto &flag :
+                 {qMakePair(line.headless, " headless"), qMakePair(line.platformNamed, " platform"),
+                  qMakePair(line.json, " json")})
+                seen += flag.first ? QLatin1String(flag.second) : QLatin1String();
+            if (!line.instance.isEmpty() && line.action != CommandLine::Fail)
+                seen += QStringLiteral(" instance=") + line.instance;
+            for (auto it = line.overrides.cbegin(); it != line.overrides.cend(); ++it)
+                seen += QLatin1Char(' ') + it.key() + QLatin1Char('=') + it.value().toString();
+            QCOMPARE(input + " -> " + (line.action == CommandLine::Fail ? "fail" : seen), c);
             QCOMPARE(line.error.isEmpty(), line.action != CommandLine::Fail);
         }
     }

@@ -2,6 +2,7 @@
 
 #include "VqLog/vqlog.h"
 #include "app/version.h"
+#include "gateway/statustext.h"
 #include "platform/autostart.h"
 #include "platform/qtcompat.h"
 #include "ui/about.h"
@@ -18,8 +19,10 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFontMetrics>
-#include <QLabel>
+#include <QHelpEvent>
+#include <QJsonArray>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -30,6 +33,7 @@
 #include <QNetworkRequest>
 #include <QPushButton>
 #include <QTimer>
+#include <QToolTip>
 #include <QUrl>
 
 #include <memory>
@@ -454,6 +458,17 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
     // closes for good rather than into the tray.
     if (watched == QCoreApplication::instance() && event->type() == QEvent::Quit)
         quitRequested = true;
+    // The clients as they are at the moment the user looks.
+    if (watched == ui->serverStatus && event->type() == QEvent::ToolTip) {
+        const QJsonObject status = gatewayManager->status();
+        QString text = clientTable(status.value(QStringLiteral("clients")).toArray()).trimmed();
+        if (status.contains(QStringLiteral("observers")))
+            text += QStringLiteral("\nObservers %1/%2")
+                            .arg(status.value(QStringLiteral("observers")).toArray().size())
+                            .arg(MaxClientConnections);
+        QToolTip::showText(static_cast<QHelpEvent *>(event)->globalPos(), text, ui->serverStatus);
+        return true;
+    }
     const bool field = watched == ui->ipAddress || watched == ui->port || watched == ui->portLocal;
     if (field && event->type() == QEvent::KeyPress
         && switchLevelForKey(static_cast<QKeyEvent *>(event)))

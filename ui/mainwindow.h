@@ -34,6 +34,7 @@ public:
     // Makes the desktop start the program at login, or stops it; false when that failed.
     bool setRunAtLogin(bool enable);
     void bringToFront();
+    const GatewayManager &gateway() const { return *gatewayManager; }
 
 private slots:
     void onQuit();

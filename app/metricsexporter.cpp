@@ -1,0 +1,120 @@
+#include "app/metricsexporter.h"
+
+#include "gateway/gatewaymanager.h"
+#include "gateway/listenendpoint.h"
+
+#include <prometheus/collectable.h>
+#include <prometheus/exposer.h>
+#include <prometheus/metric_family.h>
+
+#include <exception>
+#include <utility>
+
+using prometheus::ClientMetric;
+using prometheus::MetricFamily;
+using prometheus::MetricType;
+
+// The gateway's counters as metric families, made afresh at each scrape.
+class GatewayCollectable : public prometheus::Collectable
+{
+public:
+    GatewayCollectable(const GatewayManager &manager, const QString &instance)
+        : manager(manager)
+    {
+        if (!instance.isEmpty())
+            instanceLabels.push_back({"instance_name", instance.toStdString()});
+    }
+
+    std::vector<MetricFamily> Collect() const override
+    {
+        const GatewayManager::Counters now = manager.counters();
+        std::vector<MetricFamily> families{
+                gauge("vqgateway_device_connected", "1 while the device link is up",
+                      now.deviceConnected ? 1 : 0),
+                gauge("vqgateway_clients", "Client applications connected", now.clients),
+                counter("vqgateway_bytes_from_device_total", "Bytes received from the device",
+                        {{{}, now.bytesFromDevice}}),
+                counter("vqgateway_bytes_to_device_total", "Bytes sent to the device",
+                        {{{}, now.bytesToDevice}}),
+                counter("vqgateway_device_connects_total", "Device links that came up",
+                        {{{}, now.deviceConnects}}),
+                counter("vqgateway_device_errors_total", "Device link errors",
+                        {{{}, now.deviceErrors}}),
+                counter("vqgateway_client_connections_total", "Clients and observers accepted",
+                        {{{}, now.clientConnections}}),
+                counter("vqgateway_clients_refused_total", "Connections closed at once",
+                        {{{{"reason", "limit"}}, now.refusedAtLimit},
+                         {{{"reason", "not_allowed"}}, now.refusedNotAllowed}}),
+                counter("vqgateway_clients_dropped_total", "Clients disconnected by the gateway",
+                        {{{{"reason", "stalled"}}, now.droppedAsStalled}}),
+                counter("vqgateway_flow_holds_total",
+                        "Times one side was held back because the other lagged",
+                        {{{{"side", "device"}}, now.deviceHolds},
+                         {{{"side", "clients"}}, now.clientHolds}}),
+                counter("vqgateway_reply_timeouts_total", "Routed replies that timed out",
+                        {{{}, now.replyTimeouts}})};
+        if (now.observers >= 0)
+            families.push_back(gauge("vqgateway_observers", "Observers connected", now.observers));
+        return families;
+    }
+
+private:
+    using Sample = std::pair<std::vector<ClientMetric::Label>, quint64>;
+
+    MetricFamily family(const char *name, const char *help, MetricType type,
+                        const std::vector<Sample> &samples) const
+    {
+        MetricFamily family{name, help, type, {}};
+        for (const Sample &sample : samples) {
+            ClientMetric metric;
+            metric.label = sample.first;
+            metric.label.insert(metric.label.end(), instanceLabels.begin(), instanceLabels.end());
+            metric.counter.value = metric.gauge.value = double(sample.second);
+            family.metric.push_back(metric);
+        }
+        return family;
+    }
+    MetricFamily counter(const char *name, const char *help,
+                         const std::vector<Sample> &samples) const
+    {
+        return family(name, help, MetricType::Counter, samples);
+    }
+    MetricFamily gauge(const char *name, const char *help, quint64 value) const
+    {
+        return family(name, help, MetricType::Gauge, {{{}, value}});
+    }
+
+    const GatewayManager &manager;
+    std::vector<ClientMetric::Label> instanceLabels;
+};
+
+MetricsExporter::MetricsExporter(const GatewayManager &manager, const QString &instance)
+    : collectable(std::make_shared<GatewayCollectable>(manager, instance))
+{
+}
+
+MetricsExporter::~MetricsExporter() = default;
+
+bool MetricsExporter::start(const QString &endpoint, QString *error)
+{
+    QString address;
+    quint16 port = 0;
+    if (!parseListenEndpoint(endpoint, &address, &port)) {
+        *error = QStringLiteral("not [ADDRESS:]PORT");
+        return false;
+    }
+    if (address.isEmpty())
+        address = QStringLiteral("127.0.0.1");
+    if (address.contains(QLatin1Char(':')))
+        address = QLatin1Char('[') + address + QLatin1Char(']');
+    try {
+        // One thread answers the scrapes: a scrape is rare and quick.
+        exposer = std::make_unique<prometheus::Exposer>(
+                QStringLiteral("%1:%2").arg(address).arg(port).toStdString(), 1);
+    } catch (const std::exception &failure) {
+        *error = QString::fromLocal8Bit(failure.what());
+        return false;
+    }
+    exposer->RegisterCollectable(collectable);
+    return true;
+}

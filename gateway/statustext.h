@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QString>
+
+// The running gateway's status, as the status command shows it: small aligned tables of the
+// device link, the client server, each client and the flow control so far.
+QString statusText(const QJsonObject &status);
+// The clients alone, one row each, as the window's tooltip shows them.
+QString clientTable(const QJsonArray &clients);
