@@ -72,6 +72,15 @@ inline int socketOf(quint16 localPort, quint16 peerPort)
     return -1;
 }
 
+// Lines "<tag> <n>" of lineSize bytes, numbered from first.
+inline QByteArray numberedLines(const QByteArray &tag, int first, int count, int lineSize = 100)
+{
+    QByteArray lines;
+    for (int n = first; n < first + count; ++n)
+        lines += (tag + ' ' + QByteArray::number(n)).leftJustified(lineSize - 2, '.') + "\r\n";
+    return lines;
+}
+
 // The keep-alive idle time, in seconds, of such a socket; 0 when keep-alive is off.
 inline int keepAliveIdle(quint16 localPort, quint16 peerPort)
 {
@@ -147,7 +156,11 @@ public:
     {
         std::lock_guard<std::mutex> lock(mutex);
         captured.append(message);
+        if (onMessage)
+            onMessage(messageOf(message));
     }
+    // Called for each line as it is logged, in the logging thread.
+    std::function<void(const QString &message)> onMessage;
     bool isValid() override { return true; }
     // A copy of its own, so that the caller's use never touches the list the logger appends to.
     QStringList lines() const
@@ -157,12 +170,16 @@ public:
     }
     // What follows the time, without the blank that ends every message; a line not at Info keeps
     // its level in front ("ERROR Could not start server").
+    static QString messageOf(const QString &line)
+    {
+        return (line.startsWith(QLatin1String("INFO")) ? QString() : line.left(6))
+                + line.mid(30).chopped(line.endsWith(' '));
+    }
     QStringList messages() const
     {
         QStringList result;
         for (const QString &line : lines())
-            result.append((line.startsWith(QLatin1String("INFO")) ? QString() : line.left(6))
-                          + line.mid(30).chopped(line.endsWith(' ')));
+            result.append(messageOf(line));
         return result;
     }
     int count(const QString &part) const { return messages().filter(part).size(); }

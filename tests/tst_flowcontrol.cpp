@@ -4,19 +4,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace {
-
-// Lines "<tag> <n>" of about lineSize bytes, numbered from first.
-QByteArray numberedLines(const QByteArray &tag, int first, int count, int lineSize = 100)
-{
-    QByteArray lines;
-    for (int n = first; n < first + count; ++n)
-        lines += (tag + ' ' + QByteArray::number(n)).leftJustified(lineSize - 2, '.') + "\r\n";
-    return lines;
-}
-
-}
-
 // Memory stays bounded whatever a peer does, and nothing is lost, duplicated or reordered.
 class TestFlowControl : public GatewayTest
 {

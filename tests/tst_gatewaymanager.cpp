@@ -269,6 +269,20 @@ private slots:
                      5);
         QTRY_COMPARE(capture->count(QStringLiteral("Client thread deleted")), 5);
     }
+    // An allowed-clients list with a bad entry serves nobody, rather than everybody.
+    void badAllowListServesNobody()
+    {
+        GatewaySettings().setValue(QStringLiteral("AllowedClients"),
+                                   QStringLiteral("127.0.0.1, x"));
+        createManager();
+        QCOMPARE(capture->messages(),
+                 QStringList{"ERROR AllowedClients entry \"x\" is no address or network - no "
+                             "client is served"});
+        startServer();
+        FakeClient client(port);
+        QTRY_COMPARE(client.error(), QAbstractSocket::RemoteHostClosedError);
+        QCOMPARE(server()->clientCount(), 0);
+    }
     // Stop pressed while a client's departure report still waits in the queue.
     void stopWithADepartureQueuedStaysStopped()
     {

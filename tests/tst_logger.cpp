@@ -159,6 +159,8 @@ private slots:
         for (int i = 0; i < row.after.size(); ++i)
             QCOMPARE(QString::fromUtf8(readFile(i ? VqLog::backupName(path, i) : path)),
                      row.after.at(i));
+        // The log may hold every command: nobody but the user may read it.
+        QCOMPARE(int(QFile::permissions(path) & 0x0777), int(QFile::ReadUser | QFile::WriteUser));
     }
     // A standard error pipe that nobody reads never stalls the program, and what reaches it is
     // whole lines; the log file keeps every line, in UTF-8, and says once that some were left out.

@@ -20,6 +20,7 @@
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
+#include <QToolTip>
 
 // A status as shown: text, colour, the button's text, whether button and fields can be used.
 struct StatusCase
@@ -291,9 +292,19 @@ private slots:
         QTRY_COMPARE(text("deviceStatus"), QStringLiteral("Connected"));
         click("btnConnect");
         QTRY_COMPARE(text("deviceStatus"), QStringLiteral("Disconnected"));
-        child<QLineEdit>("portLocal")->setText(QString::number(freeLoopbackPort()));
+        const quint16 port = freeLoopbackPort();
+        child<QLineEdit>("portLocal")->setText(QString::number(port));
         click("btnListen");
         QTRY_COMPARE(text("serverStatus"), QStringLiteral("Started - Connections 0/5"));
+        // The server's status shows the clients, as they are, when the pointer rests on it.
+        FakeClient client(port);
+        QTRY_COMPARE(text("serverStatus"), QStringLiteral("Started - Connections 1/5"));
+        QWidget *status = child("serverStatus");
+        QHelpEvent hover(QEvent::ToolTip, QPoint(5, 5), status->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(status, &hover);
+        QVERIFY2(QToolTip::text().contains(
+                         QStringLiteral("\n1       127.0.0.1:%1  ").arg(client.localPort())),
+                 qPrintable(QToolTip::text()));
         click("btnListen");
         QTRY_COMPARE(text("serverStatus"), QStringLiteral("Idle"));
     }

@@ -2,6 +2,8 @@
 #include "platform/instanceguard.h"
 #include "tests/testsupport.h"
 
+#include <QSharedMemory>
+
 #include <unistd.h>
 
 class TestPlatform : public QObject
@@ -40,6 +42,11 @@ private slots:
         InstanceGuard first(key, QStringLiteral("1000")), otherUser(key, QStringLiteral("1001")),
                 sameUser(key, QStringLiteral("1000"));
         QVERIFY(first.tryLock() && otherUser.tryLock() && !sameUser.tryLock());
+        // What anybody can create beforehand, such as the shared-memory segment an earlier guard
+        // used, stops no start.
+        QSharedMemory planted(key + QLatin1String("-1002"));
+        QVERIFY(planted.create(1));
+        QVERIFY(InstanceGuard(key, QStringLiteral("1002")).tryLock());
         QCOMPARE(Platform::currentUserScope(), QString::number(getuid()));
     }
 };

@@ -2,6 +2,8 @@
 #include "tests/testsupport.h"
 
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QSettings>
 
@@ -63,6 +65,14 @@ class TestProgram : public QObject
                 messages.append(
                         QString::fromUtf8(line.mid(30).chopped(line.endsWith(' ') ? 1 : 0)));
         return messages.mid(0, messages.size() - 1);
+    }
+    // What the program prints with these arguments, once it ended with this exit code.
+    QByteArray run(const QStringList &arguments, int exitCode = 0)
+    {
+        QProcess *process = start(arguments, false);
+        process->waitForFinished(10000);
+        [&] { QCOMPARE(process->exitCode(), exitCode); }();
+        return process->readAllStandardOutput() + process->readAllStandardError();
     }
     static void terminate(QProcess *process)
     {
@@ -166,10 +176,12 @@ private slots:
     }
     // Without a display the program runs headless and connects whatever "Autoconnect" says; named
     // instances keep their own settings, logs and guards; command-line values are never stored.
+    // A running instance tells its status and metrics, and serves the allowed clients only.
     void headlessNamedInstances()
     {
         FakeDevice first, second;
-        const quint16 firstPort = freeLoopbackPort(), secondPort = freeLoopbackPort();
+        const quint16 firstPort = freeLoopbackPort(), secondPort = freeLoopbackPort(),
+                      metricsPort = freeLoopbackPort();
         writeSettings({{"Port", first.port()}, {"PortLocal", firstPort}, {"LoggingLevel", "abc"}},
                       QStringLiteral("lab1"));
         writeSettings({{"Port", 10500}, {"PortLocal", 10500}}, QStringLiteral("lab2"));
@@ -177,7 +189,8 @@ private slots:
         QProcess *lab2 = start({"--instance", "lab2", "--headless", "--device",
                                 "127.0.0.1:" + QString::number(second.port()), "--listen",
                                 "127.0.0.1:" + QString::number(secondPort), "--log-traffic",
-                                "--device-line-end", "lf"},
+                                "--device-line-end", "lf", "--allow", "127.0.0.1", "--metrics",
+                                QString::number(metricsPort)},
                                false);
         QTRY_COMPARE_WITH_TIMEOUT(first.connectionCount() * 10 + second.connectionCount(), 11,
                                   20000);
@@ -191,6 +204,31 @@ private slots:
         QTRY_COMPARE(first.received + second.received, QByteArray("to lab1\r\nto lab2\r\n"));
         second.send("PONG\n");
         QTRY_COMPARE(two.received, QByteArray("PONG\n"));
+        QTcpSocket stranger;
+        stranger.bind(QHostAddress(QStringLiteral("127.0.0.2")));
+        stranger.connectToHost(QHostAddress::LocalHost, secondPort);
+        QTRY_COMPARE(stranger.error(), QAbstractSocket::RemoteHostClosedError);
+        const QString client = QStringLiteral("127.0.0.1:%1").arg(two.localPort());
+        QRegularExpression row(QStringLiteral("\n1 +%1 +\\S+ \\S+ +9 +5 +0\n").arg(client));
+        QVERIFY2(row.match(run({"--status", "--instance", "lab2"})).hasMatch(),
+                 qPrintable(run({"--status", "--instance", "lab2"})));
+        const QJsonObject status
+                = QJsonDocument::fromJson(run({"--status", "--json", "--instance", "lab2"}))
+                          .object();
+        QCOMPARE(status.value("device").toObject().value("bytesFromDevice").toInt(), 5);
+        QCOMPARE(run({"--status", "--instance", "lab3"}, 1),
+                 QByteArray("no VQ Gateway instance 'lab3' is running for this user\n"));
+        QTcpSocket scrape;
+        scrape.connectToHost(QHostAddress::LocalHost, metricsPort);
+        scrape.write("GET /metrics HTTP/1.0\r\n\r\n");
+        QTRY_VERIFY(scrape.state() == QAbstractSocket::UnconnectedState);
+        const QByteArray metrics = scrape.readAll();
+        for (const char *sample :
+             {"vqgateway_bytes_to_device_total{instance_name=\"lab2\"} 9",
+              "vqgateway_bytes_from_device_total{instance_name=\"lab2\"} 5",
+              "vqgateway_clients{instance_name=\"lab2\"} 1",
+              "vqgateway_clients_refused_total{reason=\"not_allowed\",instance_name=\"lab2\"} 1"})
+            QVERIFY2(metrics.contains(sample), sample);
         QTRY_VERIFY(logMessages(QStringLiteral("lab2"))
                             .contains(QStringLiteral("[DEVICE] -  \"PONG[LF]\"")));
         QVERIFY(logMessages(QStringLiteral("lab1"))

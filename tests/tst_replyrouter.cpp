@@ -1,6 +1,23 @@
 #include "gateway/replyrouter.h"
 #include "tests/testsupport.h"
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+// A router's script: "c1>A?" client 1 sends the line A? ("~" at the end: no line end), "d>x|y"
+// the device sends the lines x and y in one read, "L1" client 1 leaves, "E1" it ends its
+// sending side, "held N" the router holds N bytes. What comes out: "dev 1 A?" a line of client
+// 1 to the device, "1< x" lines to client 1, "all< x" lines to everyone, "timeout", and "log
+// ..." the router's log lines.
+struct RuleCase
+{
+    const char *name;
+    ReplyRule::Kind kind;
+    QStringList script, expected;
+};
+Q_DECLARE_METATYPE(RuleCase)
+
 class TestReplyRouter : public GatewayTest
 {
     Q_OBJECT
@@ -13,19 +30,23 @@ private slots:
                 = QStringLiteral("ERROR ReplyQuietMs %1 is not from 1 to 10000 ms - using 50");
         const QString timeout
                 = QStringLiteral("ERROR ReplyTimeoutMs %1 is not from 1 to 10000 ms - using 500");
+        const QString quietAfter = QStringLiteral(" - replies end when the device is quiet");
         const QList<QPair<QVariantList, QStringList>> cases{
-                {{1, 1, "LF"}, {}},
-                {{10000, 10000, "CRLF"}, {}},
-                {{0, 0, "CRLF"}, {quiet.arg(0), timeout.arg(0)}},
-                {{10001, 10001, "lf "},
+                {{1, 1, "LF", "query", ""}, {}},
+                {{10000, 10000, "CRLF", "Pattern", "^OK$"}, {}},
+                {{0, 0, "CRLF", "quiet", ""}, {quiet.arg(0), timeout.arg(0)}},
+                {{10001, 10001, "lf ", "fast", ""},
                  {quiet.arg(10001), timeout.arg(10001),
-                  "ERROR Unknown DeviceLineEnd \"lf \" - device lines end in CR LF"}}};
+                  "ERROR Unknown ReplyEnd \"fast\"" + quietAfter,
+                  "ERROR Unknown DeviceLineEnd \"lf \" - device lines end in CR LF"}},
+                {{50, 500, "CRLF", "pattern", "(OK"},
+                 {"ERROR ReplyEndPattern \"(OK\" is no regular expression" + quietAfter}}};
         for (const auto &c : cases) {
             GatewaySettings settings;
-            for (int i = 0; i < 3; ++i)
-                settings.setValue(
-                        QStringList{"ReplyQuietMs", "ReplyTimeoutMs", "DeviceLineEnd"}.at(i),
-                        c.first.at(i));
+            const QStringList keys{"ReplyQuietMs", "ReplyTimeoutMs", "DeviceLineEnd", "ReplyEnd",
+                                   "ReplyEndPattern"};
+            for (int i = 0; i < keys.size(); ++i)
+                settings.setValue(keys.at(i), c.first.at(i));
             settings.setReplyRouting(true);
             manager.reset();
             capture->clear();
@@ -33,52 +54,169 @@ private slots:
             QCOMPARE(capture->messages(), c.second);
         }
     }
-    // One line at a time; a reply ends when the device is quiet, or at the time-out. A client
-    // that leaves gets nothing more; the next one does.
-    void quietAndTimeout()
+    // Through the real gateway, with the query rule: what waits in the router counts as waiting
+    // for the device, so a client that floods it is held back; the half line of a client that
+    // leaves and the command of one that ended its sending side still go, and the latter gets
+    // its reply. An observer sees every byte the device sends, sends nothing, takes no client's
+    // place, and is dropped as soon as it falls behind, without holding anybody back.
+    void routedThroughTheGateway()
     {
-        ReplyRouter router({ReplyRule::Quiet, 100, 400, {}});
-        for (quint64 client : {1, 2, 3, 5})
-            router.clientJoined(client);
+        GatewaySettings settings;
+        settings.setReplyRouting(true);
+        settings.setReplyTimeoutMs(10000);
+        settings.setValue(QStringLiteral("ReplyEnd"), QStringLiteral("query"));
+        const quint16 observerPort = freeLoopbackPort();
+        settings.setValue(QStringLiteral("ObserverListen"),
+                          QStringLiteral("127.0.0.1:%1").arg(observerPort));
+        startGateway();
+        device->answer = [](const QByteArray &line) {
+            return line.contains('?') && !line.startsWith("HOLD") ? "R:" + line.trimmed() + "\r\n"
+                                                                  : QByteArray();
+        };
+        FakeClient flooder(port), leaver(port), asker(port), observer(observerPort);
+        QTRY_VERIFY(server()->clientCount() == 3 && observer.isConnected());
+        flooder.write("HOLD?\n");
+        QTRY_COMPARE(device->received, QByteArray("HOLD?\n"));
+        const QByteArray flood = numberedLines("F", 0, 8000, 1000);
+        flooder.write(flood);
+        const ReplyRouter *router = manager->findChild<ReplyRouter *>();
+        qint64 largest = 0;
+        const auto held = [&] {
+            largest = qMax(largest, router->heldBytes());
+            return largest > 1000 * 1000 && flooder.bytesToWrite() > 0;
+        };
+        QVERIFY2(QTest::qWaitFor(held, 10000), qPrintable(QString::number(largest)));
+        leaver.write("PART");
+        leaver.disconnectFromHost();
+        asker.write("WHO?\n");
+        asker.flush();
+        ::shutdown(int(asker.socketDescriptor()), SHUT_WR);
+        observer.write("ignored\r\n");
+        QTRY_COMPARE(capture->count(QStringLiteral(
+                             "Observer \"127.0.0.1\" sent data: discarded, observers only watch")),
+                     1);
+        device->send("R:HOLD\r\n");
+        QVERIFY2(QTest::qWaitFor(
+                         [&] {
+                             largest = qMax(largest, router->heldBytes());
+                             return device->received.size() == 6 + flood.size() + 4 + 5;
+                         },
+                         20000),
+                 qPrintable(QString::number(device->received.size())));
+        QVERIFY2(largest < 1536 * 1024, qPrintable(QString::number(largest)));
+        QCOMPARE(QByteArray(device->received).replace("PART", "").replace("WHO?\n", ""),
+                 "HOLD?\n" + flood);
+        QTRY_COMPARE(asker.received, QByteArray("R:WHO?\r\n"));
+        QCOMPARE(flooder.received, QByteArray("R:HOLD\r\n"));
+        QTRY_COMPARE(observer.received, QByteArray("R:HOLD\r\nR:WHO?\r\n"));
+        // Three megabytes to an observer that reads nothing.
+        const int stalled = ::socket(AF_INET, SOCK_STREAM, 0), small = 4096;
+        setsockopt(stalled, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        sockaddr_in address{AF_INET, htons(observerPort), {htonl(INADDR_LOOPBACK)}, {}};
+        QCOMPARE(::connect(stalled, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+        QTRY_COMPARE(capture->count(QStringLiteral("Observers 2/5")), 1);
+        socklen_t size = sizeof address;
+        getsockname(stalled, reinterpret_cast<sockaddr *>(&address), &size);
+        const int sendBuffer = 16 * 1024;
+        setsockopt(socketOf(observerPort, ntohs(address.sin_port)), SOL_SOCKET, SO_SNDBUF,
+                   &sendBuffer, sizeof sendBuffer);
+        const QByteArray stream = numberedLines("S", 0, 30000);
+        device->send(stream);
+        QTRY_COMPARE_WITH_TIMEOUT(flooder.received.size(), 8 + stream.size(), 10000);
+        QTRY_COMPARE(
+                capture->count(QStringLiteral(
+                        "ERROR Observer \"127.0.0.1\" fell more than 1 MiB behind: disconnected")),
+                1);
+        QTRY_VERIFY(observer.received.endsWith(stream.right(100)));
+        ::close(stalled);
+    }
+    void rules_data()
+    {
+        const QString timedOut
+                = "log ERROR No complete reply within 150 ms to client %1 for \"%2\"";
+        addRows<RuleCase>(
+                {{"query: one reply line, settings go at once",
+                  ReplyRule::Query,
+                  {"c1>*IDN?", "c2>VOLT 5", "c1>MEAS?", "held 15", "d>ID", "d>5.0|EXTRA"},
+                  {"dev 1 *IDN?", "1< ID", "dev 2 VOLT 5", "dev 1 MEAS?", "1< 5.0", "all< EXTRA"}},
+                 {"query: a reply that never comes",
+                  ReplyRule::Query,
+                  {"c1>A?", "c2>B?"},
+                  {"dev 1 A?", timedOut.arg(1).arg("A?"), "timeout", "dev 2 B?",
+                   timedOut.arg(2).arg("B?"), "timeout"}},
+                 {"pattern: several lines up to the one that matches",
+                  ReplyRule::Pattern,
+                  {"c1>AT+CSQ", "c2>AT", "d>+CSQ: 20", "d>OK|RING", "d>ERROR 3"},
+                  {"dev 1 AT+CSQ", "1< +CSQ: 20", "1< OK", "all< RING", "dev 2 AT", "2< ERROR 3"}},
+                 {"pattern: a reply that never ends",
+                  ReplyRule::Pattern,
+                  {"c1>ATI", "d>VQ modem"},
+                  {"dev 1 ATI", "1< VQ modem", timedOut.arg(1).arg("ATI"), "timeout"}},
+                 {"quiet: the device stops sending, or never answers",
+                  ReplyRule::Quiet,
+                  {"d>hello", "c1>A", "c2>B", "d>a"},
+                  {"all< hello", "dev 1 A", "1< a", "dev 2 B", timedOut.arg(2).arg("B"),
+                   "timeout"}},
+                 {"a client that leaves mid-reply, and its half line",
+                  ReplyRule::Query,
+                  {"c1>Q?", "c1>PART~", "L1", "c1>LATE", "d>R", "c2>NEXT?"},
+                  {"dev 1 Q?",
+                   "log Client left before its reply was complete: the rest of the "
+                   "reply is dropped",
+                   "dev 1 PART", "dev 2 NEXT?", timedOut.arg(2).arg("NEXT?"), "timeout"}},
+                 {"a client that ends its sending side",
+                  ReplyRule::Pattern,
+                  {"c3>HALF~", "held 4", "E3", "d>OK"},
+                  {"dev 3 HALF", "3< OK"}}});
+    }
+    // Each rule knows when a reply ends; one line is in flight at a time, a time-out is logged
+    // once, and nothing of a client that left stays behind.
+    void rules()
+    {
+        QFETCH(RuleCase, row);
+        ReplyRouter router(
+                {row.kind, 20, 150, QRegularExpression(QStringLiteral("^(OK|ERROR.*)$"))});
         QStringList out;
         QList<qint64> at;
         QElapsedTimer clock;
-        const auto keep
-                = [&](const QString &what) { out.append(what), at.append(clock.elapsed()); };
-        connect(&router, &ReplyRouter::toDevice, &router,
-                [&](quint64, const QByteArray &line) { keep("device " + line.trimmed()); });
-        connect(&router, &ReplyRouter::toClient, &router,
-                [&](quint64 client, const QByteArray &lines) {
-                    keep(QStringLiteral("client %1 ").arg(client) + lines.trimmed());
-                });
-        connect(&router, &ReplyRouter::toAllClients, &router,
-                [&](const QByteArray &lines) { keep("all " + lines.trimmed()); });
         clock.start();
-        router.deviceData("hello\r\n");
-        router.clientData(1, "A\r\nB\r");
-        router.clientData(2, "C\n");
-        router.clientData(1, "\n");
-        router.deviceData("a\r\n");
-        QTRY_COMPARE(out,
-                     (QStringList{"all hello", "device A", "client 1 a", "device C", "device B"}));
-        QVERIFY2(at.at(3) - at.at(2) >= 95 && at.at(3) - at.at(2) < 350,
-                 qPrintable(QString::number(at.at(3) - at.at(2))));
-        QVERIFY2(at.at(4) - at.at(3) >= 390 && at.at(4) - at.at(3) < 650,
-                 qPrintable(QString::number(at.at(4) - at.at(3))));
-        QTest::qWait(500);
-        out.clear();
-        router.clientData(3, "D\n");
-        router.clientData(5, "E\n");
-        router.clientLeft(3);
-        router.deviceData("d\r\n");
-        QTRY_COMPARE(out, (QStringList{"device D", "device E"}));
-        router.deviceData("e\r\n");
-        QCOMPARE(out.last(), QStringLiteral("client 5 e"));
-        QCOMPARE(capture->messages(),
-                 (QStringList{"ERROR No complete reply within 400 ms to client 2 for \"C\"",
-                              "ERROR No complete reply within 400 ms to client 1 for \"B\"",
-                              "Client left before its reply was complete: the rest of the reply is "
-                              "dropped"}));
+        connect(&router, &ReplyRouter::toDevice, this, [&] { at.append(clock.elapsed()); });
+        const auto lines = [](const QByteArray &bytes) {
+            return QString::fromLatin1(bytes.trimmed()).replace(QStringLiteral("\r\n"), "|");
+        };
+        connect(&router, &ReplyRouter::toDevice, this, [&](quint64 client, const QByteArray &line) {
+            out.append(QStringLiteral("dev %1 ").arg(client) + lines(line));
+        });
+        connect(&router, &ReplyRouter::toClient, this,
+                [&](quint64 client, const QByteArray &bytes) {
+                    out.append(QStringLiteral("%1< ").arg(client) + lines(bytes));
+                });
+        connect(&router, &ReplyRouter::toAllClients, this,
+                [&](const QByteArray &bytes) { out.append("all< " + lines(bytes)); });
+        connect(&router, &ReplyRouter::replyTimedOut, this, [&] { out.append("timeout"); });
+        capture->onMessage = [&out](const QString &message) { out.append("log " + message); };
+        for (quint64 client : {1, 2, 3})
+            router.clientJoined(client);
+        for (const QString &step : row.script) {
+            const quint64 client = step.mid(1, 1).toULongLong();
+            QByteArray bytes = step.mid(step.indexOf('>') + 1).replace('|', "\r\n").toLatin1();
+            bytes = bytes.endsWith('~') ? bytes.chopped(1) : bytes + "\r\n";
+            if (step.startsWith("held "))
+                QCOMPARE(router.heldBytes(), step.mid(5).toLongLong());
+            else if (step.startsWith('c'))
+                router.clientData(client, bytes);
+            else if (step.startsWith('d'))
+                router.deviceData(bytes);
+            else
+                step.startsWith('L') ? router.clientLeft(client) : router.clientInputEnded(client);
+        }
+        QTRY_COMPARE(out, row.expected);
+        QCOMPARE(router.heldBytes(), 0);
+        // The quiet rule ends a reply after the quiet time, not the time-out.
+        if (row.kind == ReplyRule::Quiet)
+            QVERIFY2(at.at(1) - at.at(0) >= 18 && at.at(1) - at.at(0) < 140,
+                     qPrintable(QString::number(at.at(1) - at.at(0))));
+        capture->onMessage = nullptr;
     }
 };
 

@@ -1,3 +1,4 @@
+#include "gateway/clientallowlist.h"
 #include "gateway/deviceaddress.h"
 #include "gateway/deviceframing.h"
 #include "tests/testsupport.h"
@@ -13,7 +14,8 @@ struct FramingCase
 };
 Q_DECLARE_METATYPE(FramingCase)
 
-// The device link's address checks and framing; no address here reaches a socket.
+// The device link's address checks and framing, and the allowed clients; no address here
+// reaches a socket.
 class TestTcpClientService : public QObject
 {
     Q_OBJECT
@@ -36,14 +38,19 @@ private slots:
                                 "192.168.1.140:10500 192.168.1.140",
                                 "192.168.1.255:65535 192.168.1.255",
                                 "010.000.000.001:10500 10.0.0.1",
-                                "192.168.1.:10500 192.168.1.0"};
+                                "192.168.1.:10500 192.168.1.0",
+                                "127.0.0.1x:10500 I",
+                                "127.0.0.-1:10500 I",
+                                "127.0.a.1:10500 I",
+                                "127.0.0. 1:10500 I",
+                                "127.0.0.1:20500:10500 I"};
         QStringList results;
         for (const QString &c : cases) {
-            const QString address = c.section(QLatin1Char(' '), 0, 0);
+            const QString address = c.section(QLatin1Char(' '), 0, -2);
             QString written;
             const DeviceAddressCheck check
-                    = checkDeviceAddress(address.section(QLatin1Char(':'), 0, 0),
-                                         address.section(QLatin1Char(':'), 1).toUInt(), &written);
+                    = checkDeviceAddress(address.section(QLatin1Char(':'), 0, -2),
+                                         address.section(QLatin1Char(':'), -1).toUInt(), &written);
             results.append(address + ' '
                            + (check == DeviceAddressCheck::EmptyOrBadPort    ? "E"
                                       : check == DeviceAddressCheck::Invalid ? "I"
@@ -51,6 +58,39 @@ private slots:
             QVERIFY(written.isEmpty() || check == DeviceAddressCheck::Valid);
         }
         QCOMPARE(results, cases);
+    }
+    // "list | client -> served": an empty list serves everyone, IPv4 clients that arrive as
+    // IPv6 are matched as IPv4, and a list with a bad entry serves nobody.
+    void allowList()
+    {
+        const QString lab = QStringLiteral("127.0.0.1, 192.0.2.0/24 ::1 | ");
+        const QStringList cases{" | 203.0.113.7 -> yes",
+                                lab + "192.0.2.99 -> yes",
+                                lab + "::ffff:192.0.2.99 -> yes",
+                                lab + "192.0.3.1 -> no",
+                                lab + "::1 -> yes",
+                                lab + "::2 -> no",
+                                "192.0.2.1 | 192.0.2.2 -> no",
+                                "bogus, ::1 | ::1 -> bad",
+                                "192.0.2.0/33 | 192.0.2.1 -> bad"};
+        for (const QString &c : cases) {
+            ClientAllowList list;
+            const bool parsed = ClientAllowList::parse(c.section(" | ", 0, 0), &list);
+            const bool served
+                    = list.allows(QHostAddress(c.section(" | ", 1).section(" -> ", 0, 0)));
+            QCOMPARE(c.section(" -> ", 0, 0) + " -> "
+                             + (!parsed          ? "bad"
+                                        : served ? "yes"
+                                                 : "no"),
+                     c);
+            QVERIFY(parsed || !served);
+        }
+        // A refused address is logged once a minute at most.
+        RefusalLog log;
+        const QHostAddress one(QStringLiteral("192.0.2.1")), other(QStringLiteral("192.0.2.2"));
+        QCOMPARE(QVector<bool>({log.shouldLog(one, 0), log.shouldLog(one, 59999),
+                                log.shouldLog(other, 100), log.shouldLog(one, 60000)}),
+                 QVector<bool>({true, false, true, true}));
     }
     void frame_data()
     {
