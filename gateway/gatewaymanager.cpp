@@ -25,6 +25,7 @@ int replyTime(int value, int defaultValue, const char *key)
 GatewayManager::GatewayManager(QObject *parent, bool keepConnected)
     : QObject(parent)
     , keepConnected(keepConnected)
+    , routerInbox(this)
     , deviceRetryTimer(this)
     , serverRetryTimer(this)
     , observerRetryTimer(this)
@@ -128,12 +129,26 @@ bool GatewayManager::readReplyRule(ReplyRule *rule)
 void GatewayManager::routeReplies(const ReplyRule &rule)
 {
     router = new ReplyRouter(rule, this);
-    connect(clientServer, &TcpServerService::clientJoined, router, &ReplyRouter::clientJoined,
-            Qt::QueuedConnection);
-    connect(clientServer, &TcpServerService::clientLeft, router, &ReplyRouter::clientLeft,
-            Qt::QueuedConnection);
-    connect(clientServer, &TcpServerService::clientInputEnded, router,
-            &ReplyRouter::clientInputEnded, Qt::QueuedConnection);
+    // Through one inbox, so that the router sees a client join, send, end and leave in the
+    // order it did.
+    connect(
+            clientServer, &TcpServerService::clientJoined, this,
+            [this](quint64 client) {
+                routerInbox.post([this, client] { router->clientJoined(client); });
+            },
+            Qt::DirectConnection);
+    connect(
+            clientServer, &TcpServerService::clientLeft, this,
+            [this](quint64 client) {
+                routerInbox.post([this, client] { router->clientLeft(client); });
+            },
+            Qt::DirectConnection);
+    connect(
+            clientServer, &TcpServerService::clientInputEnded, this,
+            [this](quint64 client) {
+                routerInbox.post([this, client] { router->clientInputEnded(client); });
+            },
+            Qt::DirectConnection);
     connect(router, &ReplyRouter::toDevice, this, &GatewayManager::writeToDevice);
     connect(router, &ReplyRouter::toClient, this, [this](quint64 client, const QByteArray &lines) {
         holdDeviceWhen(clientServer->sendToClient(client, lines));
@@ -394,15 +409,12 @@ void GatewayManager::serverMessageReceived(quint64 client, QByteArray message)
         // they count as waiting for it.
         clientServer->bytesPending(client, message.size());
         postedToRouter += message.size();
-        QMetaObject::invokeMethod(
-                this,
-                [this, client, message] {
-                    postedToRouter -= message.size();
-                    logTraffic("[CLIENT] - ", message);
-                    router->clientData(client, message);
-                    updateClientHold();
-                },
-                Qt::QueuedConnection);
+        routerInbox.post([this, client, message] {
+            postedToRouter -= message.size();
+            logTraffic("[CLIENT] - ", message);
+            router->clientData(client, message);
+            updateClientHold();
+        });
         updateClientHold();
         return;
     }

@@ -3,6 +3,7 @@
 #include "gateway/gatewaysettings.h"
 #include "gateway/tcpclientservice.h"
 #include "gateway/tcpserverservice.h"
+#include "gateway/threadinbox.h"
 
 #include <QDateTime>
 #include <QHostAddress>
@@ -131,6 +132,8 @@ private:
     // Set only while the manager itself holds listening closed at the client limit; Start and
     // Stop clear it, so a late client count never reopens a port the user closed.
     bool listeningPaused = false;
+    // With reply routing: what the client threads hand to the router, in order.
+    ThreadInbox routerInbox;
     // Client bytes on their way from a client's thread to the router.
     std::atomic<qint64> postedToRouter{0};
     std::atomic<bool> clientsHeld{false};

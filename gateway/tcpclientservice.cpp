@@ -11,11 +11,9 @@
 
 TcpClientService::TcpClientService(QObject *parent)
     : QObject(parent)
+    , inbox(this)
     , writer(backlogHighBytes, SocketWriter::State::Closed,
-             [this] {
-                 QMetaObject::invokeMethod(this, &TcpClientService::armWriter,
-                                           Qt::QueuedConnection);
-             })
+             [this] { inbox.post([this] { armWriter(); }); })
     , connectTimer(this)
 {
     connectTimer.setSingleShot(true);

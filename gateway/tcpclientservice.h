@@ -2,6 +2,7 @@
 
 #include "gateway/deviceframing.h"
 #include "gateway/socketwriter.h"
+#include "gateway/threadinbox.h"
 
 #include <QAbstractSocket>
 #include <QByteArray>
@@ -70,6 +71,7 @@ private:
     void connectTimedOut();
 
     QTcpSocket *socket = nullptr;
+    ThreadInbox inbox;
     SocketWriter writer;
     QSocketNotifier *writable = nullptr;
     QTimer connectTimer;

@@ -73,6 +73,9 @@ private slots:
     {
         startGateway();
         device->setReading(false);
+        const int sendBuffer = 16 * 1024;
+        setsockopt(socketOf(device->latest()->peerPort(), device->port()), SOL_SOCKET, SO_SNDBUF,
+                   &sendBuffer, sizeof sendBuffer);
         FakeClient flooder(port), closer(port);
         QTRY_COMPARE(server()->clientCount(), 2);
         const QByteArray flood = numberedLines("F", 0, 200000, 80);
