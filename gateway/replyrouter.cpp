@@ -35,8 +35,9 @@ QByteArray withoutLineEnd(const QByteArray &line)
 QString shortened(const QByteArray &line)
 {
     const QByteArray text = withoutLineEnd(line);
-    return text.size() > 40 ? QString::fromLatin1(text.left(37)) + QStringLiteral("...")
-                            : QString::fromLatin1(text);
+    const bool cut = text.size() > 40;
+    return QString::fromLatin1(text.constData(), cut ? 37 : text.size())
+            + QLatin1String(cut ? "..." : "");
 }
 
 }
@@ -103,7 +104,8 @@ bool ReplyRouter::endsReply(const QByteArray &line) const
     case ReplyRule::Query:
         return true;
     case ReplyRule::Pattern:
-        return rule.pattern.match(QString::fromLatin1(withoutLineEnd(line))).hasMatch();
+        const QByteArray text = withoutLineEnd(line);
+        return rule.pattern.match(QString::fromLatin1(text.constData(), text.size())).hasMatch();
     case ReplyRule::Quiet:
         break;
     }

@@ -81,6 +81,29 @@ inline QByteArray numberedLines(const QByteArray &tag, int first, int count, int
     return lines;
 }
 
+// Leaves little room in the system for what such a socket sends, so that what waits to be sent
+// shows in the gateway itself soon.
+inline void shrinkSendBuffer(quint16 localPort, quint16 peerPort)
+{
+    const int room = 16 * 1024;
+    QVERIFY(setsockopt(socketOf(localPort, peerPort), SOL_SOCKET, SO_SNDBUF, &room, sizeof room)
+            == 0);
+}
+
+// A client that reads nothing, with little room to receive: a connected descriptor, and its port.
+inline int connectStalledClient(quint16 port, quint16 *ownPort)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0), small = 4096;
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in address{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t size = sizeof address;
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), size) != 0
+        || getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) != 0)
+        qFatal("could not connect a stalled client");
+    *ownPort = ntohs(address.sin_port);
+    return fd;
+}
+
 // The keep-alive idle time, in seconds, of such a socket; 0 when keep-alive is off.
 inline int keepAliveIdle(quint16 localPort, quint16 peerPort)
 {

@@ -17,19 +17,10 @@ private slots:
     {
         startGateway();
         FakeClient reader(port);
-        const int stalled = ::socket(AF_INET, SOCK_STREAM, 0), small = 4096;
-        setsockopt(stalled, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-        sockaddr_in address{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
-        QCOMPARE(::connect(stalled, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+        quint16 stalledPort = 0;
+        const int stalled = connectStalledClient(port, &stalledPort);
         QTRY_COMPARE(server()->clientCount(), 2);
-        // Little room in the system for what waits for the client, so that what it takes
-        // shows in the gateway soon.
-        sockaddr_in own{};
-        socklen_t size = sizeof own;
-        getsockname(stalled, reinterpret_cast<sockaddr *>(&own), &size);
-        const int gatewaySide = socketOf(port, ntohs(own.sin_port)), sendBuffer = 16 * 1024;
-        QVERIFY(setsockopt(gatewaySide, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer)
-                == 0);
+        shrinkSendBuffer(port, stalledPort);
         // Rounds of a hundred lines, each written once the reader has all before it, until a
         // round stays with the device.
         QByteArray sent;
@@ -73,9 +64,7 @@ private slots:
     {
         startGateway();
         device->setReading(false);
-        const int sendBuffer = 16 * 1024;
-        setsockopt(socketOf(device->latest()->peerPort(), device->port()), SOL_SOCKET, SO_SNDBUF,
-                   &sendBuffer, sizeof sendBuffer);
+        shrinkSendBuffer(device->latest()->peerPort(), device->port());
         FakeClient flooder(port), closer(port);
         QTRY_COMPARE(server()->clientCount(), 2);
         const QByteArray flood = numberedLines("F", 0, 200000, 80);
@@ -108,9 +97,7 @@ private slots:
     {
         startGateway();
         device->setReading(false);
-        const int sendBuffer = 16 * 1024;
-        setsockopt(socketOf(device->latest()->peerPort(), device->port()), SOL_SOCKET, SO_SNDBUF,
-                   &sendBuffer, sizeof sendBuffer);
+        shrinkSendBuffer(device->latest()->peerPort(), device->port());
         QObject owner;
         QList<FakeClient *> talkers;
         for (int t = 0; t < 3; ++t)

@@ -32,16 +32,6 @@ struct StatusCase
 };
 Q_DECLARE_METATYPE(StatusCase)
 
-// A field typed into or an option ticked, and the whole store afterwards; in a named instance.
-struct EditCase
-{
-    const char *name, *widget;
-    QString typed;
-    QVariantMap stored;
-    const char *instance = "";
-};
-Q_DECLARE_METATYPE(EditCase)
-
 struct UpdateCase
 {
     const char *name;
@@ -176,69 +166,57 @@ private slots:
             QCOMPARE(child("port")->isEnabled(), child("ipAddress")->isEnabled());
         }
     }
-    // Every edit is stored at once under its own key, and touches no other.
+    // Every edit is stored at once under its own key, and touches no other: "field typed ->
+    // keys stored" or "box [instance] -> keys stored", the address being 127.0.0.1 unless typed.
     void editsAreStoredAtOnce_data()
     {
-        const QString ip = QStringLiteral("IpAddress"), local = QStringLiteral("127.0.0.1");
-        addRows<EditCase>(
-                {{"port", "port", "12345", {{ip, local}, {"Port", "12345"}}},
-                 {"port letters", "port", "1o6x", {{ip, local}}},
-                 {"port above 65535", "port", "65536", {{ip, local}}},
-                 {"local port", "portLocal", "23456", {{ip, local}, {"PortLocal", "23456"}}},
-                 {"local port 99999", "portLocal", "99999", {{ip, local}, {"PortLocal", "9999"}}},
-                 {"address", "ipAddress", "127.0.0.2", {{ip, "127.0.0.2"}}},
-                 {"address emptied", "ipAddress", "", {{ip, "..."}}},
-                 {"autoconnect", "checkAutoconnect", "", {{ip, local}, {"Autoconnect", "true"}}},
-                 {"start minimized",
-                  "checkStartMinimized",
-                  "",
-                  {{ip, local}, {"StartMinimized", "true"}}},
-                 {"log traffic", "checkLog", "", {{ip, local}, {"LogTraffic", "true"}}},
-                 {"start at login",
-                  "checkStartAutoAtLogin",
-                  "",
-                  {{ip, local}, {"StartAtLogin", "true"}}},
-                 {"log traffic, lab1",
-                  "checkLog",
-                  "",
-                  {{ip, local}, {"LogTraffic", "true"}},
-                  "lab1"},
-                 {"start at login, lab1",
-                  "checkStartAutoAtLogin",
-                  "",
-                  {{ip, local}, {"StartAtLogin", "true"}},
-                  "lab1"}});
+        QTest::addColumn<QString>("edit");
+        for (const char *edit :
+             {"port 12345 -> Port=12345", "port 1o6x ->", "port 65536 ->",
+              "portLocal 23456 -> PortLocal=23456", "portLocal 99999 -> PortLocal=9999",
+              "ipAddress 127.0.0.2 -> IpAddress=127.0.0.2", "ipAddress  -> IpAddress=...",
+              "checkAutoconnect -> Autoconnect=true", "checkStartMinimized -> StartMinimized=true",
+              "checkLog -> LogTraffic=true", "checkStartAutoAtLogin -> StartAtLogin=true",
+              "checkLog lab1 -> LogTraffic=true",
+              "checkStartAutoAtLogin lab1 -> StartAtLogin=true"})
+            QTest::newRow(edit) << QString::fromLatin1(edit);
     }
     void editsAreStoredAtOnce()
     {
-        QFETCH(EditCase, row);
-        const QString named = *row.instance ? QStringLiteral("-") + row.instance : QString();
+        QFETCH(QString, edit);
+        const QStringList input = edit.section(" ->", 0, 0).split(' ');
+        const QByteArray widget = input.at(0).toLatin1();
+        QVariantMap stored{{QStringLiteral("IpAddress"), QStringLiteral("127.0.0.1")}};
+        for (const QString &pair : edit.section("-> ", 1).split(' ', Qt::SkipEmptyParts))
+            stored.insert(pair.section('=', 0, 0), pair.section('=', 1));
+        const QString instance = widget.startsWith("check") ? input.value(1) : QString();
+        const QString named = instance.isEmpty() ? QString() : QStringLiteral("-") + instance;
         // Another instance's entry, which this one leaves alone.
         QFile other(dir.filePath(QStringLiteral("config/autostart/VQGateway.desktop")));
         const auto unnamed = qScopeGuard([&other] {
             GatewaySettings::setInstanceName(QString());
             other.remove();
         });
-        if (*row.instance) {
-            GatewaySettings::setInstanceName(QLatin1String(row.instance));
+        if (!instance.isEmpty()) {
+            GatewaySettings::setInstanceName(instance);
             TestDir::resetSettings();
             window.reset(new MainWindow);
             QVERIFY(QDir().mkpath(dir.filePath("config/autostart"))
                     && other.open(QIODevice::WriteOnly));
         }
         QCOMPARE(window->windowTitle(),
-                 QStringLiteral("VQ Gateway") + (*row.instance ? " - lab1" : ""));
+                 QStringLiteral("VQ Gateway") + (instance.isEmpty() ? "" : " - " + instance));
         QCOMPARE(tray()->toolTip(), window->windowTitle());
-        auto *box = window->findChild<QCheckBox *>(QLatin1String(row.widget));
+        auto *box = window->findChild<QCheckBox *>(QLatin1String(widget));
         if (box) {
             box->setChecked(true);
         } else {
-            child<QLineEdit>(row.widget)->clear();
-            QTest::keyClicks(child(row.widget), row.typed);
+            child<QLineEdit>(widget)->clear();
+            QTest::keyClicks(child(widget), input.value(1));
         }
-        QCOMPARE(store(), row.stored);
+        QCOMPARE(store(), stored);
         QCOMPARE(child("btnViewLogFile")->isEnabled(),
-                 row.stored.contains(QStringLiteral("LogTraffic")));
+                 stored.contains(QStringLiteral("LogTraffic")));
         UrlCatcher catcher;
         QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
         click("btnViewLogFile");
@@ -246,26 +224,28 @@ private slots:
         const QString log = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation)
                 + "/VQGateway" + named + "_Log.txt";
         QCOMPARE(catcher.urls,
-                 row.stored.contains(QStringLiteral("LogTraffic"))
+                 stored.contains(QStringLiteral("LogTraffic"))
                          ? QList<QUrl>{QUrl::fromLocalFile(log)}
                          : QList<QUrl>());
         QFile entry(dir.filePath("config/autostart/VQGateway" + named + ".desktop"));
-        QCOMPARE(entry.exists(), row.stored.contains(QStringLiteral("StartAtLogin")));
+        QCOMPARE(entry.exists(), stored.contains(QStringLiteral("StartAtLogin")));
         QVERIFY(!entry.exists()
                 || (entry.open(QIODevice::ReadOnly)
                     && entry.readAll().contains(
                             "\nExec=\"" + QFile::encodeName(QCoreApplication::applicationFilePath())
-                            + "\"" + (*row.instance ? " --instance lab1" : "") + "\n")));
+                            + "\""
+                            + (instance.isEmpty() ? "" : " --instance " + instance.toLatin1())
+                            + "\n")));
         if (!box)
             return;
         box->setChecked(false);
-        QVariantMap off = row.stored;
+        QVariantMap off = stored;
         for (auto it = off.begin(); it != off.end(); ++it)
             it.value()
                     = it.key() == QLatin1String("IpAddress") ? it.value() : QStringLiteral("false");
         QCOMPARE(store(), off);
         QVERIFY(!child("btnViewLogFile")->isEnabled() && !entry.exists());
-        QCOMPARE(other.exists(), *row.instance != 0);
+        QCOMPARE(other.exists(), !instance.isEmpty());
     }
     // Nothing is written back at start, not even the autostart entry of an option stored on.
     void loadingWritesNothingBack()

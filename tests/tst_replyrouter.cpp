@@ -110,16 +110,10 @@ private slots:
         QCOMPARE(flooder.received, QByteArray("R:HOLD\r\n"));
         QTRY_COMPARE(observer.received, QByteArray("R:HOLD\r\nR:WHO?\r\n"));
         // Three megabytes to an observer that reads nothing.
-        const int stalled = ::socket(AF_INET, SOCK_STREAM, 0), small = 4096;
-        setsockopt(stalled, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-        sockaddr_in address{AF_INET, htons(observerPort), {htonl(INADDR_LOOPBACK)}, {}};
-        QCOMPARE(::connect(stalled, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+        quint16 stalledPort = 0;
+        const int stalled = connectStalledClient(observerPort, &stalledPort);
         QTRY_COMPARE(capture->count(QStringLiteral("Observers 2/5")), 1);
-        socklen_t size = sizeof address;
-        getsockname(stalled, reinterpret_cast<sockaddr *>(&address), &size);
-        const int sendBuffer = 16 * 1024;
-        setsockopt(socketOf(observerPort, ntohs(address.sin_port)), SOL_SOCKET, SO_SNDBUF,
-                   &sendBuffer, sizeof sendBuffer);
+        shrinkSendBuffer(observerPort, stalledPort);
         const QByteArray stream = numberedLines("S", 0, 30000);
         device->send(stream);
         QTRY_COMPARE_WITH_TIMEOUT(flooder.received.size(), 8 + stream.size(), 10000);
