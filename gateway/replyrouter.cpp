@@ -100,16 +100,10 @@ void ReplyRouter::clientLeft(quint64 client)
 
 bool ReplyRouter::endsReply(const QByteArray &line) const
 {
-    switch (rule.kind) {
-    case ReplyRule::Query:
-        return true;
-    case ReplyRule::Pattern:
-        const QByteArray text = withoutLineEnd(line);
-        return rule.pattern.match(QString::fromLatin1(text.constData(), text.size())).hasMatch();
-    case ReplyRule::Quiet:
-        break;
-    }
-    return false;
+    if (rule.kind != ReplyRule::Pattern)
+        return rule.kind == ReplyRule::Query;
+    const QByteArray text = withoutLineEnd(line);
+    return rule.pattern.match(QString::fromLatin1(text.constData(), text.size())).hasMatch();
 }
 
 void ReplyRouter::toInFlightClient(const QByteArray &lines)
