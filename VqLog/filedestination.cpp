@@ -2,7 +2,6 @@
 
 #include "VqLog/stderrreport.h"
 #include "platform/privatefile.h"
-#include "platform/qtcompat.h"
 
 namespace VqLog {
 
@@ -12,8 +11,6 @@ FileDestination::FileDestination(const QString &filePath, RotationStrategyPtr st
     file.setFileName(filePath);
     if (!openFile())
         reportToStderr(QStringLiteral("VqLog: could not open log file ") + filePath);
-    outputStream.setDevice(&file);
-    Compat::setUtf8(outputStream);
     rotationStrategy->initFromFile(file);
 }
 
@@ -28,20 +25,20 @@ void FileDestination::write(const QString &message, Level)
 {
     rotationStrategy->countMessage(message);
     if (rotationStrategy->rotationDue()) {
-        outputStream.setDevice(nullptr);
         file.close();
         rotationStrategy->rotate();
         if (!openFile())
             reportToStderr(QStringLiteral("VqLog: could not reopen log file ") + file.fileName());
         rotationStrategy->initFromFile(file);
-        outputStream.setDevice(&file);
     }
     if (!file.isOpen())
         return;
-    // Every line reaches the operating system before the statement returns, so a crash loses
-    // nothing that was logged.
-    outputStream << message << Qt::endl;
-    outputStream.flush();
+    // UTF-8, converted once; every line reaches the operating system before the statement
+    // returns, so a crash loses nothing that was logged.
+    QByteArray line = message.toUtf8();
+    line.append('\n');
+    file.write(line);
+    file.flush();
 }
 
 bool FileDestination::isValid()

@@ -4,7 +4,6 @@
 #include "VqLog/vqlog.h"
 
 #include <QFile>
-#include <QTextStream>
 
 namespace VqLog {
 
@@ -22,7 +21,6 @@ private:
     bool openFile();
 
     QFile file;
-    QTextStream outputStream;
     RotationStrategyPtr rotationStrategy;
 };
 

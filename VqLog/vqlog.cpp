@@ -42,9 +42,14 @@ Level levelFromText(const QString &line, bool *ok)
 
 QString formatLine(Level level, const QString &message)
 {
-    return QStringLiteral("%1 %2 %3")
-            .arg(QLatin1String(levelToText(level)),
-                 QDateTime::currentDateTime().toString(timestampFormat), message);
+    // Appended rather than substituted, so that a %1 in the message stays as it is, and a long
+    // message is copied once.
+    const QString time = QDateTime::currentDateTime().toString(timestampFormat);
+    QString line;
+    line.reserve(8 + time.size() + message.size());
+    line.append(QLatin1String(levelToText(level))).append(QLatin1Char(' '));
+    line.append(time).append(QLatin1Char(' ')).append(message);
+    return line;
 }
 
 void writeMessage(Level level, const QString &message)
