@@ -1,7 +1,8 @@
-// Load benchmark of the real program on loopback, beside socat (the relay most users would reach
-// for) and beside the clients talking to the device directly: round trips, broadcast throughput,
-// peak memory, idle cost and a stalled client. The relays take turns, so that machine noise hits
-// each alike. Prints a table; the figures are in docs/performance.md.
+// Load benchmark of the real program on loopback, beside socat and ser2net (the relays most
+// users would reach for) and beside the clients talking to the device directly: round trips, with
+// one client and with four more listening, broadcast throughput with and without traffic logging
+// and metrics, peak memory, idle cost and a stalled client. The relays take turns, so that
+// machine noise hits each alike. Prints a table; the figures are in docs/performance.md.
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -9,6 +10,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QSysInfo>
 #include <QThread>
 
 #include <algorithm>
@@ -148,7 +150,8 @@ private:
     std::vector<std::thread> workers;
 };
 
-// One relay under test: the gateway, socat, or nothing (the clients reach the device directly).
+// One relay under test: the gateway (plain, logging the traffic, or serving metrics), socat,
+// ser2net, or nothing (the clients reach the device directly).
 struct Relay
 {
     QString name;
@@ -156,6 +159,30 @@ struct Relay
     quint16 port = 0;
 };
 
+QByteArray fileText(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The machine the figures come from, printed above them.
+void printMachine()
+{
+    QByteArray cpu, memory, os;
+    for (const QByteArray &line : fileText(QStringLiteral("/proc/cpuinfo")).split('\n'))
+        if (cpu.isEmpty() && line.startsWith("model name"))
+            cpu = line.mid(line.indexOf(':') + 2);
+    for (const QByteArray &line : fileText(QStringLiteral("/proc/meminfo")).split('\n'))
+        if (line.startsWith("MemTotal:"))
+            memory = QByteArray::number(
+                    line.mid(9).trimmed().split(' ').first().toLongLong() / 1024 / 1024 + 1);
+    for (const QByteArray &line : fileText(QStringLiteral("/etc/os-release")).split('\n'))
+        if (line.startsWith("PRETTY_NAME="))
+            os = line.mid(12).replace('"', "");
+    std::printf("machine: %s, %ld cores, %s GiB, %s, kernel %s, Qt %s\n\n", cpu.constData(),
+                sysconf(_SC_NPROCESSORS_ONLN), memory.constData(), os.constData(),
+                QSysInfo::kernelVersion().toLatin1().constData(), qVersion());
+}
 qint64 procValue(qint64 pid, const char *file, const char *key)
 {
     QFile status(QStringLiteral("/proc/%1/%2").arg(pid).arg(QLatin1String(file)));
@@ -218,48 +245,79 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const QString socat = QStandardPaths::findExecutable(QStringLiteral("socat"));
-    if (socat.isEmpty()) {
-        std::fprintf(stderr, "socat is missing: scripts/deps.sh installs it\n");
+    const QString ser2net
+            = QStandardPaths::findExecutable(QStringLiteral("ser2net"), {"/usr/sbin", "/usr/bin"});
+    if (socat.isEmpty() || ser2net.isEmpty()) {
+        std::fprintf(stderr, "socat or ser2net is missing: scripts/bench-deps.sh installs them\n");
         return 1;
     }
+    printMachine();
     QTemporaryDir home;
     Device device;
 
-    // The gateway with isolated settings and log, headless, bound to loopback; socat forks a
-    // child per client, each with its own device connection.
-    auto startGateway = [&](bool logTraffic) {
-        Relay relay{logTraffic ? QStringLiteral("gateway, traffic logged")
-                               : QStringLiteral("gateway"),
-                    new QProcess(&app), freePort()};
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char *variable : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"})
-            env.insert(QLatin1String(variable), home.path());
-        env.insert(QStringLiteral("VQGATEWAY_UPDATE_URL"),
-                   QStringLiteral("http://127.0.0.1:9/none.xml"));
-        relay.process->setProcessEnvironment(env);
+    enum Kind { Gateway, GatewayLogged, GatewayMetrics, Socat, Ser2net, Direct };
+    const char *const names[]
+            = {"gateway", "gateway, traffic logged", "gateway, metrics on", "socat",
+               "ser2net", "direct to the device"};
+    const auto start = [&](Kind kind) {
+        Relay relay{QLatin1String(names[kind]), nullptr, kind == Direct ? device.port : freePort()};
+        if (kind == Direct)
+            return relay;
+        relay.process = new QProcess(&app);
+        relay.process->setStandardOutputFile(QProcess::nullDevice());
         relay.process->setStandardErrorFile(QProcess::nullDevice());
-        QStringList arguments{"--headless", "--device",
-                              QStringLiteral("127.0.0.1:%1").arg(device.port), "--listen",
-                              QStringLiteral("127.0.0.1:%1").arg(relay.port)};
-        if (logTraffic)
-            arguments << "--log-traffic";
-        relay.process->start(QStringLiteral(VQGATEWAY_EXECUTABLE), arguments);
+        const QString deviceAt = QStringLiteral("127.0.0.1:%1").arg(device.port);
+        const QString listenAt = QStringLiteral("127.0.0.1:%1").arg(relay.port);
+        if (kind == Socat) {
+            // A child per client, each with a device connection of its own.
+            relay.process->start(socat,
+                                 {QStringLiteral("TCP-LISTEN:%1,bind=127.0.0.1,reuseaddr,"
+                                                 "fork,nodelay")
+                                          .arg(relay.port),
+                                  QStringLiteral("TCP:%1,nodelay").arg(deviceAt)});
+        } else if (kind == Ser2net) {
+            // Tuned as for a network device: no delays, 64 KiB buffers, five clients sharing the
+            // device connection.
+            const QString config = home.filePath(QStringLiteral("ser2net.yaml"));
+            QFile file(config);
+            file.open(QIODevice::WriteOnly);
+            file.write(QStringLiteral("connection: &bench\n"
+                                      "    accepter: tcp(nodelay),127.0.0.1,%1\n"
+                                      "    connector: tcp(nodelay),127.0.0.1,%2\n"
+                                      "    options:\n"
+                                      "      max-connections: 5\n"
+                                      "      chardelay: false\n"
+                                      "      dev-to-net-bufsize: 65536\n"
+                                      "      net-to-dev-bufsize: 65536\n")
+                               .arg(relay.port)
+                               .arg(device.port)
+                               .toLatin1());
+            file.close();
+            relay.process->start(ser2net,
+                                 {QStringLiteral("-n"), QStringLiteral("-c"), config,
+                                  QStringLiteral("-P"), home.filePath("ser2net.pid")});
+        } else {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            for (const char *variable :
+                 {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"})
+                env.insert(QLatin1String(variable), home.path());
+            env.insert(QStringLiteral("VQGATEWAY_UPDATE_URL"),
+                       QStringLiteral("http://127.0.0.1:9/none.xml"));
+            relay.process->setProcessEnvironment(env);
+            QStringList arguments{"--headless", "--device", deviceAt, "--listen", listenAt};
+            if (kind == GatewayLogged)
+                arguments << "--log-traffic";
+            if (kind == GatewayMetrics)
+                arguments << "--metrics" << QString::number(freePort());
+            relay.process->start(QStringLiteral(VQGATEWAY_EXECUTABLE), arguments);
+        }
         relay.process->waitForStarted();
         ::close(connectTo(relay.port));
-        QThread::msleep(300); // the device link comes up 300 ms after the start
+        if (kind != Socat)
+            QThread::msleep(400); // the gateway's device link comes up 300 ms after the start
         return relay;
     };
-    auto startSocat = [&] {
-        Relay relay{QStringLiteral("socat"), new QProcess(&app), freePort()};
-        relay.process->start(
-                socat,
-                {QStringLiteral("TCP-LISTEN:%1,bind=127.0.0.1,reuseaddr,fork").arg(relay.port),
-                 QStringLiteral("TCP:127.0.0.1:%1,nodelay").arg(device.port)});
-        relay.process->waitForStarted();
-        ::close(connectTo(relay.port));
-        return relay;
-    };
-    auto stop = [](Relay &relay) {
+    const auto stop = [](Relay &relay) {
         if (!relay.process)
             return;
         relay.process->terminate();
@@ -267,23 +325,38 @@ int main(int argc, char **argv)
         delete relay.process;
         relay.process = nullptr;
     };
-    const Relay direct{QStringLiteral("direct to the device"), nullptr, device.port};
     // With an argument, only the sections it names run: roundtrip, broadcast, idle, stalled.
     const QString only = app.arguments().value(1);
     const auto wanted = [&only](const char *section) {
         return only.isEmpty() || only.contains(QLatin1String(section));
     };
 
-    // 1. Round trips: one client, 10,000 short lines, the relays taking turns in blocks of 500.
-    if (wanted("roundtrip")) {
-        std::printf("%-28s %12s %12s\n", "round trip, 1 client", "median us", "p99 us");
-        Relay gateway = startGateway(false), viaSocat = startSocat();
-        const QList<const Relay *> relays{&gateway, &viaSocat, &direct};
+    // 1. Round trips of 10,000 short lines, the relays taking turns in blocks of 500: one client
+    // alone, then one client asking while four others listen (every reply goes to them too).
+    for (int listeners : {0, 4}) {
+        if (!wanted("roundtrip"))
+            break;
+        std::printf("%-34s %12s %12s\n",
+                    listeners ? "round trip, 1 asks, 4 listen" : "round trip, 1 client",
+                    "median us", "p99 us");
+        QList<Relay> relays;
+        for (Kind kind : {Gateway, GatewayMetrics, Socat, Ser2net, Direct})
+            relays.append(start(kind));
         std::vector<std::vector<double>> trips(relays.size());
-        std::vector<int> clients;
-        for (const Relay *relay : relays)
-            clients.push_back(connectTo(relay->port));
-        QThread::msleep(200);
+        std::vector<int> clients, quiet;
+        std::atomic<bool> done{false};
+        std::vector<std::thread> drains;
+        for (const Relay &relay : relays) {
+            clients.push_back(connectTo(relay.port));
+            for (int l = 0; l < listeners; ++l) {
+                quiet.push_back(connectTo(relay.port));
+                drains.emplace_back([fd = quiet.back()] {
+                    char sink[65536];
+                    while (::recv(fd, sink, sizeof sink, 0) > 0) { }
+                });
+            }
+        }
+        QThread::msleep(300);
         for (int block = 0; block < 20; ++block) {
             for (int r = 0; r < relays.size(); ++r) {
                 char buffer[256];
@@ -298,22 +371,26 @@ int main(int argc, char **argv)
                 }
             }
         }
+        for (int fd : quiet)
+            ::shutdown(fd, SHUT_RDWR);
+        for (std::thread &drain : drains)
+            drain.join();
         for (int r = 0; r < relays.size(); ++r) {
             ::close(clients[r]);
-            std::printf("%-28s %12.1f %12.1f\n", qPrintable(relays[r]->name),
+            std::printf("%-34s %12.1f %12.1f\n", qPrintable(relays[r].name),
                         percentile(trips[r], 0.5), percentile(trips[r], 0.99));
+            stop(relays[r]);
         }
-        stop(gateway);
-        stop(viaSocat);
+        for (int fd : quiet)
+            ::close(fd);
+        std::printf("\n");
     }
 
-    // 2. and 3. Broadcast: the device streams 200 MB of 100-byte lines; five clients read all.
+    // 2. Broadcast: the device streams 200 MB of 100-byte lines; five clients read all.
     if (wanted("broadcast")) {
         device.mode = Device::Stream;
-        std::printf("\n%-28s %12s %12s\n", "broadcast 200 MB, 5 clients", "MB/s each",
-                    "peak RSS MB");
+        std::printf("%-34s %12s %12s\n", "broadcast 200 MB, 5 clients", "MB/s each", "peak RSS MB");
         auto broadcast = [&](const Relay &relay) {
-            device.hold = relay.process && relay.name.startsWith(QLatin1String("gateway"));
             std::vector<std::thread> readers;
             std::vector<double> rates(5);
             std::atomic<int> ready{0};
@@ -344,34 +421,29 @@ int main(int argc, char **argv)
             return *std::min_element(rates.begin(), rates.end());
         };
         for (int round = 0; round < 2; ++round) {
-            for (int r = 0; r < 4; ++r) {
-                // The gateway's one device connection streams once the first client is there; the
+            for (Kind kind : {Gateway, GatewayLogged, GatewayMetrics, Socat, Ser2net, Direct}) {
+                // A relay with one device connection streams once the first client is there; the
                 // others connect within a few milliseconds and catch up through the backlog.
-                device.hold = r < 2;
-                Relay relay = r == 0 ? startGateway(false)
-                        : r == 1     ? startGateway(true)
-                        : r == 2     ? startSocat()
-                                     : direct;
+                device.hold = kind != Socat && kind != Direct;
+                Relay relay = start(kind);
                 const double rate = broadcast(relay);
                 const qint64 peakKb = relay.process
                         ? procValue(relay.process->processId(), "status", "VmHWM:")
                         : 0;
-                std::printf("%-28s %12.0f %12s\n", qPrintable(relay.name), rate,
-                            relay.process && r < 2
-                                    ? qPrintable(QString::number(peakKb / 1024.0, 'f', 0))
-                                    : "-");
-                if (relay.process)
-                    stop(relay);
+                std::printf("%-34s %12.0f %12s\n", qPrintable(relay.name), rate,
+                            peakKb ? qPrintable(QString::number(peakKb / 1024.0, 'f', 0)) : "-");
+                stop(relay);
             }
         }
+        std::printf("\n");
     }
 
-    // 4. Idle: five idle clients and an idle device for 10 s.
+    // 3. Idle: five idle clients and an idle device for 10 s.
     if (wanted("idle")) {
         device.mode = Device::Idle;
-        std::printf("\n%-28s %12s %12s\n", "idle 10 s, 5 clients", "CPU ms", "ctx switches");
-        for (int r = 0; r < 2; ++r) {
-            Relay relay = r == 0 ? startGateway(false) : startSocat();
+        std::printf("%-34s %12s %12s\n", "idle 10 s, 5 clients", "CPU ms", "ctx switches");
+        for (Kind kind : {Gateway, GatewayMetrics, Socat, Ser2net}) {
+            Relay relay = start(kind);
             std::vector<int> idle;
             for (int c = 0; c < 5; ++c)
                 idle.push_back(connectTo(relay.port));
@@ -379,22 +451,23 @@ int main(int argc, char **argv)
             const QPair<double, qint64> before = cost(relay);
             QThread::sleep(10);
             const QPair<double, qint64> after = cost(relay);
-            std::printf("%-28s %12.1f %12lld\n", qPrintable(relay.name), after.first - before.first,
+            std::printf("%-34s %12.1f %12lld\n", qPrintable(relay.name), after.first - before.first,
                         after.second - before.second);
             for (int fd : idle)
                 ::close(fd);
             stop(relay);
         }
+        std::printf("\n");
     }
 
-    // 5. One client stops reading while another reads 300 MB.
+    // 4. One client stops reading while another reads 300 MB.
     if (wanted("stalled")) {
         device.mode = Device::Stream;
         device.streamBytes = 300LL * 1000 * 1000;
-        std::printf("\n%-28s\n", "stalled client, reader takes 300 MB");
+        std::printf("%-34s\n", "stalled client, reader takes 300 MB");
         {
             device.hold = true;
-            Relay relay = startGateway(false);
+            Relay relay = start(Gateway);
             const qint64 rssBefore = procValue(relay.process->processId(), "status", "VmRSS:");
             const int stalled = connectTo(relay.port);
             QElapsedTimer sinceStart;
