@@ -60,10 +60,9 @@ private slots:
             const CommandLine line = parseCommandLine(
                     QStringList{"vqgateway"} + input.split(QLatin1Char(' '), Qt::SkipEmptyParts));
             QString seen = QStringList{"run", "help", "version", "status", "fail"}.at(line.action);
-            for (const auto &flag :
-                 {qMakePair(line.headless, " headless"), qMakePair(line.platformNamed, " platform"),
-                  qMakePair(line.json, " json")})
-                seen += flag.first ? QLatin1String(flag.second) : QLatin1String();
+            seen += QLatin1String(line.headless ? " headless" : "")
+                    + QLatin1String(line.platformNamed ? " platform" : "")
+                    + QLatin1String(line.json ? " json" : "");
             if (!line.instance.isEmpty() && line.action != CommandLine::Fail)
                 seen += QStringLiteral(" instance=") + line.instance;
             for (auto it = line.overrides.cbegin(); it != line.overrides.cend(); ++it)
