@@ -166,9 +166,10 @@ private slots:
         first.write(all);
         QTRY_COMPARE(device->received, all);
         QString quoted;
-        QDebug(&quoted)
-                << "[CLIENT] - "
-                << QString::fromLatin1(all).replace(QChar(13), "[CR]").replace(QChar(10), "[LF]");
+        QDebug(&quoted) << "[CLIENT] - "
+                        << QString::fromLatin1(all.constData(), all.size())
+                                   .replace(QChar(13), "[CR]")
+                                   .replace(QChar(10), "[LF]");
         QTRY_COMPARE(capture->messages().filter("[CLIENT]"), QStringList{quoted.chopped(1)});
         // Both sides of both links are watched for peers that vanished.
         QCOMPARE(keepAliveIdle(port, first.localPort()), 30);
