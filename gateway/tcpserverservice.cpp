@@ -7,6 +7,7 @@
 #include <QHostAddress>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -36,7 +37,7 @@ TcpServerService::~TcpServerService()
     }
     // Client threads delete themselves through the event loop, which may be gone already at
     // program exit: end and delete the ones still alive here.
-    for (const QPointer<ClientThread> &thread : qAsConst(liveThreads)) {
+    for (const QPointer<ClientThread> &thread : std::as_const(liveThreads)) {
         if (!thread)
             continue;
         thread->stop();
@@ -163,7 +164,7 @@ bool TcpServerService::sendToAllClients(const QByteArray &message)
 {
     std::lock_guard<std::mutex> lock(clientThreadsMutex);
     bool over = false;
-    for (ClientThread *thread : qAsConst(clientThreads))
+    for (ClientThread *thread : std::as_const(clientThreads))
         over = thread->send(message) || over;
     return over;
 }
@@ -172,7 +173,7 @@ template<typename Action>
 void TcpServerService::withClient(quint64 client, Action action)
 {
     std::lock_guard<std::mutex> lock(clientThreadsMutex);
-    for (ClientThread *thread : qAsConst(clientThreads)) {
+    for (ClientThread *thread : std::as_const(clientThreads)) {
         if (thread->number() == client) {
             action(thread);
             return;
@@ -208,7 +209,7 @@ qint64 TcpServerService::largestClientBacklog() const
 {
     std::lock_guard<std::mutex> lock(clientThreadsMutex);
     qint64 largest = 0;
-    for (ClientThread *thread : qAsConst(clientThreads))
+    for (ClientThread *thread : std::as_const(clientThreads))
         largest = qMax(largest, thread->backlog());
     return largest;
 }
@@ -217,7 +218,7 @@ QList<ClientInfo> TcpServerService::clients() const
 {
     std::lock_guard<std::mutex> lock(clientThreadsMutex);
     QList<ClientInfo> list;
-    for (ClientThread *thread : qAsConst(clientThreads))
+    for (ClientThread *thread : std::as_const(clientThreads))
         list.append({thread->number(), thread->peerAddress(), thread->peerPort(),
                      thread->connectedSince(), thread->bytesReceived(), thread->bytesSent(),
                      thread->backlog()});
@@ -228,7 +229,7 @@ void TcpServerService::setClientReadingPaused(bool paused)
 {
     std::lock_guard<std::mutex> lock(clientThreadsMutex);
     clientReadingPaused = paused;
-    for (ClientThread *thread : qAsConst(clientThreads))
+    for (ClientThread *thread : std::as_const(clientThreads))
         thread->setReadingPaused(paused);
 }
 
@@ -237,7 +238,7 @@ void TcpServerService::stopServer()
     LOG_INFO << "Stopping server client threads...";
     {
         std::lock_guard<std::mutex> lock(clientThreadsMutex);
-        for (ClientThread *thread : qAsConst(clientThreads)) {
+        for (ClientThread *thread : std::as_const(clientThreads)) {
             thread->stop();
             emit clientLeft(thread->number());
         }

@@ -262,7 +262,7 @@ private slots:
         QVERIFY(inOrder(capture->messages(),
                         {"Stopping server client threads...", "Stopping server..."}));
         QTRY_COMPARE(last("server"), QStringLiteral("server 0 Idle"));
-        for (FakeClient *client : qAsConst(clients))
+        for (FakeClient *client : std::as_const(clients))
             QTRY_VERIFY(client->isClosed());
         QTRY_COMPARE(capture->messages()
                              .filter(numbered(QStringLiteral("Client thread # stopped")))

@@ -264,13 +264,12 @@ void MainWindow::connectControls()
     connect(ui->ipAddress, &QLineEdit::textChanged, this, &MainWindow::onIpAddressChanged);
     connect(ui->port, &QLineEdit::textChanged, this, &MainWindow::onPortChanged);
     connect(ui->portLocal, &QLineEdit::textChanged, this, &MainWindow::onPortLocalChanged);
-    connect(ui->checkAutoconnect, &QCheckBox::stateChanged, this,
-            &MainWindow::onAutoconnectChanged);
-    connect(ui->checkStartMinimized, &QCheckBox::stateChanged, this,
+    connect(ui->checkAutoconnect, &QCheckBox::toggled, this, &MainWindow::onAutoconnectChanged);
+    connect(ui->checkStartMinimized, &QCheckBox::toggled, this,
             &MainWindow::onStartMinimizedChanged);
-    connect(ui->checkStartAutoAtLogin, &QCheckBox::stateChanged, this,
+    connect(ui->checkStartAutoAtLogin, &QCheckBox::toggled, this,
             &MainWindow::onStartAtloginChanged);
-    connect(ui->checkLog, &QCheckBox::stateChanged, this, &MainWindow::onLogTrafficChanged);
+    connect(ui->checkLog, &QCheckBox::toggled, this, &MainWindow::onLogTrafficChanged);
 }
 
 void MainWindow::fillLocalAddresses()
@@ -575,19 +574,19 @@ void MainWindow::onPortLocalChanged(QString port)
         store(&GatewaySettings::setPortLocal, portFromText(port));
 }
 
-void MainWindow::onAutoconnectChanged(int state)
+void MainWindow::onAutoconnectChanged(bool checked)
 {
-    store(&GatewaySettings::setAutoconnect, state != 0);
+    store(&GatewaySettings::setAutoconnect, checked);
 }
 
-void MainWindow::onStartMinimizedChanged(int state)
+void MainWindow::onStartMinimizedChanged(bool checked)
 {
-    store(&GatewaySettings::setStartMinimized, state != 0);
+    store(&GatewaySettings::setStartMinimized, checked);
 }
 
-void MainWindow::onLogTrafficChanged(int state)
+void MainWindow::onLogTrafficChanged(bool checked)
 {
-    store(&GatewaySettings::setLogTraffic, state != 0);
+    store(&GatewaySettings::setLogTraffic, checked);
     ui->btnViewLogFile->setEnabled(ui->checkLog->isChecked());
 }
 
@@ -618,9 +617,8 @@ void MainWindow::closeEvent(QCloseEvent *event)
     event->ignore();
 }
 
-void MainWindow::onStartAtloginChanged(int state)
+void MainWindow::onStartAtloginChanged(bool enable)
 {
-    const bool enable = state != 0;
     store(&GatewaySettings::setStartAtLogin, enable);
     if (setRunAtLogin(enable))
         return;

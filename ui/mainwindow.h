@@ -50,10 +50,10 @@ private slots:
     void onIpAddressChanged(QString ip);
     void onPortChanged(QString port);
     void onPortLocalChanged(QString port);
-    void onAutoconnectChanged(int state);
-    void onStartMinimizedChanged(int state);
-    void onStartAtloginChanged(int state);
-    void onLogTrafficChanged(int state);
+    void onAutoconnectChanged(bool checked);
+    void onStartMinimizedChanged(bool checked);
+    void onStartAtloginChanged(bool enable);
+    void onLogTrafficChanged(bool checked);
     void onTrayAvailabilityChanged(bool available);
 
 protected:
