@@ -244,6 +244,8 @@ double percentile(std::vector<double> values, double p)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    // Each figure shows as soon as it is measured.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const QString socat = QStandardPaths::findExecutable(QStringLiteral("socat"));
     const QString ser2net
             = QStandardPaths::findExecutable(QStringLiteral("ser2net"), {"/usr/sbin", "/usr/bin"});
@@ -304,7 +306,10 @@ int main(int argc, char **argv)
             env.insert(QStringLiteral("VQGATEWAY_UPDATE_URL"),
                        QStringLiteral("http://127.0.0.1:9/none.xml"));
             relay.process->setProcessEnvironment(env);
-            QStringList arguments{"--headless", "--device", deviceAt, "--listen", listenAt};
+            // Each its own instance, so that several can run at once.
+            QStringList arguments{"--headless", "--instance", QStringLiteral("bench%1").arg(kind),
+                                  "--device",   deviceAt,     "--listen",
+                                  listenAt};
             if (kind == GatewayLogged)
                 arguments << "--log-traffic";
             if (kind == GatewayMetrics)
@@ -331,7 +336,7 @@ int main(int argc, char **argv)
         return only.isEmpty() || only.contains(QLatin1String(section));
     };
 
-    // 1. Round trips of 10,000 short lines, the relays taking turns in blocks of 500: one client
+    // 1. Round trips of 10,000 short lines, the relays taking turns in blocks of 100: one client
     // alone, then one client asking while four others listen (every reply goes to them too).
     for (int listeners : {0, 4}) {
         if (!wanted("roundtrip"))
@@ -344,7 +349,6 @@ int main(int argc, char **argv)
             relays.append(start(kind));
         std::vector<std::vector<double>> trips(relays.size());
         std::vector<int> clients, quiet;
-        std::atomic<bool> done{false};
         std::vector<std::thread> drains;
         for (const Relay &relay : relays) {
             clients.push_back(connectTo(relay.port));
@@ -357,10 +361,10 @@ int main(int argc, char **argv)
             }
         }
         QThread::msleep(300);
-        for (int block = 0; block < 20; ++block) {
+        for (int block = 0; block < 100; ++block) {
             for (int r = 0; r < relays.size(); ++r) {
                 char buffer[256];
-                for (int i = 0; i < 500; ++i) {
+                for (int i = 0; i < 100; ++i) {
                     const QByteArray line = "MEAS:VOLT? " + QByteArray::number(i) + "\r\n";
                     QElapsedTimer timer;
                     timer.start();
@@ -502,7 +506,7 @@ int main(int argc, char **argv)
                         qint64(dropAfterMs));
             std::printf("  memory growth %.1f MB (peak RSS %.1f MB)\n", (peak - rssBefore) / 1024.0,
                         peak / 1024.0);
-            QFile log(home.filePath(QStringLiteral("vqgateway/VQGateway_Log.txt")));
+            QFile log(home.filePath(QStringLiteral("vqgateway/VQGateway-bench0_Log.txt")));
             log.open(QIODevice::ReadOnly);
             for (const QByteArray &line : log.readAll().split('\n'))
                 if (line.contains("took nothing"))

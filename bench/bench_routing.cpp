@@ -124,6 +124,8 @@ double median(std::vector<double> values)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    // Each figure shows as soon as it is measured.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     QTemporaryDir home;
     // The real program, headless, with isolated settings and the rule given, in front of a device.
     const auto gateway = [&](const Device &device, const QString &rule, quint16 *port) {

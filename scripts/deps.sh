@@ -4,7 +4,7 @@
 set -euo pipefail
 # libc6-dbg names libc's own functions in ThreadSanitizer's reports, which tests/tsan.supp needs.
 packages=(cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools qtbase5-dev
-          qtbase5-dev-tools prometheus-cpp-dev xvfb xauth trayer base-files fonts-dejavu-core socat dpkg-dev file lintian
+          qtbase5-dev-tools prometheus-cpp-dev xvfb xauth trayer base-files fonts-dejavu-core dpkg-dev file lintian
           libc6-dbg)
 # Packages that only some releases have, installed where they are real packages: Qt 6's CMake
 # files on Debian 12 need libqt6opengl6-dev, which Debian 13 folded into qt6-base-dev; tools
