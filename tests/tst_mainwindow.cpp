@@ -22,16 +22,6 @@
 #include <QSystemTrayIcon>
 #include <QToolTip>
 
-// A status as shown: text, colour, the button's text, whether button and fields can be used.
-struct StatusCase
-{
-    const char *name;
-    bool device;
-    int state;
-    QString shown;
-};
-Q_DECLARE_METATYPE(StatusCase)
-
 struct UpdateCase
 {
     const char *name;
@@ -133,26 +123,29 @@ private slots:
             QSKIP("needs a tray host");
     }
     void cleanup() { dir.noteResult(), window.reset(); }
-    // Each state is entered from the busiest one; a state outside the table changes the text only.
+    // "side state -> colour, button, whether button and fields can be used", the text being the
+    // info given. Each state is entered from the busiest one; one outside the table changes the
+    // text only.
     void statusRows_data()
     {
-        addRows<StatusCase>({{"connecting", true, 0, "info #ffffff Disconnect 00"},
-                             {"connected", true, 1, "info #00ff00 Disconnect 10"},
-                             {"device error", true, 2, "info #ff0000 Connect 11"},
-                             {"disconnected", true, 3, "info #ffffff Connect 11"},
-                             {"idle", false, 0, "info #ffffff Start 11"},
-                             {"started", false, 1, "info #00ff00 Stop 10"},
-                             {"server error", false, 2, "info #ff0000 Start 11"}});
+        QTest::addColumn<QString>("row");
+        for (const char *row :
+             {"device 0 -> #ffffff Disconnect 00", "device 1 -> #00ff00 Disconnect 10",
+              "device 2 -> #ff0000 Connect 11", "device 3 -> #ffffff Connect 11",
+              "server 0 -> #ffffff Start 11", "server 1 -> #00ff00 Stop 10",
+              "server 2 -> #ff0000 Start 11"})
+            QTest::newRow(row) << QString::fromLatin1(row);
     }
     void statusRows()
     {
-        QFETCH(StatusCase, row);
-        const char *status = row.device ? "deviceStatus" : "serverStatus",
-                   *button = row.device ? "btnConnect" : "btnListen";
-        const char *field = row.device ? "ipAddress" : "portLocal";
-        show(row.device, row.device ? 0 : 1, QStringLiteral("before"));
+        QFETCH(QString, row);
+        const bool device = row.startsWith(QLatin1String("device"));
+        const char *status = device ? "deviceStatus" : "serverStatus",
+                   *button = device ? "btnConnect" : "btnListen";
+        const char *field = device ? "ipAddress" : "portLocal";
+        show(device, device ? 0 : 1, QStringLiteral("before"));
         for (const QString &info : {QStringLiteral("info"), QStringLiteral("odd")}) {
-            show(row.device, info == QLatin1String("odd") ? 9 : row.state, info);
+            show(device, info == QLatin1String("odd") ? 9 : row.section(' ', 1, 1).toInt(), info);
             QCOMPARE(QStringLiteral("%1 %2 %3 %4%5")
                              .arg(text(status),
                                   child<QLabel>(status)
@@ -162,7 +155,7 @@ private slots:
                                   text(button))
                              .arg(child(button)->isEnabled())
                              .arg(child(field)->isEnabled()),
-                     QString(row.shown).replace(0, 4, info));
+                     info + ' ' + row.section(" -> ", 1));
             QCOMPARE(child("port")->isEnabled(), child("ipAddress")->isEnabled());
         }
     }
@@ -472,8 +465,8 @@ private slots:
         }
     }
     // With a tray a close hides the window there, with the notice once for good; without one it
-    // ends the program, with no notice. A quit the desktop asks for (the session ends) is never
-    // held up by the tray.
+    // ends the program, with no notice, also once a tray came and went. A quit the desktop asks for
+    // (the session ends) is never held up by the tray.
     void closeHidesInTheTrayOrEnds()
     {
         MessageBoxCatcher boxes;
@@ -491,6 +484,23 @@ private slots:
             QCOMPARE(execBounded(), 0);
             QVERIFY(!window->isVisible() && boxes.texts.isEmpty()
                     && !GatewaySettings().noTrayWarning());
+            // A tray that comes after the start takes the icon, a window started minimised and a
+            // closed one; when it goes, the window comes back.
+            GatewaySettings().setStartMinimized(true);
+            window.reset(new MainWindow);
+            window->showAtStart();
+            QVERIFY(window->isVisible());
+            QProcess trayer;
+            trayer.start(QStringLiteral("trayer"),
+                         {QStringLiteral("--height"), QStringLiteral("24")});
+            QTRY_VERIFY_WITH_TIMEOUT(!window->isVisible() && tray() && tray()->geometry().isValid(),
+                                     10000);
+            showWindow();
+            QVERIFY(!window->close() && !window->isVisible());
+            trayer.kill();
+            QTRY_VERIFY(window->isVisible());
+            QTimer::singleShot(0, window.get(), &QWidget::close);
+            QCOMPARE(execBounded(), 0);
             return;
         }
         for (int start = 0; start < 2; ++start) {
@@ -504,16 +514,6 @@ private slots:
         QVERIFY(boxes.texts.first().startsWith(
                 QLatin1String("The program will keep running in the system tray.")));
         QVERIFY(GatewaySettings().noTrayWarning());
-    }
-    // Starting minimised hides the window only where a tray can bring it back.
-    void startMinimized()
-    {
-        for (bool minimized : {false, true}) {
-            GatewaySettings().setStartMinimized(minimized);
-            window.reset(new MainWindow);
-            window->showAtStart();
-            QCOMPARE(window->isVisible(), !minimized || !expectTray);
-        }
     }
     // What cannot be written is said once, in the window and the log; the box is then unticked.
     void writeFailuresAreReported()
@@ -539,31 +539,16 @@ private slots:
                               "ERROR Settings cannot be written to \"" + store + '"'}));
         QVERIFY(QDir().rmdir(store) && QFile::remove(QFileInfo(entry).path()));
     }
-    // A tray that comes after the start takes the icon, a window started minimised and a closed
-    // one; when it goes, the window comes back.
-    void lateTray()
-    {
-        if (expectTray)
-            QSKIP("starts a tray host of its own");
-        GatewaySettings().setStartMinimized(true);
-        window.reset(new MainWindow);
-        window->showAtStart();
-        QVERIFY(window->isVisible());
-        QProcess trayer;
-        trayer.start(QStringLiteral("trayer"), {QStringLiteral("--height"), QStringLiteral("24")});
-        QTRY_VERIFY_WITH_TIMEOUT(!window->isVisible() && tray() && tray()->geometry().isValid(),
-                                 10000);
-        MessageBoxCatcher boxes;
-        showWindow();
-        QVERIFY(!window->close() && !window->isVisible());
-        trayer.kill();
-        QTRY_VERIFY(window->isVisible());
-        QTimer::singleShot(0, window.get(), &QWidget::close);
-        QCOMPARE(execBounded(), 0);
-    }
-    // With a tray a minimised window hides there after 50 ms; without one it stays in the task bar.
+    // Starting minimised, or minimising, hides the window only where a tray can bring it back:
+    // with a tray a minimised window hides there after 50 ms; without one it stays in the task bar.
     void minimiseHidesInTheTray()
     {
+        for (bool minimized : {false, true}) {
+            GatewaySettings().setStartMinimized(minimized);
+            window.reset(new MainWindow);
+            window->showAtStart();
+            QCOMPARE(window->isVisible(), !minimized || !expectTray);
+        }
         showWindow();
         QElapsedTimer clock;
         clock.start();
