@@ -115,6 +115,14 @@ inline int keepAliveIdle(quint16 localPort, quint16 peerPort)
     return fd < 0 ? -1 : on ? idle : 0;
 }
 
+// Fails the test unless low <= value < high, naming what was measured.
+inline void verifyWithin(qint64 value, qint64 low, qint64 high, const char *what)
+{
+    QVERIFY2(value >= low && value < high,
+             qPrintable(QString::asprintf("%s: %lld, expected from %lld to below %lld", what, value,
+                                          low, high)));
+}
+
 inline quint16 freeLoopbackPort()
 {
     QTcpServer probe;

@@ -555,8 +555,7 @@ private slots:
         window->showMinimized();
         if (expectTray) {
             QTRY_VERIFY(!window->isVisible());
-            QVERIFY2(clock.elapsed() >= 45 && clock.elapsed() < 400,
-                     qPrintable(QString::number(clock.elapsed())));
+            verifyWithin(clock.elapsed(), 45, 400, "ms until hidden");
         } else {
             QTRY_VERIFY(window->isMinimized());
             QTest::qWait(200);

@@ -258,8 +258,7 @@ private slots:
                          },
                          60000),
                  "the log never started afresh");
-        QVERIFY2(largest > 20000000 && largest <= 20971520 + 50000,
-                 qPrintable(QString::number(largest)));
+        verifyWithin(largest, 20000000, 20971520 + 50000, "largest log");
         QVERIFY(!logMessages().value(0).startsWith(QLatin1String("-----"))
                 && !QFile::exists(path(logFile) + ".1"));
         terminate(gateway);
