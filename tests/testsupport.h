@@ -27,6 +27,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 // One row per case, named by the case's first member; the test reads it with QFETCH(Row, row).
 template<typename Row>

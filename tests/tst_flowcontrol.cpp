@@ -1,9 +1,5 @@
 #include "tests/testsupport.h"
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 // Memory stays bounded whatever a peer does, and nothing is lost, duplicated or reordered.
 class TestFlowControl : public GatewayTest
 {

@@ -1,10 +1,9 @@
 #include "tests/testsupport.h"
 
 #include <QDeadlineTimer>
+#include <QThread>
 
 #include <algorithm>
-#include <unistd.h>
-#include <QThread>
 
 class TestGatewayManager : public GatewayTest
 {

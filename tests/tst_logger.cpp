@@ -8,7 +8,6 @@
 #include <atomic>
 #include <fcntl.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 

@@ -4,8 +4,6 @@
 
 #include <QSharedMemory>
 
-#include <unistd.h>
-
 class TestPlatform : public QObject
 {
     Q_OBJECT

@@ -1,11 +1,9 @@
 #include "app/instancechannel.h"
 #include "tests/testsupport.h"
 
-#include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QSettings>
 
 #include <csignal>
 

@@ -1,8 +1,6 @@
 #include "gateway/replyrouter.h"
 #include "tests/testsupport.h"
 
-#include <unistd.h>
-
 class TestReplyRouter : public GatewayTest
 {
     Q_OBJECT
