@@ -21,22 +21,12 @@
 #endif
 
 #include <functional>
-#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-// One row per case, named by the case's first member; the test reads it with QFETCH(Row, row).
-template<typename Row>
-void addRows(std::initializer_list<Row> rows)
-{
-    QTest::addColumn<Row>("row");
-    for (const Row &row : rows)
-        QTest::newRow(row.name) << row;
-}
 
 // The message as a whole-line pattern, with a # standing for any number.
 inline QRegularExpression numbered(const QString &message)

@@ -379,20 +379,23 @@ private slots:
         const QByteArray offer
                 = "<Id>1004</Id><Version>01.02.00</Version><Url>http://127.0.0.1/get</Url>";
         const QByteArray pad(maxUpdateDocumentBytes - doc(offer + "<P></P>").size(), 'x');
-        addRows<UpdateCase>(
-                {{"same", ok(doc("<Id>1004</Id><Version>01.01.01</Version>")), "",
-                  "  Your software is up to date.   "},
-                 {"newer, largest size", ok(doc(offer + "<P>" + pad + "</P>")), newer, newer},
-                 {"one byte more", ok(doc(offer + "<P>" + pad + "x</P>")), "",
-                  failed("the answer is larger than 64 KiB")},
-                 {"compressed", ok(qCompress(doc(offer)).mid(4), "Content-Encoding: deflate\r\n"),
-                  "", failed("the answer is not the update document of VQ Gateway")},
-                 {"not found", "HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n", "",
-                  failed("the server answered with HTTP status 404 Not Found")},
-                 {"redirect",
-                  "HTTP/1.0 302 Found\r\nLocation: http://127.0.0.1:9/x\r\nContent-Length: "
-                  "0\r\n\r\n",
-                  "", failed("the server redirects to http://127.0.0.1:9/x")}});
+        QTest::addColumn<UpdateCase>("row");
+        for (const UpdateCase &row : std::initializer_list<UpdateCase>{
+                     {"same", ok(doc("<Id>1004</Id><Version>01.01.01</Version>")), "",
+                      "  Your software is up to date.   "},
+                     {"newer, largest size", ok(doc(offer + "<P>" + pad + "</P>")), newer, newer},
+                     {"one byte more", ok(doc(offer + "<P>" + pad + "x</P>")), "",
+                      failed("the answer is larger than 64 KiB")},
+                     {"compressed",
+                      ok(qCompress(doc(offer)).mid(4), "Content-Encoding: deflate\r\n"), "",
+                      failed("the answer is not the update document of VQ Gateway")},
+                     {"not found", "HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n", "",
+                      failed("the server answered with HTTP status 404 Not Found")},
+                     {"redirect",
+                      "HTTP/1.0 302 Found\r\nLocation: http://127.0.0.1:9/x\r\nContent-Length: "
+                      "0\r\n\r\n",
+                      "", failed("the server redirects to http://127.0.0.1:9/x")}})
+            QTest::newRow(row.name) << row;
     }
     void updateCheck()
     {
