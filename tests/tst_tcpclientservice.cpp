@@ -14,7 +14,6 @@ private slots:
     void checkAddress()
     {
         const QStringList cases{"192.168.1.140:10499 E",
-                                "192.168.1.140:0 E",
                                 "192.168.1.140:65536 E",
                                 "192.168.1.140:75036 E",
                                 ":10500 E",
