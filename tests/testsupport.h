@@ -21,21 +21,12 @@
 #endif
 
 #include <functional>
-#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
-
-// One row per case, named by the case's first member; the test reads it with QFETCH(Row, row).
-template<typename Row>
-void addRows(std::initializer_list<Row> rows)
-{
-    QTest::addColumn<Row>("row");
-    for (const Row &row : rows)
-        QTest::newRow(row.name) << row;
-}
+#include <unistd.h>
 
 // The message as a whole-line pattern, with a # standing for any number.
 inline QRegularExpression numbered(const QString &message)
@@ -113,6 +104,14 @@ inline int keepAliveIdle(quint16 localPort, quint16 peerPort)
     getsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, &size);
     getsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, &size);
     return fd < 0 ? -1 : on ? idle : 0;
+}
+
+// Fails the test unless low <= value < high, naming what was measured.
+inline void verifyWithin(qint64 value, qint64 low, qint64 high, const char *what)
+{
+    QVERIFY2(value >= low && value < high,
+             qPrintable(QString::asprintf("%s: %lld, expected from %lld to below %lld", what, value,
+                                          low, high)));
 }
 
 inline quint16 freeLoopbackPort()

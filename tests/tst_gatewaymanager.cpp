@@ -1,36 +1,40 @@
 #include "tests/testsupport.h"
 
 #include <QDeadlineTimer>
+#include <QThread>
 
 #include <algorithm>
-#include <unistd.h>
-#include <QThread>
 
 class TestGatewayManager : public GatewayTest
 {
     Q_OBJECT
 
     // Checked on both sides: long timers may fire 5% early, and a loaded machine is late.
-    void verifyAbout(qint64 measured, qint64 expected, const char *what)
+    static void verifyAbout(qint64 measured, qint64 expected, const char *what)
     {
-        QVERIFY2(measured >= expected - expected / 20 - 10
-                         && measured < expected + expected / 5 + 250,
-                 qPrintable(QStringLiteral("%1: %2 ms, expected %3 ms")
-                                    .arg(QLatin1String(what))
-                                    .arg(measured)
-                                    .arg(expected)));
+        verifyWithin(measured, expected - expected / 20 - 10, expected + expected / 5 + 250, what);
     }
 
 private slots:
-    void withoutAutoconnectNothingStarts()
+    // Without Autoconnect nothing starts; a port that is none is an error, and an allowed-clients
+    // list with a bad entry serves nobody, rather than everybody.
+    void nothingStartsUnaskedAndBadSettingsServeNobody()
     {
+        GatewaySettings().setValue(QStringLiteral("AllowedClients"),
+                                   QStringLiteral("127.0.0.1, x"));
         createManager();
         QTest::qWait(600);
-        QVERIFY(seen.isEmpty() && capture->messages().isEmpty());
+        expect({},
+               {"ERROR AllowedClients entry \"x\" is no address or network - no client is "
+                "served"});
         for (uint refused : {0u, 65536u + 10500u}) {
             manager->startServer(refused);
             expect({"server 2 Error: check your settings"}, {"ERROR Could not start server"});
         }
+        startServer();
+        FakeClient client(port);
+        QTRY_COMPARE(client.error(), QAbstractSocket::RemoteHostClosedError);
+        QCOMPARE(server()->clientCount(), 0);
     }
     // Start after 150 and 300 ms, retries 5 s after each error; a retry never drops a link that
     // came up meanwhile, nor acts once Autoconnect is off or the side was closed by hand.
@@ -44,10 +48,9 @@ private slots:
         settings.setPort(freeLoopbackPort());
         settings.setPortLocal(portInUse.serverPort());
         createManager();
-        QTRY_COMPARE(seen.size(), 3);
-        QCOMPARE(seen,
-                 (QStringList{"server 2 Error: check your settings", "device 0 Connecting host...",
-                              "device 2 Connection refused"}));
+        QTRY_COMPARE(seen,
+                     (QStringList{"server 2 Error: check your settings",
+                                  "device 0 Connecting host...", "device 2 Connection refused"}));
         verifyAbout(seenAt.at(0), 150, "server start");
         verifyAbout(seenAt.at(1), 300, "device connection");
         portInUse.close();
@@ -79,7 +82,7 @@ private slots:
         QTest::qWait(5500);
         QCOMPARE(seen.size(), before);
     }
-    // What the device link shows and logs, step by step, all in this thread.
+    // What the device link shows and logs, step by step, all in this thread; then a stop.
     void deviceLink()
     {
         device.reset(new FakeDevice);
@@ -146,6 +149,17 @@ private slots:
                                   12000);
         verifyAbout(attempt.elapsed(), 10000, "connection attempt");
         ::close(full);
+        // Stop pressed while the client's departure report still waits in the queue: it is
+        // reported from the client thread, and no event is handled here meanwhile.
+        client.abort();
+        QDeadlineTimer deadline(5000);
+        while (server()->clientCount() != 0 && !deadline.hasExpired())
+            QThread::msleep(1);
+        manager->closeServer();
+        QTRY_COMPARE(last("server"), QStringLiteral("server 0 Idle"));
+        QCoreApplication::processEvents();
+        QCOMPARE(last("server"), QStringLiteral("server 0 Idle"));
+        QVERIFY(!server()->isListening());
     }
     void relayBothWays()
     {
@@ -174,13 +188,8 @@ private slots:
         // Both sides of both links are watched for peers that vanished.
         QCOMPARE(keepAliveIdle(port, first.localPort()), 30);
         QCOMPARE(keepAliveIdle(device->latest()->peerPort(), device->port()), 30);
-        const QByteArray command("SET\x00\x80\xff\r\n", 8);
         device->send("C\r\n");
         QTRY_VERIFY(capture->messages().contains(QStringLiteral("[DEVICE] -  \"C[CR][LF]\"")));
-        second.write(command);
-        QTRY_VERIFY(capture->messages().contains(
-                QStringLiteral("[CLIENT] -  \"SET\\u0000\\u0080\u00FF[CR][LF]\"")));
-        QTRY_COMPARE(device->received, all + command);
         // A client that ends its sending side after its command still gets the reply, and keeps
         // its place until 2 s after the command reached the device.
         FakeClient asker(port);
@@ -200,7 +209,7 @@ private slots:
         manager->closeDeviceConnection();
         first.write("lost\r\n");
         QTRY_VERIFY(capture->messages().contains(QStringLiteral("[CLIENT] -  \"lost[CR][LF]\"")));
-        QCOMPARE(device->received, all + command + "ASK\r\n");
+        QCOMPARE(device->received, all + "ASK\r\n");
     }
     // Eight clients at once: five are served, the others closed at once; a place that frees up
     // is offered again on the listen address only, and a port taken meanwhile is shown as an
@@ -229,8 +238,6 @@ private slots:
         clients.erase(std::remove_if(clients.begin(), clients.end(),
                                      [](FakeClient *c) { return c->isClosed(); }),
                       clients.end());
-        QCOMPARE(capture->count(QStringLiteral("Max connection number reached - Pause listening")),
-                 1);
         QCOMPARE(capture->count(QStringLiteral(
                          "Connection from \"127.0.0.1\" refused: 5 clients already connected")),
                  1);
@@ -259,49 +266,10 @@ private slots:
         // Stop ends every client thread and closes every connection.
         capture->clear();
         manager->closeServer();
-        QVERIFY(inOrder(capture->messages(),
-                        {"Stopping server client threads...", "Stopping server..."}));
         QTRY_COMPARE(last("server"), QStringLiteral("server 0 Idle"));
         for (FakeClient *client : std::as_const(clients))
             QTRY_VERIFY(client->isClosed());
-        QTRY_COMPARE(capture->messages()
-                             .filter(numbered(QStringLiteral("Client thread # stopped")))
-                             .size(),
-                     5);
         QTRY_COMPARE(capture->count(QStringLiteral("Client thread deleted")), 5);
-    }
-    // An allowed-clients list with a bad entry serves nobody, rather than everybody.
-    void badAllowListServesNobody()
-    {
-        GatewaySettings().setValue(QStringLiteral("AllowedClients"),
-                                   QStringLiteral("127.0.0.1, x"));
-        createManager();
-        QCOMPARE(capture->messages(),
-                 QStringList{"ERROR AllowedClients entry \"x\" is no address or network - no "
-                             "client is served"});
-        startServer();
-        FakeClient client(port);
-        QTRY_COMPARE(client.error(), QAbstractSocket::RemoteHostClosedError);
-        QCOMPARE(server()->clientCount(), 0);
-    }
-    // Stop pressed while a client's departure report still waits in the queue.
-    void stopWithADepartureQueuedStaysStopped()
-    {
-        createManager();
-        startServer();
-        {
-            FakeClient client(port);
-            QTRY_COMPARE(last("server"), QStringLiteral("server 1 Started - Connections 1/5"));
-        }
-        // The departure is reported from the client thread; no event is handled here meanwhile.
-        QDeadlineTimer deadline(5000);
-        while (server()->clientCount() != 0 && !deadline.hasExpired())
-            QThread::msleep(1);
-        manager->closeServer();
-        QTRY_COMPARE(last("server"), QStringLiteral("server 0 Idle"));
-        QCoreApplication::processEvents();
-        QCOMPARE(last("server"), QStringLiteral("server 0 Idle"));
-        QVERIFY(!server()->isListening());
     }
 };
 

@@ -22,16 +22,6 @@
 #include <QSystemTrayIcon>
 #include <QToolTip>
 
-// A status as shown: text, colour, the button's text, whether button and fields can be used.
-struct StatusCase
-{
-    const char *name;
-    bool device;
-    int state;
-    QString shown;
-};
-Q_DECLARE_METATYPE(StatusCase)
-
 struct UpdateCase
 {
     const char *name;
@@ -133,26 +123,29 @@ private slots:
             QSKIP("needs a tray host");
     }
     void cleanup() { dir.noteResult(), window.reset(); }
-    // Each state is entered from the busiest one; a state outside the table changes the text only.
+    // "side state -> colour, button, whether button and fields can be used", the text being the
+    // info given. Each state is entered from the busiest one; one outside the table changes the
+    // text only.
     void statusRows_data()
     {
-        addRows<StatusCase>({{"connecting", true, 0, "info #ffffff Disconnect 00"},
-                             {"connected", true, 1, "info #00ff00 Disconnect 10"},
-                             {"device error", true, 2, "info #ff0000 Connect 11"},
-                             {"disconnected", true, 3, "info #ffffff Connect 11"},
-                             {"idle", false, 0, "info #ffffff Start 11"},
-                             {"started", false, 1, "info #00ff00 Stop 10"},
-                             {"server error", false, 2, "info #ff0000 Start 11"}});
+        QTest::addColumn<QString>("row");
+        for (const char *row :
+             {"device 0 -> #ffffff Disconnect 00", "device 1 -> #00ff00 Disconnect 10",
+              "device 2 -> #ff0000 Connect 11", "device 3 -> #ffffff Connect 11",
+              "server 0 -> #ffffff Start 11", "server 1 -> #00ff00 Stop 10",
+              "server 2 -> #ff0000 Start 11"})
+            QTest::newRow(row) << QString::fromLatin1(row);
     }
     void statusRows()
     {
-        QFETCH(StatusCase, row);
-        const char *status = row.device ? "deviceStatus" : "serverStatus",
-                   *button = row.device ? "btnConnect" : "btnListen";
-        const char *field = row.device ? "ipAddress" : "portLocal";
-        show(row.device, row.device ? 0 : 1, QStringLiteral("before"));
+        QFETCH(QString, row);
+        const bool device = row.startsWith(QLatin1String("device"));
+        const char *status = device ? "deviceStatus" : "serverStatus",
+                   *button = device ? "btnConnect" : "btnListen";
+        const char *field = device ? "ipAddress" : "portLocal";
+        show(device, device ? 0 : 1, QStringLiteral("before"));
         for (const QString &info : {QStringLiteral("info"), QStringLiteral("odd")}) {
-            show(row.device, info == QLatin1String("odd") ? 9 : row.state, info);
+            show(device, info == QLatin1String("odd") ? 9 : row.section(' ', 1, 1).toInt(), info);
             QCOMPARE(QStringLiteral("%1 %2 %3 %4%5")
                              .arg(text(status),
                                   child<QLabel>(status)
@@ -162,7 +155,7 @@ private slots:
                                   text(button))
                              .arg(child(button)->isEnabled())
                              .arg(child(field)->isEnabled()),
-                     QString(row.shown).replace(0, 4, info));
+                     info + ' ' + row.section(" -> ", 1));
             QCOMPARE(child("port")->isEnabled(), child("ipAddress")->isEnabled());
         }
     }
@@ -309,6 +302,73 @@ private slots:
             QCOMPARE(target->property("text").toString(), before);
         }
     }
+    // What the walk finds: the id, the version (our own when there is none) and the link.
+    void walk()
+    {
+        const QList<QPair<QByteArray, QString>> cases{
+                {doc("<Id>1004</Id><Name>VQ "
+                     "Gateway</Name><Version>01.02.00</Version><Url>http://h/p</Url>"),
+                 "1004 01.02.00 http://h/p"},
+                {doc("<Id>1004</Id><Name>n</Name><Url>u</Url>"), "1004 01.01.01 u"},
+                {doc("<Date>2016</Date><Id>1004</Id><Version>09</Version>"),
+                 " 01.01.01 "}, // another element first ends the walk
+                {"<a><b><Id>1004</Id><Version>1.2</Version></b></a>", "1004 1.2 "},
+                {doc("<Id>1004</Id><Version/><Url>u</Url>"), "1004 01.01.01 u"},
+                {doc("<Id> 1004\n</Id><Version> 1.2 </Version>"), "1004 1.2 "},
+                {doc("<id>1004</id><Version>2</Version>"), " 01.01.01 "},
+                {"<html><body>Not found", " 01.01.01 "}};
+        for (const auto &c : cases) {
+            const UpdateDocument found = readUpdateDocument(c.first, QStringLiteral("01.01.01"));
+            QCOMPARE(found.id + ' ' + found.version + ' ' + found.url, c.second);
+        }
+        // Whatever the server sends, the reader ends.
+        for (int cut = 0; cut <= cases.first().first.size(); ++cut)
+            QVERIFY(!readUpdateDocument(cases.first().first.left(cut), QStringLiteral("01.01.01"))
+                             .version.isEmpty());
+    }
+    // Id, version, who asked (s at start, u the user), the version last announced; then what
+    // is shown (- nothing, = up to date, + available) and whether the version is stored.
+    void decide()
+    {
+        const QStringList cases{"1004 01.02.00 s  + stored",
+                                "1004 01.02.00 s 01.02.00 - stored",
+                                "1004 01.02.00 u 01.02.00 + stored",
+                                "1004 01.01.01 s  -",
+                                "1004 01.01.01 u  =",
+                                "1004 1.2 s  + stored",
+                                "1004 01.01.02 s  + stored",
+                                "1004 01.01.00 u  =",
+                                "1004 1.0 u  =",
+                                "1004 1.1.1 u  =",
+                                "1004 01.10 s 01.9 + stored",
+                                "1004 01.01.01A s 01.01.01a - stored",
+                                "1005 09.00.00 u  -",
+                                " 09.00.00 u  -"};
+        QStringList results;
+        for (const QString &c : cases) {
+            const QStringList part = c.split(QLatin1Char(' '));
+            const UpdateDecision decision
+                    = decideUpdate({part[0], QString(), part[1], QString()},
+                                   QStringLiteral("01.01.01"), part[2] == "u", part[3]);
+            results.append(QStringList(part.mid(0, 4)).join(' ') + ' ' + "-=+"[int(decision.notice)]
+                           + (decision.storeVersion ? " stored" : ""));
+        }
+        QCOMPARE(results, cases);
+    }
+    // Text from the server is shown as text; only web links become links.
+    void availability()
+    {
+        const QString text = QStringLiteral("VQ Gateway v%1 is available on Velquor website. "
+                                            "Please click %2 for more information.");
+        QCOMPARE(availabilityText(QStringLiteral("VQ Gateway"), QStringLiteral("<b>9</b>"),
+                                  QStringLiteral("https://x.invalid/?a=1&b='2'")),
+                 text.arg(QStringLiteral("&lt;b&gt;9&lt;/b&gt;"),
+                          QStringLiteral(
+                                  "<a href='https://x.invalid/?a=1&amp;b=&#39;2&#39;'>here</a>")));
+        QCOMPARE(availabilityText(QStringLiteral("VQ Gateway"), QStringLiteral("2"),
+                                  QStringLiteral("javascript:alert('x')")),
+                 text.arg(QStringLiteral("2"), QStringLiteral("here (javascript:alert('x'))")));
+    }
     // The checks at start, at the next start and the user's; one byte over the size is dropped;
     // a compressed answer is not unpacked. Only the user's check says what went wrong.
     void updateCheck_data()
@@ -319,20 +379,23 @@ private slots:
         const QByteArray offer
                 = "<Id>1004</Id><Version>01.02.00</Version><Url>http://127.0.0.1/get</Url>";
         const QByteArray pad(maxUpdateDocumentBytes - doc(offer + "<P></P>").size(), 'x');
-        addRows<UpdateCase>(
-                {{"same", ok(doc("<Id>1004</Id><Version>01.01.01</Version>")), "",
-                  "  Your software is up to date.   "},
-                 {"newer, largest size", ok(doc(offer + "<P>" + pad + "</P>")), newer, newer},
-                 {"one byte more", ok(doc(offer + "<P>" + pad + "x</P>")), "",
-                  failed("the answer is larger than 64 KiB")},
-                 {"compressed", ok(qCompress(doc(offer)).mid(4), "Content-Encoding: deflate\r\n"),
-                  "", failed("the answer is not the update document of VQ Gateway")},
-                 {"not found", "HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n", "",
-                  failed("the server answered with HTTP status 404 Not Found")},
-                 {"redirect",
-                  "HTTP/1.0 302 Found\r\nLocation: http://127.0.0.1:9/x\r\nContent-Length: "
-                  "0\r\n\r\n",
-                  "", failed("the server redirects to http://127.0.0.1:9/x")}});
+        QTest::addColumn<UpdateCase>("row");
+        for (const UpdateCase &row : std::initializer_list<UpdateCase>{
+                     {"same", ok(doc("<Id>1004</Id><Version>01.01.01</Version>")), "",
+                      "  Your software is up to date.   "},
+                     {"newer, largest size", ok(doc(offer + "<P>" + pad + "</P>")), newer, newer},
+                     {"one byte more", ok(doc(offer + "<P>" + pad + "x</P>")), "",
+                      failed("the answer is larger than 64 KiB")},
+                     {"compressed",
+                      ok(qCompress(doc(offer)).mid(4), "Content-Encoding: deflate\r\n"), "",
+                      failed("the answer is not the update document of VQ Gateway")},
+                     {"not found", "HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n", "",
+                      failed("the server answered with HTTP status 404 Not Found")},
+                     {"redirect",
+                      "HTTP/1.0 302 Found\r\nLocation: http://127.0.0.1:9/x\r\nContent-Length: "
+                      "0\r\n\r\n",
+                      "", failed("the server redirects to http://127.0.0.1:9/x")}})
+            QTest::newRow(row.name) << row;
     }
     void updateCheck()
     {
@@ -472,8 +535,8 @@ private slots:
         }
     }
     // With a tray a close hides the window there, with the notice once for good; without one it
-    // ends the program, with no notice. A quit the desktop asks for (the session ends) is never
-    // held up by the tray.
+    // ends the program, with no notice, also once a tray came and went. A quit the desktop asks for
+    // (the session ends) is never held up by the tray.
     void closeHidesInTheTrayOrEnds()
     {
         MessageBoxCatcher boxes;
@@ -491,6 +554,23 @@ private slots:
             QCOMPARE(execBounded(), 0);
             QVERIFY(!window->isVisible() && boxes.texts.isEmpty()
                     && !GatewaySettings().noTrayWarning());
+            // A tray that comes after the start takes the icon, a window started minimised and a
+            // closed one; when it goes, the window comes back.
+            GatewaySettings().setStartMinimized(true);
+            window.reset(new MainWindow);
+            window->showAtStart();
+            QVERIFY(window->isVisible());
+            QProcess trayer;
+            trayer.start(QStringLiteral("trayer"),
+                         {QStringLiteral("--height"), QStringLiteral("24")});
+            QTRY_VERIFY_WITH_TIMEOUT(!window->isVisible() && tray() && tray()->geometry().isValid(),
+                                     10000);
+            showWindow();
+            QVERIFY(!window->close() && !window->isVisible());
+            trayer.kill();
+            QTRY_VERIFY(window->isVisible());
+            QTimer::singleShot(0, window.get(), &QWidget::close);
+            QCOMPARE(execBounded(), 0);
             return;
         }
         for (int start = 0; start < 2; ++start) {
@@ -504,16 +584,6 @@ private slots:
         QVERIFY(boxes.texts.first().startsWith(
                 QLatin1String("The program will keep running in the system tray.")));
         QVERIFY(GatewaySettings().noTrayWarning());
-    }
-    // Starting minimised hides the window only where a tray can bring it back.
-    void startMinimized()
-    {
-        for (bool minimized : {false, true}) {
-            GatewaySettings().setStartMinimized(minimized);
-            window.reset(new MainWindow);
-            window->showAtStart();
-            QCOMPARE(window->isVisible(), !minimized || !expectTray);
-        }
     }
     // What cannot be written is said once, in the window and the log; the box is then unticked.
     void writeFailuresAreReported()
@@ -539,39 +609,23 @@ private slots:
                               "ERROR Settings cannot be written to \"" + store + '"'}));
         QVERIFY(QDir().rmdir(store) && QFile::remove(QFileInfo(entry).path()));
     }
-    // A tray that comes after the start takes the icon, a window started minimised and a closed
-    // one; when it goes, the window comes back.
-    void lateTray()
-    {
-        if (expectTray)
-            QSKIP("starts a tray host of its own");
-        GatewaySettings().setStartMinimized(true);
-        window.reset(new MainWindow);
-        window->showAtStart();
-        QVERIFY(window->isVisible());
-        QProcess trayer;
-        trayer.start(QStringLiteral("trayer"), {QStringLiteral("--height"), QStringLiteral("24")});
-        QTRY_VERIFY_WITH_TIMEOUT(!window->isVisible() && tray() && tray()->geometry().isValid(),
-                                 10000);
-        MessageBoxCatcher boxes;
-        showWindow();
-        QVERIFY(!window->close() && !window->isVisible());
-        trayer.kill();
-        QTRY_VERIFY(window->isVisible());
-        QTimer::singleShot(0, window.get(), &QWidget::close);
-        QCOMPARE(execBounded(), 0);
-    }
-    // With a tray a minimised window hides there after 50 ms; without one it stays in the task bar.
+    // Starting minimised, or minimising, hides the window only where a tray can bring it back:
+    // with a tray a minimised window hides there after 50 ms; without one it stays in the task bar.
     void minimiseHidesInTheTray()
     {
+        for (bool minimized : {false, true}) {
+            GatewaySettings().setStartMinimized(minimized);
+            window.reset(new MainWindow);
+            window->showAtStart();
+            QCOMPARE(window->isVisible(), !minimized || !expectTray);
+        }
         showWindow();
         QElapsedTimer clock;
         clock.start();
         window->showMinimized();
         if (expectTray) {
             QTRY_VERIFY(!window->isVisible());
-            QVERIFY2(clock.elapsed() >= 45 && clock.elapsed() < 400,
-                     qPrintable(QString::number(clock.elapsed())));
+            verifyWithin(clock.elapsed(), 45, 400, "ms until hidden");
         } else {
             QTRY_VERIFY(window->isMinimized());
             QTest::qWait(200);

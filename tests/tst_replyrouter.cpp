@@ -1,23 +1,6 @@
 #include "gateway/replyrouter.h"
 #include "tests/testsupport.h"
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-// A router's script: "c1>A?" client 1 sends the line A? ("~" at the end: no line end), "d>x|y"
-// the device sends the lines x and y in one read, "L1" client 1 leaves, "E1" it ends its
-// sending side, "held N" the router holds N bytes. What comes out: "dev 1 A?" a line of client
-// 1 to the device, "1< x" lines to client 1, "all< x" lines to everyone, "timeout", and "log
-// ..." the router's log lines.
-struct RuleCase
-{
-    const char *name;
-    ReplyRule::Kind kind;
-    QStringList script, expected;
-};
-Q_DECLARE_METATYPE(RuleCase)
-
 class TestReplyRouter : public GatewayTest
 {
     Q_OBJECT
@@ -124,52 +107,36 @@ private slots:
         QTRY_VERIFY(observer.received.endsWith(stream.right(100)));
         ::close(stalled);
     }
+    // "rule: script -> what comes out". The script: "c1>A?" client 1 sends the line A? ("~" at the
+    // end: no line end), "d>x|y" the device sends the lines x and y in one read, "L1" client 1
+    // leaves, "E1" it ends its sending side, "held N" the router holds N bytes. What comes out:
+    // "dev 1 A?" a line of client 1 to the device, "1< x" lines to client 1, "all< x" lines to
+    // everyone, "late 1 A?" the logged time-out of client 1's A?, and "log ..." other log lines.
     void rules_data()
+    {
+        QTest::addColumn<QString>("row");
+        for (const char *row :
+             {"query: c1>*IDN?, c2>VOLT 5, c1>MEAS?, held 15, d>ID, d>5.0|EXTRA -> dev 1 *IDN?, 1< "
+              "ID, dev 2 VOLT 5, dev 1 MEAS?, 1< 5.0, all< EXTRA",
+              "query: c1>A?, c2>B? -> dev 1 A?, late 1 A?, dev 2 B?, late 2 B?",
+              "pattern: c1>AT+CSQ, c2>AT, d>+CSQ: 20, d>OK|RING, d>ERROR 3 -> dev 1 AT+CSQ, 1< "
+              "+CSQ: 20, 1< OK, all< RING, dev 2 AT, 2< ERROR 3",
+              "pattern: c1>ATI, d>VQ modem -> dev 1 ATI, 1< VQ modem, late 1 ATI",
+              "quiet: d>hello, c1>A, c2>B, d>a -> all< hello, dev 1 A, 1< a, dev 2 B, late 2 B",
+              "query: c1>Q?, c1>PART~, L1, c1>LATE, d>R, c2>NEXT? -> dev 1 Q?, log Client left "
+              "before its reply was complete: the rest of the reply is dropped, dev 1 PART, dev 2 "
+              "NEXT?, late 2 NEXT?",
+              "pattern: c3>HALF~, held 4, E3, d>OK -> dev 3 HALF, 3< OK"})
+            QTest::newRow(row) << QString::fromLatin1(row);
+    }
+    void rules()
     {
         const QString timedOut
                 = "log ERROR No complete reply within 150 ms to client %1 for \"%2\"";
-        addRows<RuleCase>(
-                {{"query: one reply line, settings go at once",
-                  ReplyRule::Query,
-                  {"c1>*IDN?", "c2>VOLT 5", "c1>MEAS?", "held 15", "d>ID", "d>5.0|EXTRA"},
-                  {"dev 1 *IDN?", "1< ID", "dev 2 VOLT 5", "dev 1 MEAS?", "1< 5.0", "all< EXTRA"}},
-                 {"query: a reply that never comes",
-                  ReplyRule::Query,
-                  {"c1>A?", "c2>B?"},
-                  {"dev 1 A?", timedOut.arg(1).arg("A?"), "timeout", "dev 2 B?",
-                   timedOut.arg(2).arg("B?"), "timeout"}},
-                 {"pattern: several lines up to the one that matches",
-                  ReplyRule::Pattern,
-                  {"c1>AT+CSQ", "c2>AT", "d>+CSQ: 20", "d>OK|RING", "d>ERROR 3"},
-                  {"dev 1 AT+CSQ", "1< +CSQ: 20", "1< OK", "all< RING", "dev 2 AT", "2< ERROR 3"}},
-                 {"pattern: a reply that never ends",
-                  ReplyRule::Pattern,
-                  {"c1>ATI", "d>VQ modem"},
-                  {"dev 1 ATI", "1< VQ modem", timedOut.arg(1).arg("ATI"), "timeout"}},
-                 {"quiet: the device stops sending, or never answers",
-                  ReplyRule::Quiet,
-                  {"d>hello", "c1>A", "c2>B", "d>a"},
-                  {"all< hello", "dev 1 A", "1< a", "dev 2 B", timedOut.arg(2).arg("B"),
-                   "timeout"}},
-                 {"a client that leaves mid-reply, and its half line",
-                  ReplyRule::Query,
-                  {"c1>Q?", "c1>PART~", "L1", "c1>LATE", "d>R", "c2>NEXT?"},
-                  {"dev 1 Q?",
-                   "log Client left before its reply was complete: the rest of the "
-                   "reply is dropped",
-                   "dev 1 PART", "dev 2 NEXT?", timedOut.arg(2).arg("NEXT?"), "timeout"}},
-                 {"a client that ends its sending side",
-                  ReplyRule::Pattern,
-                  {"c3>HALF~", "held 4", "E3", "d>OK"},
-                  {"dev 3 HALF", "3< OK"}}});
-    }
-    // Each rule knows when a reply ends; one line is in flight at a time, a time-out is logged
-    // once, and nothing of a client that left stays behind.
-    void rules()
-    {
-        QFETCH(RuleCase, row);
-        ReplyRouter router(
-                {row.kind, 20, 150, QRegularExpression(QStringLiteral("^(OK|ERROR.*)$"))});
+        QFETCH(QString, row);
+        const auto kind = ReplyRule::Kind(
+                QStringList{"quiet", "query", "pattern"}.indexOf(row.section(':', 0, 0)));
+        ReplyRouter router({kind, 20, 150, QRegularExpression(QStringLiteral("^(OK|ERROR.*)$"))});
         QStringList out;
         QList<qint64> at;
         QElapsedTimer clock;
@@ -191,7 +158,7 @@ private slots:
         capture->onMessage = [&out](const QString &message) { out.append("log " + message); };
         for (quint64 client : {1, 2, 3})
             router.clientJoined(client);
-        for (const QString &step : row.script) {
+        for (const QString &step : row.section(": ", 1).section(" -> ", 0, 0).split(", ")) {
             const quint64 client = step.mid(1, 1).toULongLong();
             QByteArray bytes = step.mid(step.indexOf('>') + 1).replace('|', "\r\n").toLatin1();
             bytes = bytes.endsWith('~') ? bytes.chopped(1) : bytes + "\r\n";
@@ -204,12 +171,17 @@ private slots:
             else
                 step.startsWith('L') ? router.clientLeft(client) : router.clientInputEnded(client);
         }
-        QTRY_COMPARE(out, row.expected);
+        QStringList expected;
+        for (const QString &item : row.section(" -> ", 1).split(", "))
+            expected += item.startsWith("late ")
+                    ? QStringList{timedOut.arg(item.section(' ', 1, 1), item.section(' ', 2)),
+                                  "timeout"}
+                    : QStringList{item};
+        QTRY_COMPARE(out, expected);
         QCOMPARE(router.heldBytes(), 0);
         // The quiet rule ends a reply after the quiet time, not the time-out.
-        if (row.kind == ReplyRule::Quiet)
-            QVERIFY2(at.at(1) - at.at(0) >= 18 && at.at(1) - at.at(0) < 140,
-                     qPrintable(QString::number(at.at(1) - at.at(0))));
+        if (kind == ReplyRule::Quiet)
+            verifyWithin(at.at(1) - at.at(0), 18, 140, "ms to the quiet reply's end");
         capture->onMessage = nullptr;
     }
 };

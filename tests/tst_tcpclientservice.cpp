@@ -3,17 +3,6 @@
 #include "gateway/deviceframing.h"
 #include "tests/testsupport.h"
 
-// What each read emits ("" for nothing) and what stays buffered after the last.
-struct FramingCase
-{
-    const char *name;
-    DeviceLineEnd lineEnd;
-    QList<QByteArray> reads, emitted;
-    QByteArray pending;
-    int overflows;
-};
-Q_DECLARE_METATYPE(FramingCase)
-
 // The device link's address checks and framing, and the allowed clients; no address here
 // reaches a socket.
 class TestTcpClientService : public QObject
@@ -25,7 +14,6 @@ private slots:
     void checkAddress()
     {
         const QStringList cases{"192.168.1.140:10499 E",
-                                "192.168.1.140:0 E",
                                 "192.168.1.140:65536 E",
                                 "192.168.1.140:75036 E",
                                 ":10500 E",
@@ -92,53 +80,44 @@ private slots:
                                 log.shouldLog(other, 100), log.shouldLog(one, 60000)}),
                  QVector<bool>({true, false, true, true}));
     }
+    // "line end: read | read ... -> what each read emits | ... -> what stays -> overflows", # for
+    // the most bytes kept without a line end, ~ for a NUL byte.
     void frame_data()
     {
-        const auto crlf = DeviceLineEnd::CrLf;
-        const QByteArray limit(maxUnframedBytes, 'x'), binary("\x00\x80\xff\xc3\xa4\r\n", 7);
-        addRows<FramingCase>(
-                {{"CR and LF in two reads", crlf, {"A\r", "\nB"}, {"", "A\r\n"}, "B", 0},
-                 {"three lines and a half",
-                  crlf,
-                  {"one\r\ntwo\r\nthree\r\nfo"},
-                  {"one\r\ntwo\r\nthree\r\n"},
-                  "fo",
-                  0},
-                 {"lone LF is no line end", crlf, {"A\nB\r"}, {""}, "A\nB\r", 0},
-                 {"limit without line end stays", crlf, {limit}, {""}, limit, 0},
-                 {"one byte more drops the line whole",
-                  crlf,
-                  {limit, "y", "still the same line", "END\r\nOK\r\n"},
-                  {"", "", "", "OK\r\n"},
-                  "",
-                  1},
-                 {"dropping ends at the line end",
-                  crlf,
-                  {limit + "y", "z\r\nne"},
-                  {"", ""},
-                  "ne",
-                  1},
-                 {"long rest after a line end stays",
-                  crlf,
-                  {"a\r\n" + limit + "r"},
-                  {"a\r\n"},
-                  limit + "r",
-                  0},
-                 {"NUL and high bytes unchanged", crlf, {binary}, {binary}, "", 0},
-                 {"LF device", DeviceLineEnd::Lf, {"A\r\nB\n", "C"}, {"A\r\nB\n", ""}, "C", 0}});
+        QTest::addColumn<QString>("row");
+        for (const char *row :
+             {"CRLF: A\r | \nB ->  | A\r\n -> B -> 0",
+              "CRLF: one\r\ntwo\r\nthree\r\nfo -> one\r\ntwo\r\nthree\r\n -> fo -> 0",
+              "CRLF: A\nB\r ->  -> A\nB\r -> 0", "CRLF: # ->  -> # -> 0",
+              "CRLF: # | y | still the same line | END\r\nOK\r\n ->  |  |  | OK\r\n ->  -> 1",
+              "CRLF: #y | z\r\nne | w\r\n ->  |  | new\r\n ->  -> 1",
+              "CRLF: a\r\n#r -> a\r\n -> #r -> 0",
+              "CRLF: ~\x80\xff\xc3\xa4\r\n -> ~\x80\xff\xc3\xa4\r\n ->  -> 0",
+              "LF: A\r\nB\n | C -> A\r\nB\n |  -> C -> 0"})
+            QTest::newRow(QByteArray(row).replace('\r', "\\r").replace('\n', "\\n"))
+                    << QString::fromLatin1(row);
     }
     void frame()
     {
-        QFETCH(FramingCase, row);
+        QFETCH(QString, row);
+        const auto bytes = [](const QString &field) {
+            return field.toLatin1()
+                    .replace('#', QByteArray(maxUnframedBytes, 'x'))
+                    .replace('~', '\0');
+        };
+        const QStringList reads = row.section(" -> ", 0, 0).section(": ", 1).split(" | "),
+                          emitted = row.section(" -> ", 1, 1).split(" | ");
         DeviceInputBuffer buffer;
         int overflows = 0;
-        for (int i = 0; i < row.reads.size(); ++i) {
-            const FramedInput input = frameDeviceInput(buffer, row.reads.at(i), row.lineEnd);
-            QCOMPARE(input.lines, row.emitted.at(i));
+        for (int i = 0; i < reads.size(); ++i) {
+            const FramedInput input = frameDeviceInput(buffer, bytes(reads.at(i)),
+                                                       row.startsWith("LF") ? DeviceLineEnd::Lf
+                                                                            : DeviceLineEnd::CrLf);
+            QCOMPARE(input.lines, bytes(emitted.at(i)));
             overflows += input.overflowed ? 1 : 0;
         }
-        QCOMPARE(buffer.pending, row.pending);
-        QCOMPARE(overflows, row.overflows);
+        QCOMPARE(buffer.pending, bytes(row.section(" -> ", 2, 2)));
+        QCOMPARE(overflows, row.section(" -> ", 3).toInt());
     }
 };
 
