@@ -314,7 +314,8 @@ int main(int argc, char **argv)
                 arguments << "--log-traffic";
             if (kind == GatewayMetrics)
                 arguments << "--metrics" << QString::number(freePort());
-            relay.process->start(QStringLiteral(VQGATEWAY_EXECUTABLE), arguments);
+            relay.process->start(kind == Compare ? compare : QStringLiteral(VQGATEWAY_EXECUTABLE),
+                                 arguments);
         }
         relay.process->waitForStarted();
         ::close(connectTo(relay.port));
@@ -345,7 +346,7 @@ int main(int argc, char **argv)
                     listeners ? "round trip, 1 asks, 4 listen" : "round trip, 1 client",
                     "median us", "p99 us");
         QList<Relay> relays;
-        for (Kind kind : {Gateway, GatewayMetrics, Socat, Ser2net, Direct})
+        for (Kind kind : relaysOf({Gateway, Compare, GatewayMetrics, Socat, Ser2net, Direct}))
             relays.append(start(kind));
         std::vector<std::vector<double>> trips(relays.size());
         std::vector<int> clients, quiet;
@@ -425,7 +426,8 @@ int main(int argc, char **argv)
             return *std::min_element(rates.begin(), rates.end());
         };
         for (int round = 0; round < 2; ++round) {
-            for (Kind kind : {Gateway, GatewayLogged, GatewayMetrics, Socat, Ser2net, Direct}) {
+            for (Kind kind : relaysOf({Gateway, Compare, GatewayLogged, GatewayMetrics, Socat,
+                                       Ser2net, Direct})) {
                 // A relay with one device connection streams once the first client is there; the
                 // others connect within a few milliseconds and catch up through the backlog.
                 device.hold = kind != Socat && kind != Direct;
@@ -446,7 +448,7 @@ int main(int argc, char **argv)
     if (wanted("idle")) {
         device.mode = Device::Idle;
         std::printf("%-34s %12s %12s\n", "idle 10 s, 5 clients", "CPU ms", "ctx switches");
-        for (Kind kind : {Gateway, GatewayMetrics, Socat, Ser2net}) {
+        for (Kind kind : relaysOf({Gateway, Compare, GatewayMetrics, Socat, Ser2net})) {
             Relay relay = start(kind);
             std::vector<int> idle;
             for (int c = 0; c < 5; ++c)
