@@ -257,10 +257,24 @@ int main(int argc, char **argv)
     QTemporaryDir home;
     Device device;
 
-    enum Kind { Gateway, GatewayLogged, GatewayMetrics, Socat, Ser2net, Direct };
-    const char *const names[]
-            = {"gateway", "gateway, traffic logged", "gateway, metrics on", "socat",
-               "ser2net", "direct to the device"};
+    // VQ_BENCH_COMPARE names another build of the program, measured beside this one: the
+    // figures before and after a change, in the same run.
+    const QString compare = qEnvironmentVariable("VQ_BENCH_COMPARE");
+    enum Kind { Gateway, GatewayLogged, GatewayMetrics, Compare, Socat, Ser2net, Direct };
+    const char *const names[] = {"gateway",
+                                 "gateway, traffic logged",
+                                 "gateway, metrics on",
+                                 "gateway, other build",
+                                 "socat",
+                                 "ser2net",
+                                 "direct to the device"};
+    const auto relaysOf = [&compare](std::initializer_list<Kind> kinds) {
+        QList<Kind> list;
+        for (Kind kind : kinds)
+            if (kind != Compare || !compare.isEmpty())
+                list.append(kind);
+        return list;
+    };
     const auto start = [&](Kind kind) {
         Relay relay{QLatin1String(names[kind]), nullptr, kind == Direct ? device.port : freePort()};
         if (kind == Direct)
