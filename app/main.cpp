@@ -150,6 +150,9 @@ int runWithWindow(int argc, char *argv[], const QString &instance)
 // No widget is created on this path: it runs where no display can be reached.
 int runHeadless(int argc, char *argv[], const QString &instance, bool chosenByItself)
 {
+    // Without widgets nothing needs GLib's main loop; Qt's own event loop wakes its threads at
+    // less cost.
+    qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     InstanceGuard guard(guardKey(instance));
     if (!guard.tryLock()) {

@@ -1,13 +1,34 @@
 #pragma once
 
-#include <QTcpSocket>
+#include <QByteArray>
+#include <QObject>
 
-// The socket of one client application's connection, adopted from the descriptor that the
-// listening server accepted.
-class Client : public QTcpSocket
+class QSocketNotifier;
+
+// The connection of one client application, from the descriptor that the listening server
+// accepted. It is read directly: a client's command reaches its thread without a copy through a
+// socket object's buffer, and reading can be paused, leaving the bytes with the system.
+class Client : public QObject
 {
     Q_OBJECT
 
 public:
+    enum ReadResult { Read, NothingYet, EndOfInput, Gone };
+
+    // Made in the thread that serves the client; closes the descriptor when destroyed.
     explicit Client(qintptr descriptor, QObject *parent = nullptr);
+    ~Client() override;
+
+    // What arrived, up to size bytes, in bytes.
+    ReadResult read(QByteArray *bytes, qint64 size);
+    void setReading(bool on);
+    // The next close resets the connection at once instead of delivering what is unsent.
+    void resetOnClose();
+
+signals:
+    void readyRead();
+
+private:
+    const qintptr descriptor;
+    QSocketNotifier *readable;
 };

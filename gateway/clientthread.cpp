@@ -51,11 +51,12 @@ QString ClientThread::peerText() const
 
 void ClientThread::wakeUp()
 {
+    // One wake-up on its way is enough: the worker looks at everything once it is awake.
+    if (wakePending.exchange(true))
+        return;
     std::lock_guard<std::mutex> lock(mutex);
-    if (dispatcher && !wakePending) {
-        wakePending = true;
+    if (dispatcher)
         dispatcher->wakeUp();
-    }
 }
 
 bool ClientThread::send(const QByteArray &bytes)
@@ -110,10 +111,7 @@ void ClientThread::bytesDelivered(qint64 bytes)
 
 void ClientThread::onAwake()
 {
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        wakePending = false;
-    }
+    wakePending = false;
     if (stopRequested) {
         exit();
         return;
@@ -134,8 +132,12 @@ void ClientThread::onAwake()
     } else {
         backlogMoved(false);
     }
-    if (!readingPaused && socket->bytesAvailable() > 0)
-        readyRead();
+    // An observer is never held back; nothing is read after the end of the input.
+    const bool read = !halfClosed && (!readingPaused || clientRole == Observer);
+    if (read != reading) {
+        reading = read;
+        socket->setReading(read);
+    }
     waitForReplies();
 }
 
@@ -147,25 +149,20 @@ void ClientThread::run()
     connect(
             this, &QThread::finished, this, [this] { std::lock_guard<std::mutex> lock(mutex); },
             Qt::DirectConnection);
-    const auto client = std::make_unique<Client>(socketDescriptor);
-    if (client->state() != QAbstractSocket::ConnectedState || !writer.open(socketDescriptor)) {
+    if (!writer.open(socketDescriptor)) {
         // Nobody else will ever close this descriptor, and the server must learn that the
         // client is gone so that its count stays true.
         LOG_ERROR << "Client thread" << socketDescriptor << "could not take over its connection";
-        writer.close();
-        if (client->state() != QAbstractSocket::ConnectedState)
-            Platform::closeSocketDescriptor(socketDescriptor);
+        Platform::closeSocketDescriptor(socketDescriptor);
         emit clientClosed(socketDescriptor);
         LOG_INFO << "Client thread" << socketDescriptor << "stopped";
         return;
     }
+    // Read by this thread, written by the writer on a descriptor of its own.
+    const auto client = std::make_unique<Client>(socketDescriptor);
     socket = client.get();
-    socket->setReadBufferSize(socketReadBufferBytes);
     Platform::enableKeepAlive(socketDescriptor, keepAliveIdleSeconds, keepAliveIntervalSeconds,
                               keepAliveProbes);
-    // Replies are short and a client waits for each: a small write must not wait for the
-    // client's delayed acknowledgement of the one before.
-    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     QTimer stalled;
     stalled.setSingleShot(true);
     stalled.setInterval(stalledClientTimeoutMs);
@@ -182,7 +179,6 @@ void ClientThread::run()
             Qt::DirectConnection);
     writable = &notifier;
     connect(socket, &Client::readyRead, this, &ClientThread::readyRead, Qt::DirectConnection);
-    connect(socket, &Client::disconnected, this, &ClientThread::disconnected, Qt::DirectConnection);
     LOG_INFO << "New client thread" << socketDescriptor << "from" << peerText();
 
     // Any wake-up of this thread's event loop, posted by another thread or caused by the
@@ -208,11 +204,9 @@ void ClientThread::run()
         // Stopped by the server: send what waits, then close, so that the client application
         // sees the end of the stream. The server already let go of this thread, so the close
         // is not reported back to it.
-        socket->disconnect(this);
         writable->setEnabled(false);
         writer.flush(1000);
         writer.close();
-        socket->disconnectFromHost();
     }
     writable = nullptr;
     LOG_INFO << "Client thread" << socketDescriptor << "stopped";
@@ -257,18 +251,26 @@ void ClientThread::dropClient()
                   << stalledClientTimeoutMs / 1000 << "s: disconnected";
     if (clientRole == Application)
         emit droppedAsStalled();
-    Platform::resetOnClose(socketDescriptor);
+    socket->resetOnClose();
     dropRequested = true;
     finishPeerClose();
 }
 
 void ClientThread::readyRead()
 {
-    if (readingPaused && clientRole == Application)
+    QByteArray bytes;
+    switch (socket->read(&bytes, socketReadBufferBytes)) {
+    case Client::NothingYet:
         return;
-    const QByteArray bytes = socket->readAll();
-    if (bytes.isEmpty())
+    case Client::Gone:
+        finishPeerClose();
         return;
+    case Client::EndOfInput:
+        inputEndedByPeer();
+        return;
+    case Client::Read:
+        break;
+    }
     received.fetch_add(quint64(bytes.size()), std::memory_order_relaxed);
     if (clientRole == Observer) {
         if (!discardNoted)
@@ -282,28 +284,24 @@ void ClientThread::readyRead()
         lastDeliveredMs = monotonicMs();
 }
 
-void ClientThread::disconnected()
+void ClientThread::inputEndedByPeer()
 {
-    if (peerClosed)
-        return;
     // The peer may only have ended its sending side, as a command piped into a one-shot tool
     // does: it is kept as a receiver while its replies may still come.
-    if (clientRole == Application && socket->error() == QAbstractSocket::RemoteHostClosedError
-        && !writer.hasFailed()) {
-        LOG_INFO << "Client" << peerText() << "ended its sending side: kept for its replies";
-        halfClosed = true;
-        waitForReplies();
+    if (clientRole == Observer || writer.hasFailed()) {
+        finishPeerClose();
         return;
     }
-    finishPeerClose();
+    LOG_INFO << "Client" << peerText() << "ended its sending side: kept for its replies";
+    halfClosed = true;
+    reading = false;
+    socket->setReading(false);
+    waitForReplies();
 }
 
 void ClientThread::waitForReplies()
 {
     if (!halfClosed || peerClosed)
-        return;
-    // Bytes held back by flow control are passed on first, and then the end of the input.
-    if (socket->bytesAvailable() > 0)
         return;
     if (!inputEndReported) {
         inputEndReported = true;
@@ -327,9 +325,8 @@ void ClientThread::finishPeerClose()
     peerClosed = true;
     LOG_INFO << "Client thread has been disconnected.";
     writable->setEnabled(false);
+    socket->setReading(false);
     writer.close();
-    if (socket->state() != QAbstractSocket::UnconnectedState)
-        socket->abort();
     emit clientClosed(socketDescriptor);
     stopRequested = true;
     exit();

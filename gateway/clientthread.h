@@ -70,7 +70,6 @@ protected:
 
 private slots:
     void readyRead();
-    void disconnected();
     void onAwake();
 
 private:
@@ -78,6 +77,7 @@ private:
     void sendWaiting();
     void backlogMoved(bool progressed);
     void dropClient();
+    void inputEndedByPeer();
     void waitForReplies();
     void finishPeerClose();
     QString peerText() const;
@@ -90,10 +90,9 @@ private:
     const QDateTime since;
     SocketWriter writer;
     std::mutex mutex;
-    // Guarded by mutex: the worker's event dispatcher while its loop can take wake-ups, and
-    // whether one is already on its way.
+    // Guarded by mutex: the worker's event dispatcher while its loop can take wake-ups.
     QAbstractEventDispatcher *dispatcher = nullptr;
-    bool wakePending = false;
+    std::atomic<bool> wakePending{false};
     std::atomic<bool> stopRequested{false};
     std::atomic<bool> readingPaused{false};
     std::atomic<bool> overHighMark{false};
@@ -108,6 +107,7 @@ private:
     QTimer *replyWait = nullptr;
     QSocketNotifier *writable = nullptr;
     bool peerClosed = false;
+    bool reading = true;
     bool inputEndReported = false;
     bool discardNoted = false;
 };

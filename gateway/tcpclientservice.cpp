@@ -4,6 +4,7 @@
 #include "gateway/deviceaddress.h"
 #include "gateway/flowcontrol.h"
 #include "platform/keepalive.h"
+#include "platform/socketdescriptor.h"
 
 #include <QHostAddress>
 #include <QSocketNotifier>
@@ -50,10 +51,7 @@ bool TcpClientService::connectToHost(QString ipAddress, uint port)
     }
 
     socket = new QTcpSocket(this);
-    socket->setReadBufferSize(socketReadBufferBytes);
     connect(socket, &QTcpSocket::connected, this, &TcpClientService::connected);
-    connect(socket, &QTcpSocket::disconnected, this, &TcpClientService::disconnected);
-    connect(socket, &QTcpSocket::readyRead, this, &TcpClientService::readyRead);
     connect(socket, &QTcpSocket::errorOccurred, this, &TcpClientService::error);
     // Commands sent while the link comes up wait for it.
     writer.reopen(SocketWriter::State::Waiting);
@@ -67,7 +65,7 @@ bool TcpClientService::connectToHost(QString ipAddress, uint port)
 
 void TcpClientService::disconnectFromHost()
 {
-    if (!socket)
+    if (!socket && !linked)
         return;
     LOG_INFO << "Disconnecting from host";
     emit connectState(TCPCLIENT_DISCONNECTED, QStringLiteral("Disconnected"));
@@ -77,14 +75,19 @@ void TcpClientService::disconnectFromHost()
 void TcpClientService::releaseSocket()
 {
     connectTimer.stop();
-    if (!socket)
+    if (!socket && !linked)
         return;
+    delete readable;
+    readable = nullptr;
     delete writable;
     writable = nullptr;
     writer.close();
-    socket->disconnect(this);
-    socket->deleteLater();
-    socket = nullptr;
+    linked = false;
+    if (socket) {
+        socket->disconnect(this);
+        socket->deleteLater();
+        socket = nullptr;
+    }
     // Nothing waits for the device any more: whoever held back for it may go on.
     emit writeProgressed();
 }
@@ -112,49 +115,74 @@ void TcpClientService::sendWaiting()
 
 void TcpClientService::setReadingPaused(bool paused)
 {
+    // While paused the device's bytes, and its close, wait with the system.
     readingPaused = paused;
-    if (paused)
-        return;
-    if (!linesAfterClose.isEmpty())
-        emit commandReceived(std::exchange(linesAfterClose, QByteArray()));
-    if (socket && socket->bytesAvailable() > 0)
-        readyRead();
+    if (readable)
+        readable->setEnabled(!paused);
 }
 
 void TcpClientService::connected()
 {
     connectTimer.stop();
+    const qintptr descriptor = socket->socketDescriptor();
     // Commands are short and wait for their replies: no holding them back to fill a segment.
-    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    Platform::enableKeepAlive(socket->socketDescriptor(), keepAliveIdleSeconds,
-                              keepAliveIntervalSeconds, keepAliveProbes);
-    if (writer.open(socket->socketDescriptor())) {
-        writable = new QSocketNotifier(writer.descriptor(), QSocketNotifier::Write, this);
-        writable->setEnabled(false);
-        connect(writable, &QSocketNotifier::activated, this, &TcpClientService::sendWaiting);
-        armWriter();
+    Platform::prepareConnectedSocket(descriptor);
+    Platform::enableKeepAlive(descriptor, keepAliveIdleSeconds, keepAliveIntervalSeconds,
+                              keepAliveProbes);
+    const QString peer = socket->peerAddress().toString();
+    const quint16 peerPort = socket->peerPort();
+    if (!writer.open(descriptor)) {
+        error(QAbstractSocket::UnknownSocketError);
+        return;
     }
-    LOG_INFO << "Connected to" << socket->peerAddress().toString() << "port" << socket->peerPort();
+    // From here on the link is read and written directly, through the writer's descriptor: a
+    // reply reaches the clients without a copy through a socket object's buffer. The socket
+    // object that made the connection lets go of it.
+    socket->disconnect(this);
+    socket->abort();
+    socket->deleteLater();
+    socket = nullptr;
+    linked = true;
+    readable = new QSocketNotifier(writer.descriptor(), QSocketNotifier::Read, this);
+    readable->setEnabled(!readingPaused);
+    connect(readable, &QSocketNotifier::activated, this, &TcpClientService::readyRead);
+    writable = new QSocketNotifier(writer.descriptor(), QSocketNotifier::Write, this);
+    writable->setEnabled(false);
+    connect(writable, &QSocketNotifier::activated, this, &TcpClientService::sendWaiting);
+    armWriter();
+    LOG_INFO << "Connected to" << peer << "port" << peerPort;
     emit connectState(TCPCLIENT_CONNECTED, QStringLiteral("Connected"));
 }
 
-void TcpClientService::disconnected()
+void TcpClientService::linkLost(const QString &text)
 {
+    LOG_ERROR << "TCP error:" << text;
+    emit connectState(TCPCLIENT_ERROR, text);
     LOG_INFO << "Disconnected from host.";
     emit connectState(TCPCLIENT_DISCONNECTED, QStringLiteral("Disconnected"));
-    if (readingPaused && socket->bytesAvailable() > 0) {
-        // What the device sent before it closed still goes on, once the clients take it.
-        linesAfterClose += frameDeviceInput(inputBuffer, socket->readAll(), lineEnd).lines;
-    }
     releaseSocket();
 }
 
 void TcpClientService::readyRead()
 {
-    if (readingPaused)
+    QByteArray received(int(socketReadBufferBytes), Qt::Uninitialized);
+    qint64 size = 0;
+    QString failure;
+    switch (Platform::receiveSome(writer.descriptor(), received.data(), received.size(), &size,
+                                  &failure)) {
+    case Platform::ReceiveResult::Nothing:
         return;
-    const QByteArray received = socket->readAll();
-    fromDevice.fetch_add(quint64(received.size()), std::memory_order_relaxed);
+    case Platform::ReceiveResult::End:
+        linkLost(QStringLiteral("The remote host closed the connection"));
+        return;
+    case Platform::ReceiveResult::Failed:
+        linkLost(failure);
+        return;
+    case Platform::ReceiveResult::Received:
+        break;
+    }
+    received.resize(int(size));
+    fromDevice.fetch_add(quint64(size), std::memory_order_relaxed);
     const FramedInput input = frameDeviceInput(inputBuffer, received, lineEnd);
     if (input.overflowed)
         LOG_ERROR << "Commands received do not contain any <CR><LF> sequence. Input buffer "
@@ -166,11 +194,9 @@ void TcpClientService::readyRead()
 void TcpClientService::error(QAbstractSocket::SocketError)
 {
     connectTimer.stop();
-    if (socket->state() != QAbstractSocket::ConnectedState && !writable) {
-        // The link never came up: commands no longer wait for it.
-        writer.close();
-        emit writeProgressed();
-    }
+    // The link never came up: commands no longer wait for it.
+    writer.close();
+    emit writeProgressed();
     const QString text = socket->errorString();
     LOG_ERROR << "TCP error:" << text;
     emit connectState(TCPCLIENT_ERROR, text);
@@ -178,7 +204,7 @@ void TcpClientService::error(QAbstractSocket::SocketError)
 
 void TcpClientService::connectTimedOut()
 {
-    if (!socket || socket->state() == QAbstractSocket::ConnectedState)
+    if (!socket)
         return;
     // Left to the system, an attempt whose packets go unanswered lasts about two minutes.
     socket->abort();

@@ -60,25 +60,27 @@ signals:
 
 private slots:
     void connected();
-    void disconnected();
     void readyRead();
     void error(QAbstractSocket::SocketError socketError);
 
 private:
     void releaseSocket();
+    void linkLost(const QString &text);
     void sendWaiting();
     void armWriter();
     void connectTimedOut();
 
+    // The socket object while it makes the connection (or after it failed to); once the link is
+    // up, the link is the writer's descriptor alone.
     QTcpSocket *socket = nullptr;
+    bool linked = false;
     ThreadInbox inbox;
     SocketWriter writer;
+    QSocketNotifier *readable = nullptr;
     QSocketNotifier *writable = nullptr;
     QTimer connectTimer;
     DeviceInputBuffer inputBuffer;
     DeviceLineEnd lineEnd = DeviceLineEnd::CrLf;
     bool readingPaused = false;
-    // Lines a device sent just before it closed while reading was paused: passed on on resume.
-    QByteArray linesAfterClose;
     std::atomic<quint64> fromDevice{0};
 };

@@ -16,11 +16,15 @@ void ThreadInbox::post(std::function<void()> work)
         std::lock_guard<std::mutex> lock(mutex);
         posted.push_back(std::move(work));
     }
+    hasWork = true;
     dispatcher->wakeUp();
 }
 
 void ThreadInbox::runPosted()
 {
+    // Most wake-ups bring no work: they cost no lock.
+    if (!hasWork.exchange(false))
+        return;
     std::vector<std::function<void()>> work;
     {
         std::lock_guard<std::mutex> lock(mutex);

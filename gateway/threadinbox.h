@@ -2,6 +2,7 @@
 
 #include <QObject>
 
+#include <atomic>
 #include <functional>
 #include <mutex>
 #include <vector>
@@ -28,4 +29,5 @@ private:
     QAbstractEventDispatcher *const dispatcher;
     std::mutex mutex;
     std::vector<std::function<void()>> posted;
+    std::atomic<bool> hasWork{false};
 };

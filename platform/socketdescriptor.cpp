@@ -5,8 +5,10 @@
 #include <ws2tcpip.h>
 #else
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -99,6 +101,54 @@ SendResult sendSome(qintptr descriptor, const char *data, qint64 size, qint64 *s
         return SendResult::Sent;
     }
     return errno == EAGAIN || errno == EWOULDBLOCK ? SendResult::Full : SendResult::Failed;
+#endif
+}
+
+ReceiveResult receiveSome(qintptr descriptor, char *data, qint64 size, qint64 *received,
+                          QString *error)
+{
+    *received = 0;
+#ifdef Q_OS_WIN
+    const int result = ::recv(SOCKET(descriptor), data, int(qMin<qint64>(size, 1 << 30)), 0);
+    if (result < 0 && WSAGetLastError() == WSAEWOULDBLOCK)
+        return ReceiveResult::Nothing;
+    if (result < 0) {
+        if (error)
+            *error = WSAGetLastError() == WSAECONNRESET
+                    ? QStringLiteral("The remote host closed the connection")
+                    : QStringLiteral("Network error %1").arg(WSAGetLastError());
+        return ReceiveResult::Failed;
+    }
+#else
+    ssize_t result;
+    do {
+        result = ::recv(int(descriptor), data, size_t(size), MSG_DONTWAIT);
+    } while (result < 0 && errno == EINTR);
+    if (result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        return ReceiveResult::Nothing;
+    if (result < 0) {
+        // A reset reads as Qt's sockets report it; anything else as the system says it.
+        if (error)
+            *error = errno == ECONNRESET ? QStringLiteral("The remote host closed the connection")
+                                         : QString::fromLocal8Bit(std::strerror(errno));
+        return ReceiveResult::Failed;
+    }
+#endif
+    *received = result;
+    return result == 0 ? ReceiveResult::End : ReceiveResult::Received;
+}
+
+void prepareConnectedSocket(qintptr descriptor)
+{
+    const int on = 1;
+#ifdef Q_OS_WIN
+    u_long nonBlocking = 1;
+    ioctlsocket(SOCKET(descriptor), FIONBIO, &nonBlocking);
+    setsockopt(SOCKET(descriptor), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&on),
+               sizeof on);
+#else
+    ::fcntl(int(descriptor), F_SETFL, ::fcntl(int(descriptor), F_GETFL) | O_NONBLOCK);
+    setsockopt(int(descriptor), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 #endif
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHostAddress>
+#include <QString>
 #include <QtGlobal>
 
 namespace Platform {
@@ -24,6 +25,18 @@ enum class SendResult {
 };
 // Sends without waiting and without a signal for a peer that went away.
 SendResult sendSome(qintptr descriptor, const char *data, qint64 size, qint64 *sent);
+enum class ReceiveResult {
+    Received, // some bytes arrived; the count says how many
+    Nothing, // nothing waits now
+    End, // the peer ended its sending side; nothing more will come
+    Failed // the connection is gone
+};
+// Receives without waiting; when the connection failed, error says why, as the system does.
+ReceiveResult receiveSome(qintptr descriptor, char *data, qint64 size, qint64 *received,
+                          QString *error = nullptr);
+// A connected socket that never blocks and sends small writes at once.
+void prepareConnectedSocket(qintptr descriptor);
+
 // Waits up to timeoutMs for the socket to take bytes again; false when it did not.
 bool waitUntilWritable(qintptr descriptor, int timeoutMs);
 
