@@ -9,10 +9,15 @@ DebugOutputDestination::DebugOutputDestination(DestinationPtr dropNotice)
 {
 }
 
-void DebugOutputDestination::write(const QString &message, Level)
+void DebugOutputDestination::write(const QString &message, Level level)
+{
+    writeUtf8(message, QByteArray(), level);
+}
+
+void DebugOutputDestination::writeUtf8(const QString &message, const QByteArray &utf8, Level)
 {
     // Called with the logger's lock held, so the notice goes straight to its destination.
-    if (Platform::writeDebugOutputLine(message) || dropNoted)
+    if (Platform::writeDebugOutputLine(message, utf8) || dropNoted)
         return;
     dropNoted = true;
     if (dropNotice)

@@ -12,6 +12,7 @@ class DebugOutputDestination : public Destination
 public:
     explicit DebugOutputDestination(DestinationPtr dropNotice = DestinationPtr());
     void write(const QString &message, Level level) override;
+    void writeUtf8(const QString &message, const QByteArray &utf8, Level level) override;
     bool isValid() override { return true; }
 
 private:

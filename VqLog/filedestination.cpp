@@ -21,7 +21,14 @@ bool FileDestination::openFile()
             file, QIODevice::WriteOnly | QIODevice::Text | rotationStrategy->openModeFlag());
 }
 
-void FileDestination::write(const QString &message, Level)
+void FileDestination::write(const QString &message, Level level)
+{
+    QByteArray utf8 = message.toUtf8();
+    utf8.append('\n');
+    writeUtf8(message, utf8, level);
+}
+
+void FileDestination::writeUtf8(const QString &message, const QByteArray &utf8, Level)
 {
     rotationStrategy->countMessage(message);
     if (rotationStrategy->rotationDue()) {
@@ -33,11 +40,9 @@ void FileDestination::write(const QString &message, Level)
     }
     if (!file.isOpen())
         return;
-    // UTF-8, converted once; every line reaches the operating system before the statement
-    // returns, so a crash loses nothing that was logged.
-    QByteArray line = message.toUtf8();
-    line.append('\n');
-    file.write(line);
+    // Every line reaches the operating system before the statement returns, so a crash loses
+    // nothing that was logged.
+    file.write(utf8);
     file.flush();
 }
 

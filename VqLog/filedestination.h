@@ -15,6 +15,7 @@ public:
     FileDestination(const QString &filePath, RotationStrategyPtr rotationStrategy);
 
     void write(const QString &message, Level level) override;
+    void writeUtf8(const QString &message, const QByteArray &utf8, Level level) override;
     bool isValid() override;
 
 private:

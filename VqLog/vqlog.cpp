@@ -40,23 +40,19 @@ Level levelFromText(const QString &line, bool *ok)
     return Off;
 }
 
-QString formatLine(Level level, const QString &message)
+QString linePrefix(Level level, int messageSize)
 {
-    // Appended rather than substituted, so that a %1 in the message stays as it is, and a long
-    // message is copied once.
     const QString time = QDateTime::currentDateTime().toString(timestampFormat);
     QString line;
-    line.reserve(8 + time.size() + message.size());
+    line.reserve(8 + time.size() + messageSize);
     line.append(QLatin1String(levelToText(level))).append(QLatin1Char(' '));
-    line.append(time).append(QLatin1Char(' ')).append(message);
-    return line;
+    return line.append(time).append(QLatin1Char(' '));
 }
 
-void writeMessage(Level level, const QString &message)
+QString formatLine(Level level, const QString &message)
 {
-    Logger &logger = Logger::instance();
-    if (logger.loggingLevel() <= level)
-        logger.write(formatLine(level, message), level);
+    // Appended rather than substituted, so that a %1 in the message stays as it is.
+    return linePrefix(level, message.size()).append(message);
 }
 
 Destination::~Destination() = default;
@@ -113,9 +109,12 @@ void Logger::addDestination(DestinationPtr destination)
 
 void Logger::write(const QString &message, Level level)
 {
+    // Converted once, outside the lock, for the destinations that write bytes.
+    QByteArray utf8 = message.toUtf8();
+    utf8.append('\n');
     std::lock_guard<std::mutex> lock(d->mutex);
     for (const DestinationPtr &destination : d->destinations)
-        destination->write(message, level);
+        destination->writeUtf8(message, utf8, level);
 }
 
 Logger::Helper::Helper(Level level)

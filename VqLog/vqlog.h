@@ -15,8 +15,8 @@ const char *levelToText(Level level);
 Level levelFromText(const QString &line, bool *ok = nullptr);
 // A whole log line: the level text, the current time and the message.
 QString formatLine(Level level, const QString &message);
-// Logs a message made beforehand, as a statement at that level would log its items.
-void writeMessage(Level level, const QString &message);
+// The start of a line at that level, now, for a message to be appended to it in place.
+QString linePrefix(Level level, int messageSize = 0);
 
 class Destination
 {
@@ -25,6 +25,13 @@ public:
     // Takes one complete line, without its line end.
     virtual void write(const QString &message, Level level) = 0;
     virtual bool isValid() = 0;
+    // The same line, with utf8 its UTF-8 form ending in a line end, made once for every
+    // destination; a destination that writes bytes takes them from here.
+    virtual void writeUtf8(const QString &message, const QByteArray &utf8, Level level)
+    {
+        Q_UNUSED(utf8)
+        write(message, level);
+    }
 };
 
 using DestinationPtr = QSharedPointer<Destination>;

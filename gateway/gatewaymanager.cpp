@@ -388,7 +388,10 @@ void GatewayManager::logTraffic(const char *direction, const QByteArray &message
     if (!GatewaySettings::logTrafficInAnyThread()
         || VqLog::Logger::instance().loggingLevel() > VqLog::Info)
         return;
-    VqLog::writeMessage(VqLog::Info, trafficLogMessage(direction, message));
+    // The line is made in place, the traffic escaped into it after the level and time.
+    QString line = VqLog::linePrefix(VqLog::Info, message.size() + 16);
+    appendTrafficLogMessage(line, direction, message);
+    VqLog::Logger::instance().write(line, VqLog::Info);
 }
 
 void GatewayManager::clientMessageReceived(QByteArray message)

@@ -37,12 +37,11 @@ const EscapeTable &escapeTable()
 
 }
 
-QString trafficLogMessage(const char *direction, const QByteArray &bytes)
+void appendTrafficLogMessage(QString &message, const char *direction, const QByteArray &bytes)
 {
     const EscapeTable &table = escapeTable();
     const int directionSize = int(std::strlen(direction));
-    QString message;
-    message.reserve(directionSize + bytes.size() + bytes.size() / 8 + 4);
+    message.reserve(message.size() + directionSize + bytes.size() + bytes.size() / 8 + 4);
     message.append(QLatin1String(direction, directionSize));
     message.append(QLatin1String(" \""));
     const char *data = bytes.constData();
@@ -58,5 +57,4 @@ QString trafficLogMessage(const char *direction, const QByteArray &bytes)
     }
     message.append(QLatin1String(data + runStart, size - runStart));
     message.append(QLatin1String("\" "));
-    return message;
 }

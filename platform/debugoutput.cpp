@@ -119,14 +119,15 @@ private:
 }
 #endif
 
-bool writeDebugOutputLine(const QString &line)
+bool writeDebugOutputLine(const QString &line, const QByteArray &utf8)
 {
 #ifdef Q_OS_WIN
+    Q_UNUSED(utf8)
     OutputDebugStringW(reinterpret_cast<const wchar_t *>(line.utf16()));
     OutputDebugStringW(L"\n");
     return true;
 #else
-    return StderrWriter::instance().add(line.toUtf8() + '\n');
+    return StderrWriter::instance().add(utf8.isEmpty() ? line.toUtf8() + '\n' : utf8);
 #endif
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+
 class QString;
 
 namespace Platform {
@@ -7,6 +9,7 @@ namespace Platform {
 // Hands one line to the platform's debug channel: the debugger on Windows, the standard error
 // stream elsewhere, followed by a line end. Never waits for a reader: false when the channel
 // could not take the line at once, which is then lost to this channel only.
-bool writeDebugOutputLine(const QString &line);
+// utf8 is the same line in UTF-8 with its line end, when the caller has it already.
+bool writeDebugOutputLine(const QString &line, const QByteArray &utf8 = QByteArray());
 
 }
