@@ -3,6 +3,8 @@
 // one client and with four more listening, broadcast throughput with and without traffic logging
 // and metrics, peak memory, idle cost and a stalled client. The relays take turns, so that
 // machine noise hits each alike. Prints a table; the figures are in docs/performance.md.
+#include "bench/benchsupport.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -29,61 +31,6 @@ namespace {
 
 constexpr qint64 broadcastBytes = 200LL * 1000 * 1000;
 constexpr int lineBytes = 100;
-
-int listenOn(quint16 *port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    const int on = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    ::listen(fd, 16);
-    socklen_t size = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size);
-    *port = ntohs(address.sin_port);
-    return fd;
-}
-
-quint16 freePort()
-{
-    quint16 port = 0;
-    ::close(listenOn(&port));
-    return port;
-}
-
-// Connects to 127.0.0.1:port, retrying while the relay is still coming up.
-int connectTo(quint16 port)
-{
-    for (int attempt = 0; attempt < 200; ++attempt) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0) {
-            const int on = 1;
-            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-            return fd;
-        }
-        ::close(fd);
-        QThread::msleep(25);
-    }
-    return -1;
-}
-
-bool sendAll(int fd, const char *data, qint64 size)
-{
-    while (size > 0) {
-        const ssize_t n = ::send(fd, data, size_t(size), MSG_NOSIGNAL);
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= n;
-    }
-    return true;
-}
 
 // The device: accepts connections on its own thread and serves each on another, either echoing
 // or streaming broadcastBytes of 100-byte lines as fast as TCP takes them.

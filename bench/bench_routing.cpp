@@ -3,6 +3,8 @@
 // The device answers at once: an instrument (a line with '?' gets one reply line, any other none)
 // and a modem (every line gets reply lines ending in OK, or an ERROR line). Prints the time per
 // round or per command; the figures are in docs/performance.md.
+#include "bench/benchsupport.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -20,34 +22,6 @@
 #include <vector>
 
 namespace {
-
-int listenOn(quint16 *port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t size = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr *>(&address), size);
-    ::listen(fd, 16);
-    getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size);
-    *port = ntohs(address.sin_port);
-    return fd;
-}
-
-int connectTo(quint16 port)
-{
-    for (int attempt = 0; attempt < 200; ++attempt) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
-        if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0) {
-            const int on = 1;
-            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-            return fd;
-        }
-        ::close(fd);
-        QThread::msleep(25);
-    }
-    return -1;
-}
 
 // Reads one line ending in LF, keeping what follows it for the next call.
 QByteArray readLine(int fd, QByteArray *pending)
@@ -69,7 +43,7 @@ QByteArray readLine(int fd, QByteArray *pending)
 
 void sendLine(int fd, const QByteArray &line)
 {
-    ::send(fd, line.constData(), size_t(line.size()), MSG_NOSIGNAL);
+    sendAll(fd, line.constData(), line.size());
 }
 
 // The device: serves the gateway's one connection on a thread of its own.
