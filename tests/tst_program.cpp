@@ -1,4 +1,3 @@
-#include "app/commandline.h"
 #include "app/instancechannel.h"
 #include "tests/testsupport.h"
 
@@ -138,66 +137,6 @@ private slots:
         QCOMPARE(InstanceChannel::ask(QString(), "show", 5000), QByteArray("shown"));
         terminate(next);
         QCOMPARE(QFileInfo(path(logFile)).size(), 0);
-    }
-    // "command line -> what it asks for": the action, the switches, the instance and every
-    // setting it overrides for this run, checked and normalised; pure checks, no address here
-    // reaches a socket.
-    void parse()
-    {
-        QStringList cases{
-                " -> run",
-                "--help -> help",
-                "-v --headless -> version",
-                "--status --instance lab1 --json -> status json instance=lab1",
-                "--headless --instance lab_1-B --device 127.000.0.1:10500 --listen 127.0.0.1:1 "
-                "--log-traffic --device-line-end lf --reply-routing -> run headless "
-                "instance=lab_1-B DeviceLineEnd=LF IpAddress=127.0.0.1 ListenAddress=127.0.0.1 "
-                "LogTraffic=true Port=10500 PortLocal=1 ReplyRouting=true",
-                "--listen 65535 -> run ListenAddress= PortLocal=65535",
-                "--listen [::1]:7000 -> run ListenAddress=::1 PortLocal=7000",
-                "--device-line-end CRLF -platform offscreen -> run platform DeviceLineEnd=CRLF",
-                "--reply-end Query --reply-end-pattern ^(OK|ERROR.*)$ -> run ReplyEnd=query "
-                "ReplyEndPattern=^(OK|ERROR.*)$",
-                "--observe 7000 --metrics [::1]:9100 --allow 127.0.0.1,192.0.2.0/24 -> run "
-                "AllowedClients=127.0.0.1,192.0.2.0/24 MetricsListen=[::1]:9100 "
-                "ObserverListen=7000",
-                "--instance " + QString(32, 'n') + " -> run instance=" + QString(32, 'n')};
-        for (const QString &bad : QStringList{"--bogus",
-                                              "stray",
-                                              "--json",
-                                              "--instance",
-                                              "--instance " + QString(33, 'n'),
-                                              "--instance a.b",
-                                              "--device 127.0.0.1:10499",
-                                              "--device 127.0.0.1",
-                                              "--device 127.0.0.1:65536",
-                                              "--device 127.0.0.1x:20500",
-                                              "--listen 0",
-                                              "--listen 65536",
-                                              "--listen x:10500",
-                                              "--listen 127.0.0.1:",
-                                              "--device-line-end cr",
-                                              "--reply-end fast",
-                                              "--reply-end-pattern (",
-                                              "--observe 0",
-                                              "--metrics x:1",
-                                              "--allow 300.1.1.1"})
-            cases.append(bad + " -> fail");
-        for (const QString &c : cases) {
-            const QString input = c.section(QStringLiteral(" -> "), 0, 0);
-            const CommandLine line = parseCommandLine(
-                    QStringList{"vqgateway"} + input.split(QLatin1Char(' '), Qt::SkipEmptyParts));
-            QString seen = QStringList{"run", "help", "version", "status", "fail"}.at(line.action);
-            seen += QLatin1String(line.headless ? " headless" : "")
-                    + QLatin1String(line.platformNamed ? " platform" : "")
-                    + QLatin1String(line.json ? " json" : "");
-            if (!line.instance.isEmpty() && line.action != CommandLine::Fail)
-                seen += QStringLiteral(" instance=") + line.instance;
-            for (auto it = line.overrides.cbegin(); it != line.overrides.cend(); ++it)
-                seen += QLatin1Char(' ') + it.key() + QLatin1Char('=') + it.value().toString();
-            QCOMPARE(input + " -> " + (line.action == CommandLine::Fail ? "fail" : seen), c);
-            QCOMPARE(line.error.isEmpty(), line.action != CommandLine::Fail);
-        }
     }
     // "arguments -> exit code: the line it prints first", on standard output for 0 and on standard
     // error otherwise, with nothing on the other; without a display, and nothing started or
