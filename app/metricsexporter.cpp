@@ -108,9 +108,11 @@ bool MetricsExporter::start(const QString &endpoint, QString *error)
     if (address.contains(QLatin1Char(':')))
         address = QLatin1Char('[') + address + QLatin1Char(']');
     try {
-        // One thread answers the scrapes: a scrape is rare and quick.
-        exposer = std::make_unique<prometheus::Exposer>(
-                QStringLiteral("%1:%2").arg(address).arg(port).toStdString(), 1);
+        // A few threads, each letting go of a connection that asks for nothing within two
+        // seconds: an idle connection to the port cannot keep the metrics from a scraper.
+        exposer = std::make_unique<prometheus::Exposer>(std::vector<std::string>{
+                "listening_ports", QStringLiteral("%1:%2").arg(address).arg(port).toStdString(),
+                "num_threads", "4", "request_timeout_ms", "2000"});
     } catch (const std::exception &failure) {
         *error = QString::fromLocal8Bit(failure.what());
         return false;

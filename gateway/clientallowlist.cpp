@@ -7,12 +7,31 @@
 
 namespace {
 
-QHostAddress unmapped(const QHostAddress &address)
+// An IPv4 address that arrives as an IPv4-mapped IPv6 one (::ffff:a.b.c.d) is that IPv4
+// address; every other IPv6 address, :: and ::1 included, stays as it is.
+bool isMappedIPv4(const QHostAddress &address)
 {
-    bool isIPv4 = false;
-    const quint32 ipv4 = address.toIPv4Address(&isIPv4);
-    return isIPv4 ? QHostAddress(ipv4) : address;
+    if (address.protocol() != QAbstractSocket::IPv6Protocol)
+        return false;
+    const Q_IPV6ADDR bytes = address.toIPv6Address();
+    for (int i = 0; i < 10; ++i)
+        if (bytes[i] != 0)
+            return false;
+    return bytes[10] == 0xff && bytes[11] == 0xff;
 }
+
+}
+
+QHostAddress unmappedAddress(const QHostAddress &address)
+{
+    if (!isMappedIPv4(address))
+        return address;
+    const Q_IPV6ADDR bytes = address.toIPv6Address();
+    return QHostAddress(quint32(bytes[12]) << 24 | quint32(bytes[13]) << 16
+                        | quint32(bytes[14]) << 8 | quint32(bytes[15]));
+}
+
+namespace {
 
 constexpr qint64 refusalLogIntervalMs = 60 * 1000;
 constexpr int refusalLogEntries = 256;
@@ -35,9 +54,9 @@ bool ClientAllowList::parse(const QString &text, ClientAllowList *list, QString 
             *list = nobody();
             return false;
         }
-        network.first = unmapped(network.first);
-        if (network.first.protocol() == QAbstractSocket::IPv4Protocol)
-            network.second = qMin(network.second, 32);
+        // A network of mapped addresses, ::ffff:0:0/96 and within, is that IPv4 network.
+        if (isMappedIPv4(network.first) && network.second >= 96)
+            network = qMakePair(unmappedAddress(network.first), network.second - 96);
         parsed.networks.append(network);
         parsed.everyone = false;
     }
@@ -56,7 +75,7 @@ bool ClientAllowList::allows(const QHostAddress &address) const
 {
     if (everyone)
         return true;
-    const QHostAddress client = unmapped(address);
+    const QHostAddress client = unmappedAddress(address);
     return std::any_of(networks.begin(), networks.end(),
                        [&client](const QPair<QHostAddress, int> &network) {
                            return client.isInSubnet(network);

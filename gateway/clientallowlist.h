@@ -5,6 +5,10 @@
 #include <QPair>
 #include <QString>
 
+// A client's address as its user knows it: an IPv4 client that arrives on an IPv6 socket as
+// ::ffff:a.b.c.d is a.b.c.d; every other address stays as it is.
+QHostAddress unmappedAddress(const QHostAddress &address);
+
 // Which client addresses may connect: addresses and networks such as "127.0.0.1,
 // 192.168.10.0/24, ::1". An empty list allows everyone; IPv4 clients that arrive as IPv4-mapped
 // IPv6 addresses are matched as IPv4.

@@ -2,6 +2,7 @@
 
 #include "VqLog/vqlog.h"
 #include "gateway/client.h"
+#include "gateway/clientallowlist.h"
 #include "gateway/flowcontrol.h"
 #include "platform/keepalive.h"
 #include "platform/socketdescriptor.h"
@@ -43,10 +44,7 @@ ClientThread::~ClientThread()
 
 QString ClientThread::peerText() const
 {
-    // The server listens on both IPv4 and IPv6, so IPv4 clients arrive as ::ffff:a.b.c.d.
-    bool isIPv4 = false;
-    const quint32 ipv4 = peer.toIPv4Address(&isIPv4);
-    return isIPv4 ? QHostAddress(ipv4).toString() : peer.toString();
+    return unmappedAddress(peer).toString();
 }
 
 void ClientThread::wakeUp()
@@ -287,12 +285,14 @@ void ClientThread::readyRead()
 void ClientThread::inputEndedByPeer()
 {
     // The peer may only have ended its sending side, as a command piped into a one-shot tool
-    // does: it is kept as a receiver while its replies may still come.
-    if (clientRole == Observer || writer.hasFailed()) {
+    // does: it is kept as a receiver while its replies may still come, and an observer, which
+    // has nothing to send, for as long as it takes what it is sent.
+    if (writer.hasFailed()) {
         finishPeerClose();
         return;
     }
-    LOG_INFO << "Client" << peerText() << "ended its sending side: kept for its replies";
+    if (clientRole == Application)
+        LOG_INFO << "Client" << peerText() << "ended its sending side: kept for its replies";
     halfClosed = true;
     reading = false;
     socket->setReading(false);
@@ -301,7 +301,7 @@ void ClientThread::inputEndedByPeer()
 
 void ClientThread::waitForReplies()
 {
-    if (!halfClosed || peerClosed)
+    if (!halfClosed || peerClosed || clientRole == Observer)
         return;
     if (!inputEndReported) {
         inputEndReported = true;

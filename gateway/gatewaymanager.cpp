@@ -60,10 +60,11 @@ GatewayManager::GatewayManager(QObject *parent, bool keepConnected)
     ReplyRule rule;
     if (settings.replyRouting() && readReplyRule(&rule))
         routeReplies(rule);
+    // As the option does, in either case.
     const QString lineEnd = settings.deviceLineEnd();
-    if (lineEnd == QLatin1String("LF"))
+    if (lineEnd.toUpper() == QLatin1String("LF"))
         deviceClient->setLineEnd(DeviceLineEnd::Lf);
-    else if (lineEnd != QLatin1String("CRLF"))
+    else if (lineEnd.toUpper() != QLatin1String("CRLF"))
         LOG_ERROR << "Unknown DeviceLineEnd" << lineEnd << "- device lines end in CR LF";
     startObservers();
     allowClients();
@@ -359,17 +360,14 @@ void GatewayManager::onTcpServerStatus(TCPSERVER_STATUS state, QString info, qui
     if (state == TCPSERVER_ERROR && autoconnect()) {
         serverRetryTimer.start();
     } else if (state == TCPSERVER_STARTED) {
-        if (count >= MaxClientConnections) {
-            if (clientServer->isListening())
-                listeningPaused = true;
-            clientServer->close();
+        // The port stays the gateway's while it is full, so that no other program can take it
+        // meanwhile: the server closes each connection beyond the limit at once.
+        if (count >= MaxClientConnections && !listeningPaused) {
+            listeningPaused = true;
             LOG_INFO << "Max connection number reached - Pause listening";
-        } else if (listeningPaused && !clientServer->isListening()) {
-            LOG_INFO << "Resume listening";
+        } else if (count < MaxClientConnections && listeningPaused) {
             listeningPaused = false;
-            // A port taken meanwhile is a failed start: shown, and retried like one.
-            if (!clientServer->listen(listenAddress(), quint16(localPort)))
-                clientServer->reportListenFailure();
+            LOG_INFO << "Resume listening";
         }
     }
 }
@@ -458,12 +456,9 @@ QJsonArray clientList(const TcpServerService *server)
 {
     QJsonArray list;
     for (const ClientInfo &client : server->clients()) {
-        bool isIPv4 = false;
-        const quint32 ipv4 = client.address.toIPv4Address(&isIPv4);
         list.append(
                 QJsonObject{{QStringLiteral("number"), double(client.number)},
-                            {QStringLiteral("address"),
-                             isIPv4 ? QHostAddress(ipv4).toString() : client.address.toString()},
+                            {QStringLiteral("address"), unmappedAddress(client.address).toString()},
                             {QStringLiteral("port"), client.port},
                             {QStringLiteral("since"), client.since.toString(Qt::ISODate)},
                             {QStringLiteral("bytesReceived"), double(client.bytesReceived)},

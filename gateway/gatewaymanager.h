@@ -129,8 +129,7 @@ private:
     std::atomic<quint64> replyTimeouts{0};
     uint localPort = 0;
     const bool keepConnected;
-    // Set only while the manager itself holds listening closed at the client limit; Start and
-    // Stop clear it, so a late client count never reopens a port the user closed.
+    // Set while the client limit is reached; Start and Stop clear it.
     bool listeningPaused = false;
     // With reply routing: what the client threads hand to the router, in order.
     ThreadInbox routerInbox;

@@ -2,11 +2,16 @@
 
 #include <QHostAddress>
 
+#include <algorithm>
+
 bool splitEndpoint(const QString &text, QString *address, uint *port)
 {
     const int colon = text.lastIndexOf(QLatin1Char(':'));
-    bool ok = false;
-    *port = text.mid(colon + 1).toUInt(&ok);
+    const QString digits = text.mid(colon + 1);
+    // Digits only: no sign, no blank.
+    bool ok = !digits.isEmpty()
+            && std::all_of(digits.begin(), digits.end(), [](QChar c) { return c.isDigit(); });
+    *port = ok ? digits.toUInt(&ok) : 0;
     *address = colon < 0 ? QString() : text.left(colon);
     if (address->startsWith(QLatin1Char('[')) && address->endsWith(QLatin1Char(']')))
         *address = address->mid(1, address->size() - 2);

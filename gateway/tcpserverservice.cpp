@@ -9,17 +9,6 @@
 #include <algorithm>
 #include <utility>
 
-namespace {
-
-QString shownAddress(const QHostAddress &address)
-{
-    bool isIPv4 = false;
-    const quint32 ipv4 = address.toIPv4Address(&isIPv4);
-    return isIPv4 ? QHostAddress(ipv4).toString() : address.toString();
-}
-
-}
-
 TcpServerService::TcpServerService(QObject *parent, ClientThread::Role role)
     : QTcpServer(parent)
     , role(role)
@@ -69,13 +58,8 @@ void TcpServerService::startListening(quint16 port, const QHostAddress &address)
             LOG_INFO << "Listening for observers on" << port << "...";
         else
             LOG_INFO << "Listening to" << port << "...";
-    } else {
-        reportListenFailure();
+        return;
     }
-}
-
-void TcpServerService::reportListenFailure()
-{
     emit connectState(TCPSERVER_ERROR, QStringLiteral("Error: check your settings"),
                       quint8(clientCount()));
     if (role == ClientThread::Observer)
@@ -90,13 +74,12 @@ bool TcpServerService::refuse(qintptr socketDescriptor, const QHostAddress &peer
     if (!allowed.allows(peer)) {
         ++notAllowed;
         if (refusals.shouldLog(peer, monotonicMs()))
-            LOG_ERROR << "Connection from" << shownAddress(peer)
+            LOG_ERROR << "Connection from" << unmappedAddress(peer).toString()
                       << "refused: not among the allowed clients";
     } else if (clientCount() >= MaxClientConnections) {
-        // Connections the system accepted before listening paused at the limit.
         ++atLimit;
         if (refusals.shouldLog(peer, monotonicMs()))
-            LOG_INFO << "Connection from" << shownAddress(peer)
+            LOG_INFO << "Connection from" << unmappedAddress(peer).toString()
                      << "refused:" << MaxClientConnections << what << "already connected";
     } else {
         return false;

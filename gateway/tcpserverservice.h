@@ -46,8 +46,6 @@ public:
 
     void startListening(quint16 port, const QHostAddress &address);
     void stopServer();
-    // Listening again after a pause failed: reported like a failed start.
-    void reportListenFailure();
     void setAllowedClients(const ClientAllowList &list) { allowed = list; }
 
     // Any thread. True when a client's backlog is now above the high mark: clientBacklogDrained()

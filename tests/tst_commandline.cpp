@@ -40,6 +40,7 @@ private slots:
                                               "--device 127.0.0.1",
                                               "--device 127.0.0.1:65536",
                                               "--device 127.0.0.1x:20500",
+                                              "--device 127.0.0.1:+10500",
                                               "--listen 0",
                                               "--listen 65536",
                                               "--listen x:10500",

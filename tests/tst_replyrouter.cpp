@@ -74,7 +74,10 @@ private slots:
         asker.write("WHO?\n");
         asker.flush();
         ::shutdown(int(asker.socketDescriptor()), SHUT_WR);
+        // An observer has nothing to send: one whose input ended watches on.
         observer.write("ignored\r\n");
+        observer.flush();
+        ::shutdown(int(observer.socketDescriptor()), SHUT_WR);
         QTRY_COMPARE(capture->count(QStringLiteral(
                              "Observer \"127.0.0.1\" sent data: discarded, observers only watch")),
                      1);

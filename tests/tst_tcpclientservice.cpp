@@ -60,7 +60,10 @@ private slots:
                                 lab + "::2 -> no",
                                 "192.0.2.1 | 192.0.2.2 -> no",
                                 "bogus, ::1 | ::1 -> bad",
-                                "192.0.2.0/33 | 192.0.2.1 -> bad"};
+                                "192.0.2.0/33 | 192.0.2.1 -> bad",
+                                "::/0 | 192.0.2.1 -> no",
+                                "::/0 | ::1 -> yes",
+                                "::ffff:192.0.2.0/120 | 192.0.2.7 -> yes"};
         for (const QString &c : cases) {
             ClientAllowList list;
             const bool parsed = ClientAllowList::parse(c.section(" | ", 0, 0), &list);
