@@ -171,6 +171,16 @@ void ClientThread::run()
     connect(&waitEnded, &QTimer::timeout, this, &ClientThread::finishPeerClose,
             Qt::DirectConnection);
     replyWait = &waitEnded;
+    QTimer gone;
+    gone.setInterval(halfClosedObserverCheckMs);
+    connect(
+            &gone, &QTimer::timeout, this,
+            [this] {
+                if (Platform::connectionGone(socketDescriptor))
+                    finishPeerClose();
+            },
+            Qt::DirectConnection);
+    goneCheck = &gone;
     QSocketNotifier notifier(writer.descriptor(), QSocketNotifier::Write);
     notifier.setEnabled(false);
     connect(&notifier, &QSocketNotifier::activated, this, &ClientThread::sendWaiting,
@@ -211,6 +221,7 @@ void ClientThread::run()
     std::lock_guard<std::mutex> lock(mutex);
     stallTimer = nullptr;
     replyWait = nullptr;
+    goneCheck = nullptr;
     socket = nullptr;
 }
 
@@ -296,6 +307,8 @@ void ClientThread::inputEndedByPeer()
     halfClosed = true;
     reading = false;
     socket->setReading(false);
+    if (clientRole == Observer)
+        goneCheck->start();
     waitForReplies();
 }
 
@@ -326,6 +339,7 @@ void ClientThread::finishPeerClose()
     LOG_INFO << "Client thread has been disconnected.";
     writable->setEnabled(false);
     socket->setReading(false);
+    goneCheck->stop();
     writer.close();
     emit clientClosed(socketDescriptor);
     stopRequested = true;

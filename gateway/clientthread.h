@@ -105,6 +105,7 @@ private:
     Client *socket = nullptr;
     QTimer *stallTimer = nullptr;
     QTimer *replyWait = nullptr;
+    QTimer *goneCheck = nullptr;
     QSocketNotifier *writable = nullptr;
     bool peerClosed = false;
     bool reading = true;

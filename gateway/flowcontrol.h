@@ -15,6 +15,9 @@ constexpr qint64 observerBacklogLimitBytes = 1024 * 1024;
 // A client that ended its sending side (a command piped into a one-shot tool) still receives
 // until it closes, or until this long after its last bytes reached the device.
 constexpr int halfClosedReplyWaitMs = 2000;
+// An observer that ended its sending side is read no more, so a reset or a keep-alive that
+// gives it up is noticed only when the gateway looks: this often, while nothing is sent to it.
+constexpr int halfClosedObserverCheckMs = 5000;
 // What the socket layer keeps of a peer's bytes while the gateway is not reading them.
 constexpr qint64 socketReadBufferBytes = 64 * 1024;
 

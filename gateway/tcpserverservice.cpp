@@ -94,6 +94,11 @@ void TcpServerService::incomingConnection(qintptr socketDescriptor)
     // below is listed.
     quint16 peerPort = 0;
     const QHostAddress peer = Platform::peerAddress(socketDescriptor, &peerPort);
+    // A connection reset while it waited to be taken has no peer left: nobody to serve or name.
+    if (peer.isNull()) {
+        Platform::closeSocketDescriptor(socketDescriptor);
+        return;
+    }
     if (refuse(socketDescriptor, peer))
         return;
     LOG_INFO << "Incoming connection detected...";

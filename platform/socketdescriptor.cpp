@@ -152,6 +152,18 @@ void prepareConnectedSocket(qintptr descriptor)
 #endif
 }
 
+bool connectionGone(qintptr descriptor)
+{
+    // Asking for no event still reports a hang-up or an error.
+#ifdef Q_OS_WIN
+    WSAPOLLFD entry{SOCKET(descriptor), 0, 0};
+    return ::WSAPoll(&entry, 1, 0) > 0 && (entry.revents & (POLLERR | POLLHUP));
+#else
+    pollfd entry{int(descriptor), 0, 0};
+    return ::poll(&entry, 1, 0) > 0 && (entry.revents & (POLLERR | POLLHUP));
+#endif
+}
+
 bool waitUntilWritable(qintptr descriptor, int timeoutMs)
 {
 #ifdef Q_OS_WIN

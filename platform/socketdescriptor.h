@@ -37,6 +37,10 @@ ReceiveResult receiveSome(qintptr descriptor, char *data, qint64 size, qint64 *r
 // A connected socket that never blocks and sends small writes at once.
 void prepareConnectedSocket(qintptr descriptor);
 
+// True once a connection is gone altogether: reset by the peer, or given up by keep-alive. A
+// peer that has only ended its sending side is still there.
+bool connectionGone(qintptr descriptor);
+
 // Waits up to timeoutMs for the socket to take bytes again; false when it did not.
 bool waitUntilWritable(qintptr descriptor, int timeoutMs);
 

@@ -1,3 +1,4 @@
+#include "platform/socketdescriptor.h"
 #include "tests/testsupport.h"
 
 #include <QDeadlineTimer>
@@ -220,6 +221,11 @@ private slots:
         settings.setListenAddress(QStringLiteral("127.0.0.1"));
         startGateway();
         capture->clear();
+        // A connection reset while it waits to be taken is nobody's: neither served nor named.
+        quint16 resetPort = 0;
+        const int reset = connectStalledClient(port, &resetPort);
+        Platform::resetOnClose(reset);
+        ::close(reset);
         QList<FakeClient *> clients;
         QObject owner;
         for (int i = 0; i < 8; ++i) // all wait in the listen backlog before any is accepted
@@ -234,6 +240,7 @@ private slots:
                      3);
         QCOMPARE(last("server"), QStringLiteral("server 1 Started - Connections 5/5"));
         QVERIFY(seen.filter(QRegularExpression(QStringLiteral("[6-9]/5$"))).isEmpty());
+        QVERIFY(capture->messages().filter(QStringLiteral("\"\"")).isEmpty());
         clients.erase(std::remove_if(clients.begin(), clients.end(),
                                      [](FakeClient *c) { return c->isClosed(); }),
                       clients.end());

@@ -5,6 +5,7 @@
 #include <QJsonObject>
 #include <QProcess>
 
+#include <algorithm>
 #include <csignal>
 
 const char *const logFile = "data/vqgateway/VQGateway%1_Log.txt";
@@ -211,6 +212,16 @@ private slots:
         QCOMPARE(status.value("device").toObject().value("bytesFromDevice").toInt(), 5);
         QCOMPARE(run({"--status", "--instance", "lab3"}, 1),
                  QByteArray("no VQ Gateway instance 'lab3' is running for this user\n"));
+        // Connections left open and silent do not keep a scraper out.
+        QObject idleOwner;
+        QList<QTcpSocket *> idle;
+        for (int i = 0; i < 16; ++i) {
+            idle.append(new QTcpSocket(&idleOwner));
+            idle.last()->connectToHost(QHostAddress::LocalHost, metricsPort);
+        }
+        QTRY_VERIFY(std::all_of(idle.begin(), idle.end(), [](QTcpSocket *s) {
+            return s->state() == QAbstractSocket::ConnectedState;
+        }));
         QTcpSocket scrape;
         scrape.connectToHost(QHostAddress::LocalHost, metricsPort);
         scrape.write("GET /metrics HTTP/1.0\r\n\r\n");
