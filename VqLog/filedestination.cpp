@@ -30,7 +30,8 @@ void FileDestination::write(const QString &message, Level level)
 
 void FileDestination::writeUtf8(const QString &message, const QByteArray &utf8, Level)
 {
-    rotationStrategy->countMessage(message);
+    // The line end is not counted.
+    rotationStrategy->countEncodedMessage(message, utf8.size() - 1);
     if (rotationStrategy->rotationDue()) {
         file.close();
         rotationStrategy->rotate();

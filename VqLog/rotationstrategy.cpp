@@ -21,13 +21,12 @@ void SizeRotationStrategy::initFromFile(const QFile &file)
 
 void SizeRotationStrategy::countMessage(const QString &message)
 {
-    // The message's size in UTF-8, without converting it: a traffic line can be long.
-    qint64 bytes = 0;
-    for (const QChar c : message) {
-        const ushort unit = c.unicode();
-        bytes += unit < 0x80 ? 1 : unit < 0x800 || c.isSurrogate() ? 2 : 3;
-    }
-    currentSizeInBytes += bytes;
+    currentSizeInBytes += message.toUtf8().size();
+}
+
+void SizeRotationStrategy::countEncodedMessage(const QString &, qint64 utf8Size)
+{
+    currentSizeInBytes += utf8Size;
 }
 
 bool SizeRotationStrategy::rotationDue()

@@ -17,6 +17,12 @@ public:
     virtual ~RotationStrategy();
     virtual void initFromFile(const QFile &file) = 0;
     virtual void countMessage(const QString &message) = 0;
+    // The same, for a message whose size in UTF-8 is known already.
+    virtual void countEncodedMessage(const QString &message, qint64 utf8Size)
+    {
+        Q_UNUSED(utf8Size)
+        countMessage(message);
+    }
     virtual bool rotationDue() = 0;
     virtual void rotate() = 0;
     virtual QIODevice::OpenMode openModeFlag() = 0;
@@ -41,6 +47,7 @@ public:
 
     void initFromFile(const QFile &file) override;
     void countMessage(const QString &message) override;
+    void countEncodedMessage(const QString &message, qint64 utf8Size) override;
     bool rotationDue() override;
     void rotate() override;
     QIODevice::OpenMode openModeFlag() override { return QIODevice::Append; }

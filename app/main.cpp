@@ -82,11 +82,13 @@ public:
             LOG_ERROR << "Another start cannot reach this one:"
                       << InstanceChannel::socketPath(instance);
         const QString endpoint = GatewaySettings().metricsListen();
+        if (endpoint.isEmpty())
+            return;
         QString error;
-        if (!endpoint.isEmpty() && !metrics.start(endpoint, &error))
-            LOG_ERROR << "Could not serve metrics on" << endpoint << "-" << error;
-        else if (!endpoint.isEmpty())
+        if (metrics.start(endpoint, &error))
             LOG_INFO << "Serving metrics on" << endpoint;
+        else
+            LOG_ERROR << "Could not serve metrics on" << endpoint << "-" << error;
     }
 
 private:

@@ -33,15 +33,14 @@ public:
                       now.deviceConnected ? 1 : 0),
                 gauge("vqgateway_clients", "Client applications connected", now.clients),
                 counter("vqgateway_bytes_from_device_total", "Bytes received from the device",
-                        {{{}, now.bytesFromDevice}}),
+                        now.bytesFromDevice),
                 counter("vqgateway_bytes_to_device_total", "Bytes sent to the device",
-                        {{{}, now.bytesToDevice}}),
+                        now.bytesToDevice),
                 counter("vqgateway_device_connects_total", "Device links that came up",
-                        {{{}, now.deviceConnects}}),
-                counter("vqgateway_device_errors_total", "Device link errors",
-                        {{{}, now.deviceErrors}}),
+                        now.deviceConnects),
+                counter("vqgateway_device_errors_total", "Device link errors", now.deviceErrors),
                 counter("vqgateway_client_connections_total", "Clients and observers accepted",
-                        {{{}, now.clientConnections}}),
+                        now.clientConnections),
                 counter("vqgateway_clients_refused_total", "Connections closed at once",
                         {{{{"reason", "limit"}}, now.refusedAtLimit},
                          {{{"reason", "not_allowed"}}, now.refusedNotAllowed}}),
@@ -52,7 +51,7 @@ public:
                         {{{{"side", "device"}}, now.deviceHolds},
                          {{{"side", "clients"}}, now.clientHolds}}),
                 counter("vqgateway_reply_timeouts_total", "Routed replies that timed out",
-                        {{{}, now.replyTimeouts}})};
+                        now.replyTimeouts)};
         if (now.observers >= 0)
             families.push_back(gauge("vqgateway_observers", "Observers connected", now.observers));
         return families;
@@ -78,6 +77,10 @@ private:
                          const std::vector<Sample> &samples) const
     {
         return family(name, help, MetricType::Counter, samples);
+    }
+    MetricFamily counter(const char *name, const char *help, quint64 value) const
+    {
+        return counter(name, help, std::vector<Sample>{{{}, value}});
     }
     MetricFamily gauge(const char *name, const char *help, quint64 value) const
     {

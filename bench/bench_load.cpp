@@ -260,13 +260,7 @@ int main(int argc, char **argv)
                                  {QStringLiteral("-n"), QStringLiteral("-c"), config,
                                   QStringLiteral("-P"), home.filePath("ser2net.pid")});
         } else {
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            for (const char *variable :
-                 {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"})
-                env.insert(QLatin1String(variable), home.path());
-            env.insert(QStringLiteral("VQGATEWAY_UPDATE_URL"),
-                       QStringLiteral("http://127.0.0.1:9/none.xml"));
-            relay.process->setProcessEnvironment(env);
+            relay.process->setProcessEnvironment(isolatedEnvironment(home.path()));
             // Each its own instance, so that several can run at once.
             QStringList arguments{"--headless", "--instance", QStringLiteral("bench%1").arg(kind),
                                   "--device",   deviceAt,     "--listen",
@@ -278,18 +272,13 @@ int main(int argc, char **argv)
             relay.process->start(kind == Compare ? compare : QStringLiteral(VQGATEWAY_EXECUTABLE),
                                  arguments);
         }
-        relay.process->waitForStarted();
-        ::close(connectTo(relay.port));
-        if (kind != Socat)
-            QThread::msleep(400); // the gateway's device link comes up 300 ms after the start
+        waitUntilServing(relay.process, relay.port, kind != Socat);
         return relay;
     };
     const auto stop = [](Relay &relay) {
         if (!relay.process)
             return;
-        relay.process->terminate();
-        relay.process->waitForFinished(10000);
-        delete relay.process;
+        stopProcess(relay.process);
         relay.process = nullptr;
     };
     // With an argument, only the sections it names run: roundtrip, broadcast, idle, stalled.

@@ -104,14 +104,9 @@ int main(int argc, char **argv)
     // The real program, headless, with isolated settings and the rule given, in front of a device.
     const auto gateway = [&](const Device &device, const QString &rule, quint16 *port) {
         auto *process = new QProcess(&app);
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char *variable : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"})
-            env.insert(QLatin1String(variable), home.path());
-        env.insert(QStringLiteral("VQGATEWAY_UPDATE_URL"),
-                   QStringLiteral("http://127.0.0.1:9/none.xml"));
-        process->setProcessEnvironment(env);
+        process->setProcessEnvironment(isolatedEnvironment(home.path()));
         process->setStandardErrorFile(QProcess::nullDevice());
-        ::close(listenOn(port));
+        *port = freePort();
         QStringList arguments{"--headless",
                               "--device",
                               QStringLiteral("127.0.0.1:%1").arg(device.port),
@@ -124,15 +119,8 @@ int main(int argc, char **argv)
             arguments << "--reply-end-pattern"
                       << "^(OK|ERROR.*)$";
         process->start(QStringLiteral(VQGATEWAY_EXECUTABLE), arguments);
-        process->waitForStarted();
-        ::close(connectTo(*port));
-        QThread::msleep(400); // the device link comes up 300 ms after the start
+        waitUntilServing(process, *port, true);
         return process;
-    };
-    const auto stop = [](QProcess *process) {
-        process->terminate();
-        process->waitForFinished(10000);
-        delete process;
     };
     std::printf("%-58s %10s\n", "two controllers, round = a set command and two queries",
                 "median ms");
@@ -162,7 +150,7 @@ int main(int argc, char **argv)
             controller.join();
         rounds[0].insert(rounds[0].end(), rounds[1].begin(), rounds[1].end());
         std::printf("  %-56s %10.2f\n", rule, median(rounds[0]));
-        stop(process);
+        stopProcess(process);
     }
     std::printf("\n%-58s %10s\n", "one controller, 100 set commands then a query", "ms each");
     for (const char *rule : {"query", "quiet"}) {
@@ -179,7 +167,7 @@ int main(int argc, char **argv)
         readLine(fd, &pending);
         std::printf("  %-56s %10.3f\n", rule, double(timer.nsecsElapsed()) / 1e6 / 101);
         ::close(fd);
-        stop(process);
+        stopProcess(process);
     }
     std::printf("\n%-58s %10s\n", "three controllers, 100 AT queries and 100 erroneous each",
                 "ms each");
@@ -213,7 +201,7 @@ int main(int argc, char **argv)
             controller.join();
         std::printf("  %-56s %10.3f  (%d replies to another sender)\n", rule,
                     double(timer.nsecsElapsed()) / 1e6 / commands, int(foreign));
-        stop(process);
+        stopProcess(process);
     }
     return 0;
 }

@@ -1,7 +1,9 @@
 #pragma once
 
 // Loopback sockets for the benchmarks, plain descriptors so that the figures measure the relay
-// under test and not the benchmark's own socket objects.
+// under test and not the benchmark's own socket objects; and the gateway's process around them.
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QThread>
 
 #include <netinet/in.h>
@@ -57,4 +59,33 @@ inline bool sendAll(int fd, const char *data, qint64 size)
         size -= n;
     }
     return true;
+}
+
+// The program's environment for a benchmark: settings, logs and runtime files in home, and an
+// update check that reaches this machine only.
+inline QProcessEnvironment isolatedEnvironment(const QString &home)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *variable : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"})
+        env.insert(QLatin1String(variable), home);
+    env.insert(QStringLiteral("VQGATEWAY_UPDATE_URL"),
+               QStringLiteral("http://127.0.0.1:9/none.xml"));
+    return env;
+}
+
+// Waits until a relay just started takes connections on port, and, for a relay with a device
+// link of its own, until that link is up: a gateway's comes up 300 ms after its start.
+inline void waitUntilServing(QProcess *process, quint16 port, bool withDeviceLink)
+{
+    process->waitForStarted();
+    ::close(connectTo(port));
+    if (withDeviceLink)
+        QThread::msleep(400);
+}
+
+inline void stopProcess(QProcess *process)
+{
+    process->terminate();
+    process->waitForFinished(10000);
+    delete process;
 }

@@ -19,24 +19,14 @@ Client::~Client()
     Platform::closeSocketDescriptor(descriptor);
 }
 
-Client::ReadResult Client::read(QByteArray *bytes, qint64 size)
+Platform::ReceiveResult Client::read(QByteArray *bytes, qint64 size)
 {
     bytes->resize(int(size));
     qint64 received = 0;
     const Platform::ReceiveResult result
             = Platform::receiveSome(descriptor, bytes->data(), size, &received);
     bytes->resize(int(received));
-    switch (result) {
-    case Platform::ReceiveResult::Received:
-        return Read;
-    case Platform::ReceiveResult::Nothing:
-        return NothingYet;
-    case Platform::ReceiveResult::End:
-        return EndOfInput;
-    case Platform::ReceiveResult::Failed:
-        break;
-    }
-    return Gone;
+    return result;
 }
 
 void Client::setReading(bool on)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/socketdescriptor.h"
+
 #include <QByteArray>
 #include <QObject>
 
@@ -13,14 +15,12 @@ class Client : public QObject
     Q_OBJECT
 
 public:
-    enum ReadResult { Read, NothingYet, EndOfInput, Gone };
-
     // Made in the thread that serves the client; closes the descriptor when destroyed.
     explicit Client(qintptr descriptor, QObject *parent = nullptr);
     ~Client() override;
 
     // What arrived, up to size bytes, in bytes.
-    ReadResult read(QByteArray *bytes, qint64 size);
+    Platform::ReceiveResult read(QByteArray *bytes, qint64 size);
     void setReading(bool on);
     // The next close resets the connection at once instead of delivering what is unsent.
     void resetOnClose();

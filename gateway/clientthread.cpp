@@ -252,14 +252,14 @@ void ClientThread::dropClient()
 {
     if (peerClosed)
         return;
-    if (clientRole == Observer)
+    if (clientRole == Observer) {
         LOG_ERROR << "Observer" << peerText() << "fell more than"
                   << observerBacklogLimitBytes / (1024 * 1024) << "MiB behind: disconnected";
-    else
+    } else {
         LOG_ERROR << "Client" << peerText() << "took nothing of its" << backlog() << "bytes for"
                   << stalledClientTimeoutMs / 1000 << "s: disconnected";
-    if (clientRole == Application)
         emit droppedAsStalled();
+    }
     socket->resetOnClose();
     dropRequested = true;
     finishPeerClose();
@@ -269,15 +269,15 @@ void ClientThread::readyRead()
 {
     QByteArray bytes;
     switch (socket->read(&bytes, socketReadBufferBytes)) {
-    case Client::NothingYet:
+    case Platform::ReceiveResult::Nothing:
         return;
-    case Client::Gone:
+    case Platform::ReceiveResult::Failed:
         finishPeerClose();
         return;
-    case Client::EndOfInput:
+    case Platform::ReceiveResult::End:
         inputEndedByPeer();
         return;
-    case Client::Read:
+    case Platform::ReceiveResult::Received:
         break;
     }
     received.fetch_add(quint64(bytes.size()), std::memory_order_relaxed);

@@ -5,11 +5,11 @@
 
 #include <algorithm>
 
-namespace {
-
-constexpr uint lowestDevicePort = 10500;
-constexpr uint highestPort = 65535;
-
+bool isDecimalNumber(const QString &text)
+{
+    return !text.isEmpty() && std::all_of(text.begin(), text.end(), [](QChar c) {
+        return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+    });
 }
 
 DeviceAddressCheck checkDeviceAddress(const QString &ipAddress, uint port, QString *normalised)
@@ -27,12 +27,9 @@ DeviceAddressCheck checkDeviceAddress(const QString &ipAddress, uint port, QStri
     for (const QString &part : parts) {
         // Only an empty part, what the masked field gives for a blank, reads as 0; anything
         // else must be a decimal number from 0 to 255.
-        const bool digitsOnly = std::all_of(part.begin(), part.end(), [](QChar c) {
-            return c >= QLatin1Char('0') && c <= QLatin1Char('9');
-        });
-        bool ok = part.isEmpty();
-        const qulonglong value = ok ? 0 : part.toULongLong(&ok);
-        if (!digitsOnly || !ok || value > 255)
+        bool ok = true;
+        const qulonglong value = part.isEmpty() ? 0 : part.toULongLong(&ok);
+        if ((!part.isEmpty() && !isDecimalNumber(part)) || !ok || value > 255)
             return DeviceAddressCheck::Invalid;
         numbers.append(QString::number(value));
     }

@@ -90,16 +90,14 @@ GatewayManager::~GatewayManager()
     // The client threads write to the device link themselves: it goes after them.
     if (deviceClient)
         deviceClient->disconnectFromHost();
-    if (observerServer) {
-        observerServer->stopServer();
-        delete observerServer;
-        observerServer = nullptr;
-    }
-    if (clientServer) {
-        clientServer->stopServer();
-        delete clientServer;
-        clientServer = nullptr;
-    }
+    const auto end = [](TcpServerService *&server) {
+        if (server)
+            server->stopServer();
+        delete server;
+        server = nullptr;
+    };
+    end(observerServer);
+    end(clientServer);
     delete deviceClient;
     deviceClient = nullptr;
 }
@@ -132,24 +130,18 @@ void GatewayManager::routeReplies(const ReplyRule &rule)
     router = new ReplyRouter(rule, this);
     // Through one inbox, so that the router sees a client join, send, end and leave in the
     // order it did.
-    connect(
-            clientServer, &TcpServerService::clientJoined, this,
-            [this](quint64 client) {
-                routerInbox.post([this, client] { router->clientJoined(client); });
-            },
-            Qt::DirectConnection);
-    connect(
-            clientServer, &TcpServerService::clientLeft, this,
-            [this](quint64 client) {
-                routerInbox.post([this, client] { router->clientLeft(client); });
-            },
-            Qt::DirectConnection);
-    connect(
-            clientServer, &TcpServerService::clientInputEnded, this,
-            [this](quint64 client) {
-                routerInbox.post([this, client] { router->clientInputEnded(client); });
-            },
-            Qt::DirectConnection);
+    const auto forward = [this](void (TcpServerService::*event)(quint64),
+                                void (ReplyRouter::*handle)(quint64)) {
+        connect(
+                clientServer, event, this,
+                [this, handle](quint64 client) {
+                    routerInbox.post([this, handle, client] { (router->*handle)(client); });
+                },
+                Qt::DirectConnection);
+    };
+    forward(&TcpServerService::clientJoined, &ReplyRouter::clientJoined);
+    forward(&TcpServerService::clientLeft, &ReplyRouter::clientLeft);
+    forward(&TcpServerService::clientInputEnded, &ReplyRouter::clientInputEnded);
     connect(router, &ReplyRouter::toDevice, this, &GatewayManager::writeToDevice);
     connect(router, &ReplyRouter::toClient, this, [this](quint64 client, const QByteArray &lines) {
         holdDeviceWhen(clientServer->sendToClient(client, lines));

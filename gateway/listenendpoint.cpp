@@ -1,16 +1,14 @@
 #include "gateway/listenendpoint.h"
 
-#include <QHostAddress>
+#include "gateway/deviceaddress.h"
 
-#include <algorithm>
+#include <QHostAddress>
 
 bool splitEndpoint(const QString &text, QString *address, uint *port)
 {
     const int colon = text.lastIndexOf(QLatin1Char(':'));
     const QString digits = text.mid(colon + 1);
-    // Digits only: no sign, no blank.
-    bool ok = !digits.isEmpty()
-            && std::all_of(digits.begin(), digits.end(), [](QChar c) { return c.isDigit(); });
+    bool ok = isDecimalNumber(digits);
     *port = ok ? digits.toUInt(&ok) : 0;
     *address = colon < 0 ? QString() : text.left(colon);
     if (address->startsWith(QLatin1Char('[')) && address->endsWith(QLatin1Char(']')))

@@ -41,15 +41,18 @@ void SocketWriter::reopen(State newState)
     Platform::closeSocketDescriptor(socket);
     socket = -1;
     state = newState;
-    waiting.clear();
-    frontSent = 0;
-    waitingBytes = 0;
+    dropWaiting();
 }
 
 void SocketWriter::abandon()
 {
     std::lock_guard<std::mutex> lock(mutex);
     state = State::Closed;
+    dropWaiting();
+}
+
+void SocketWriter::dropWaiting()
+{
     waiting.clear();
     frontSent = 0;
     waitingBytes = 0;
@@ -69,9 +72,7 @@ bool SocketWriter::sendFront()
                                                            front.size() - frontSent, &sent);
     if (result == Platform::SendResult::Failed) {
         failed = true;
-        waiting.clear();
-        frontSent = 0;
-        waitingBytes = 0;
+        dropWaiting();
         return false;
     }
     sentBytes.fetch_add(quint64(sent), std::memory_order_relaxed);

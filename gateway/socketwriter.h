@@ -50,6 +50,8 @@ public:
 private:
     // With the mutex held: sends what it can of the first entry; true when all of it left.
     bool sendFront();
+    // With the mutex held.
+    void dropWaiting();
 
     const qint64 highMark;
     const std::function<void()> wakeOwner;

@@ -194,12 +194,7 @@ void TcpClientService::readyRead()
 void TcpClientService::error(QAbstractSocket::SocketError)
 {
     connectTimer.stop();
-    // The link never came up: commands no longer wait for it.
-    writer.close();
-    emit writeProgressed();
-    const QString text = socket->errorString();
-    LOG_ERROR << "TCP error:" << text;
-    emit connectState(TCPCLIENT_ERROR, text);
+    attemptFailed(socket->errorString());
 }
 
 void TcpClientService::connectTimedOut()
@@ -208,9 +203,13 @@ void TcpClientService::connectTimedOut()
         return;
     // Left to the system, an attempt whose packets go unanswered lasts about two minutes.
     socket->abort();
+    attemptFailed(QStringLiteral("Connection timed out"));
+}
+
+void TcpClientService::attemptFailed(const QString &text)
+{
     writer.close();
     emit writeProgressed();
-    const QString text = QStringLiteral("Connection timed out");
     LOG_ERROR << "TCP error:" << text;
     emit connectState(TCPCLIENT_ERROR, text);
 }

@@ -69,6 +69,8 @@ private:
     void sendWaiting();
     void armWriter();
     void connectTimedOut();
+    // The attempt ended without a link: commands no longer wait for it.
+    void attemptFailed(const QString &text);
 
     // The socket object while it makes the connection (or after it failed to); once the link is
     // up, the link is the writer's descriptor alone.

@@ -114,6 +114,36 @@ inline void verifyWithin(qint64 value, qint64 low, qint64 high, const char *what
                                           low, high)));
 }
 
+// Follows what waits for the device while a test waits, keeping the largest amount it saw.
+class BacklogWatch
+{
+public:
+    explicit BacklogWatch(std::function<qint64()> backlog)
+        : backlog(std::move(backlog))
+    {
+    }
+    // Waits up to timeoutMs for condition, looking at the backlog all the while.
+    bool waitFor(const std::function<bool()> &condition, int timeoutMs)
+    {
+        return QTest::qWaitFor(
+                [&] {
+                    largest = qMax(largest, backlog());
+                    return condition();
+                },
+                timeoutMs);
+    }
+    // Waits until more than 1,000,000 bytes wait while the sender still holds some it could not
+    // hand over: TCP holds it back.
+    bool waitUntilHeldBack(const QTcpSocket &sender)
+    {
+        return waitFor([&] { return largest > 1000 * 1000 && sender.bytesToWrite() > 0; }, 10000);
+    }
+    qint64 largest = 0;
+
+private:
+    const std::function<qint64()> backlog;
+};
+
 inline quint16 freeLoopbackPort()
 {
     QTcpServer probe;

@@ -62,25 +62,16 @@ private slots:
         const QByteArray flood = numberedLines("F", 0, 200000, 80);
         flooder.write(flood);
         const TcpClientService *link = manager->findChild<TcpClientService *>();
-        qint64 largest = 0;
-        const auto held = [&] {
-            largest = qMax(largest, link->backlog());
-            return largest > 1000 * 1000 && flooder.bytesToWrite() > 0;
-        };
-        QVERIFY2(QTest::qWaitFor(held, 10000), qPrintable(QString::number(largest)));
+        BacklogWatch watch([link] { return link->backlog(); });
+        QVERIFY2(watch.waitUntilHeldBack(flooder), qPrintable(QString::number(watch.largest)));
         closer.write("LAST\r\n");
         closer.disconnectFromHost();
         QTRY_VERIFY(closer.isClosed());
         device->setReading(true);
-        QVERIFY2(QTest::qWaitFor(
-                         [&] {
-                             largest = qMax(largest, link->backlog());
-                             return device->received.size() == flood.size() + 6;
-                         },
-                         30000),
+        QVERIFY2(watch.waitFor([&] { return device->received.size() == flood.size() + 6; }, 30000),
                  qPrintable(QString::number(device->received.size())));
         QCOMPARE(QByteArray(device->received).replace("LAST\r\n", ""), flood);
-        QVERIFY2(largest < 1536 * 1024, qPrintable(QString::number(largest)));
+        QVERIFY2(watch.largest < 1536 * 1024, qPrintable(QString::number(watch.largest)));
         // Then bytes written straight from several threads, and through the queues while sockets
         // are full, keep each writer's order while clients come and go; a device link dropped
         // while clients write breaks nothing, and the next link carries on.

@@ -64,12 +64,8 @@ private slots:
         const QByteArray flood = numberedLines("F", 0, 8000, 1000);
         flooder.write(flood);
         const ReplyRouter *router = manager->findChild<ReplyRouter *>();
-        qint64 largest = 0;
-        const auto held = [&] {
-            largest = qMax(largest, router->heldBytes());
-            return largest > 1000 * 1000 && flooder.bytesToWrite() > 0;
-        };
-        QVERIFY2(QTest::qWaitFor(held, 10000), qPrintable(QString::number(largest)));
+        BacklogWatch watch([router] { return router->heldBytes(); });
+        QVERIFY2(watch.waitUntilHeldBack(flooder), qPrintable(QString::number(watch.largest)));
         leaver.write("PART");
         leaver.disconnectFromHost();
         asker.write("WHO?\n");
@@ -83,14 +79,10 @@ private slots:
                              "Observer \"127.0.0.1\" sent data: discarded, observers only watch")),
                      1);
         device->send("R:HOLD\r\n");
-        QVERIFY2(QTest::qWaitFor(
-                         [&] {
-                             largest = qMax(largest, router->heldBytes());
-                             return device->received.size() == 6 + flood.size() + 4 + 5;
-                         },
-                         20000),
+        QVERIFY2(watch.waitFor([&] { return device->received.size() == 6 + flood.size() + 4 + 5; },
+                               20000),
                  qPrintable(QString::number(device->received.size())));
-        QVERIFY2(largest < 1536 * 1024, qPrintable(QString::number(largest)));
+        QVERIFY2(watch.largest < 1536 * 1024, qPrintable(QString::number(watch.largest)));
         QCOMPARE(QByteArray(device->received).replace("PART", "").replace("WHO?\n", ""),
                  "HOLD?\n" + flood);
         QTRY_COMPARE(asker.received, QByteArray("R:WHO?\r\n"));

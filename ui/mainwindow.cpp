@@ -2,6 +2,7 @@
 
 #include "VqLog/vqlog.h"
 #include "app/version.h"
+#include "gateway/deviceaddress.h"
 #include "gateway/statustext.h"
 #include "platform/autostart.h"
 #include "platform/qtcompat.h"
@@ -40,8 +41,6 @@
 
 namespace {
 
-constexpr uint lowestDevicePort = 10500;
-constexpr uint highestPort = 65535;
 constexpr int updateTimeoutMs = 15000;
 
 QPalette paletteWith(QPalette::ColorRole role, const QColor &colour)
@@ -176,8 +175,7 @@ void MainWindow::buildTray()
     trayIcon->setIcon(QIcon(QStringLiteral("://Bitmaps/Gateway.png")));
     trayIcon->setToolTip(windowTitle());
     trayIcon->setVisible(true);
-    trayWatcher = new SystemTrayWatcher(this);
-    connect(trayWatcher, &SystemTrayWatcher::availabilityChanged, this,
+    connect(new SystemTrayWatcher(this), &SystemTrayWatcher::availabilityChanged, this,
             &MainWindow::onTrayAvailabilityChanged);
 }
 

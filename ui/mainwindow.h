@@ -14,7 +14,6 @@ class QAction;
 class QMenu;
 class QNetworkAccessManager;
 class QNetworkReply;
-class SystemTrayWatcher;
 
 // The program's window: drives the gateway's two sides, shows their states, and stores every
 // edit of a field or option at once. It lives in the system tray, checks for updates and
@@ -99,5 +98,4 @@ private:
     // StartMinimized on, but shown because no tray was there at start.
     bool shownForLackOfTray = false;
     QNetworkAccessManager *networkManager = nullptr;
-    SystemTrayWatcher *trayWatcher = nullptr;
 };

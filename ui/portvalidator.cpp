@@ -1,5 +1,7 @@
 #include "ui/portvalidator.h"
 
+#include "gateway/deviceaddress.h"
+
 namespace {
 
 constexpr int maxPortDigits = 5;
@@ -17,11 +19,8 @@ QValidator::State PortValidator::validate(QString &input, int &) const
 {
     if (input.isEmpty())
         return Intermediate;
-    if (input.size() > maxPortDigits || input.at(0) == QLatin1Char('0'))
+    if (input.size() > maxPortDigits || input.at(0) == QLatin1Char('0') || !isDecimalNumber(input))
         return Invalid;
-    for (const QChar c : input)
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return Invalid;
     const quint64 value = input.toULongLong();
     if (value >= lowest && value <= highest)
         return Acceptable;
