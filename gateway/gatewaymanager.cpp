@@ -467,7 +467,7 @@ QJsonObject GatewayManager::status() const
     static const char *const deviceStates[] = {"connecting", "connected", "error", "disconnected"};
     static const char *const serverStates[] = {"idle", "listening", "error"};
     const Counters now = counters();
-    const bool paused = serverState == VQSERVER_STARTED && !clientServer->isListening();
+    const bool paused = serverState == VQSERVER_STARTED && listeningPaused;
     QJsonObject status{
             {QStringLiteral("device"),
              QJsonObject{{QStringLiteral("address"), deviceAddress},

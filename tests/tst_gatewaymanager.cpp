@@ -239,6 +239,8 @@ private slots:
                                    [](FakeClient *c) { return c->isClosed(); }),
                      3);
         QCOMPARE(last("server"), QStringLiteral("server 1 Started - Connections 5/5"));
+        QCOMPARE(manager->status().value("server").toObject().value("state").toString(),
+                 QStringLiteral("paused at the limit"));
         QVERIFY(seen.filter(QRegularExpression(QStringLiteral("[6-9]/5$"))).isEmpty());
         QVERIFY(capture->messages().filter(QStringLiteral("\"\"")).isEmpty());
         clients.erase(std::remove_if(clients.begin(), clients.end(),
