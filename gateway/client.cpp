@@ -26,6 +26,9 @@ Platform::ReceiveResult Client::read(QByteArray *bytes, qint64 size)
     const Platform::ReceiveResult result
             = Platform::receiveSome(descriptor, bytes->data(), size, &received);
     bytes->resize(int(received));
+    // A few bytes must not keep a whole read buffer alive while they wait somewhere.
+    if (received < size / 2)
+        bytes->squeeze();
     return result;
 }
 

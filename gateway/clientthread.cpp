@@ -71,7 +71,10 @@ bool ClientThread::send(const QByteArray &bytes)
     }
     if (backlog() <= backlogHighBytes)
         return overHighMark;
-    overHighMark = true;
+    // The writer woke the worker before the mark was set, and the worker may have looked
+    // already: it is woken again, now that the mark is there, so that its stall timer starts.
+    if (!overHighMark.exchange(true))
+        wakeUp();
     // The worker may have sent everything before it could see the mark: whichever side clears
     // the mark reports the drain, and only one of them can.
     if (backlog() < backlogLowBytes && overHighMark.exchange(false)) {
@@ -105,6 +108,12 @@ void ClientThread::bytesDelivered(qint64 bytes)
     pendingToDevice -= bytes;
     if (halfClosed)
         wakeUp();
+}
+
+void ClientThread::repliesSettled()
+{
+    settled = true;
+    wakeUp();
 }
 
 void ClientThread::onAwake()
@@ -172,7 +181,6 @@ void ClientThread::run()
             Qt::DirectConnection);
     replyWait = &waitEnded;
     QTimer gone;
-    gone.setInterval(halfClosedObserverCheckMs);
     connect(
             &gone, &QTimer::timeout, this,
             [this] {
@@ -307,8 +315,9 @@ void ClientThread::inputEndedByPeer()
     halfClosed = true;
     reading = false;
     socket->setReading(false);
-    if (clientRole == Observer)
-        goneCheck->start();
+    // A peer that closed altogether answers the next bytes it is sent with a reset: it is
+    // looked for often while a client waits for its replies, seldom for an observer.
+    goneCheck->start(clientRole == Observer ? halfClosedObserverCheckMs : halfClosedClientCheckMs);
     waitForReplies();
 }
 
@@ -319,6 +328,10 @@ void ClientThread::waitForReplies()
     if (!inputEndReported) {
         inputEndReported = true;
         emit inputEnded();
+    }
+    if (settled) {
+        finishPeerClose();
+        return;
     }
     if (pendingToDevice > 0) {
         replyWait->stop();

@@ -55,6 +55,10 @@ public:
     // sending side stays for its replies until a while after its last bytes reached the device.
     void bytesPending(qint64 bytes);
     void bytesDelivered(qint64 bytes);
+    // Any thread: nothing more is owed to the client, so once its input ended it may go at once.
+    void repliesSettled();
+    // It ended its sending side and stays only for replies that may still come.
+    bool isWaitingForReplies() const { return halfClosed && clientRole == Application; }
 
 signals:
     void receivedMessage(QByteArray bytes);
@@ -98,6 +102,7 @@ private:
     std::atomic<bool> overHighMark{false};
     std::atomic<bool> dropRequested{false};
     std::atomic<bool> halfClosed{false};
+    std::atomic<bool> settled{false};
     std::atomic<quint64> received{0};
     std::atomic<qint64> pendingToDevice{0};
     std::atomic<qint64> lastDeliveredMs{0};

@@ -1,5 +1,17 @@
 #include "gateway/deviceframing.h"
 
+namespace {
+
+// The dropped line's CR may be the first half of its CR LF: it is kept, so that the line end
+// is still found when the LF arrives, and the next line comes whole.
+void keepSplitLineEnd(DeviceInputBuffer &buffer, const QByteArray &dropped, const QByteArray &end)
+{
+    const bool split = end.size() > 1 && dropped.endsWith(end.front());
+    buffer.pending = split ? end.left(1) : QByteArray();
+}
+
+}
+
 FramedInput frameDeviceInput(DeviceInputBuffer &buffer, const QByteArray &received,
                              DeviceLineEnd lineEnd)
 {
@@ -11,8 +23,10 @@ FramedInput frameDeviceInput(DeviceInputBuffer &buffer, const QByteArray &receiv
     buffer.pending.clear();
     if (buffer.discarding) {
         const int firstEnd = data.indexOf(end);
-        if (firstEnd < 0)
+        if (firstEnd < 0) {
+            keepSplitLineEnd(buffer, data, end);
             return result;
+        }
         data.remove(0, firstEnd + end.size());
         buffer.discarding = false;
     }
@@ -25,7 +39,7 @@ FramedInput frameDeviceInput(DeviceInputBuffer &buffer, const QByteArray &receiv
     }
     buffer.pending = data;
     if (buffer.pending.size() > maxUnframedBytes) {
-        buffer.pending.clear();
+        keepSplitLineEnd(buffer, buffer.pending, end);
         buffer.discarding = true;
         result.overflowed = true;
     }

@@ -15,9 +15,14 @@ constexpr qint64 observerBacklogLimitBytes = 1024 * 1024;
 // A client that ended its sending side (a command piped into a one-shot tool) still receives
 // until it closes, or until this long after its last bytes reached the device.
 constexpr int halfClosedReplyWaitMs = 2000;
-// An observer that ended its sending side is read no more, so a reset or a keep-alive that
-// gives it up is noticed only when the gateway looks: this often, while nothing is sent to it.
+// A peer that ended its sending side is read no more, so a reset or a keep-alive that gives it
+// up is noticed only when the gateway looks: this often for an observer, and for a client while
+// it waits for its replies (a client that closed altogether resets at the next reply).
 constexpr int halfClosedObserverCheckMs = 5000;
+constexpr int halfClosedClientCheckMs = 100;
+// What one queued piece of bytes costs beyond the bytes (its queue entry and its allocations):
+// counted with them, so that a flood of tiny lines cannot take more memory than the marks allow.
+constexpr qint64 queuedPieceOverheadBytes = 128;
 // What the socket layer keeps of a peer's bytes while the gateway is not reading them.
 constexpr qint64 socketReadBufferBytes = 64 * 1024;
 

@@ -66,6 +66,9 @@ GatewayManager::GatewayManager(QObject *parent, bool keepConnected)
         deviceClient->setLineEnd(DeviceLineEnd::Lf);
     else if (lineEnd.toUpper() != QLatin1String("CRLF"))
         LOG_ERROR << "Unknown DeviceLineEnd" << lineEnd << "- device lines end in CR LF";
+    // Without routing nobody knows which replies a client still waits for: one that ended its
+    // sending side gives way to a new client that needs the place.
+    clientServer->setWaitingClientsGiveWay(!router);
     startObservers();
     allowClients();
 
@@ -87,17 +90,23 @@ GatewayManager::GatewayManager(QObject *parent, bool keepConnected)
 
 GatewayManager::~GatewayManager()
 {
-    // The client threads write to the device link themselves: it goes after them.
-    if (deviceClient)
-        deviceClient->disconnectFromHost();
-    const auto end = [](TcpServerService *&server) {
-        if (server)
+    // Nothing more is taken from the clients; then what was taken goes to the device, lines
+    // that waited for their turn included, while it reads, and only then does the link close.
+    for (TcpServerService *server : {observerServer, clientServer}) {
+        if (server) {
             server->stopServer();
-        delete server;
-        server = nullptr;
-    };
-    end(observerServer);
-    end(clientServer);
+            server->waitForClientThreads();
+        }
+    }
+    routerInbox.runPosted();
+    if (router)
+        router->sendAllWaiting();
+    deviceClient->flush(stopFlushMs);
+    deviceClient->disconnectFromHost();
+    for (TcpServerService **server : {&observerServer, &clientServer}) {
+        delete *server;
+        *server = nullptr;
+    }
     delete deviceClient;
     deviceClient = nullptr;
 }
@@ -142,6 +151,8 @@ void GatewayManager::routeReplies(const ReplyRule &rule)
     forward(&TcpServerService::clientJoined, &ReplyRouter::clientJoined);
     forward(&TcpServerService::clientLeft, &ReplyRouter::clientLeft);
     forward(&TcpServerService::clientInputEnded, &ReplyRouter::clientInputEnded);
+    connect(deviceClient, &TcpClientService::partialLineReceived, router,
+            &ReplyRouter::devicePartialLine);
     connect(router, &ReplyRouter::toDevice, this, &GatewayManager::writeToDevice);
     connect(router, &ReplyRouter::toClient, this, [this](quint64 client, const QByteArray &lines) {
         holdDeviceWhen(clientServer->sendToClient(client, lines));
@@ -150,6 +161,7 @@ void GatewayManager::routeReplies(const ReplyRule &rule)
         holdDeviceWhen(clientServer->sendToAllClients(lines));
     });
     connect(router, &ReplyRouter::replyTimedOut, this, [this] { ++replyTimeouts; });
+    connect(router, &ReplyRouter::clientSettled, clientServer, &TcpServerService::repliesSettled);
 }
 
 void GatewayManager::startObservers()
@@ -401,9 +413,9 @@ void GatewayManager::serverMessageReceived(quint64 client, QByteArray message)
         // Lines wait their turn in the router, in the GUI thread; until they reached the device
         // they count as waiting for it.
         clientServer->bytesPending(client, message.size());
-        postedToRouter += message.size();
+        postedToRouter += message.size() + queuedPieceOverheadBytes;
         routerInbox.post([this, client, message] {
-            postedToRouter -= message.size();
+            postedToRouter -= message.size() + queuedPieceOverheadBytes;
             logTraffic("[CLIENT] - ", message);
             router->clientData(client, message);
             updateClientHold();

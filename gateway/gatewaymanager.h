@@ -40,6 +40,8 @@ class GatewayManager : public QObject
 
 public:
     static constexpr int retryIntervalMs = 5000;
+    // At the end, a device that reads slowly gets this long to take what waits for it.
+    static constexpr int stopFlushMs = 3000;
 
     // A manager that keeps connected starts both sides and retries them whatever "Autoconnect"
     // says, as a gateway running as a service does.

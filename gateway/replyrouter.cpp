@@ -1,6 +1,9 @@
 #include "gateway/replyrouter.h"
 
 #include "VqLog/vqlog.h"
+#include "gateway/flowcontrol.h"
+
+#include <algorithm>
 
 QList<QByteArray> cutClientLines(QByteArray &partial, const QByteArray &received)
 {
@@ -40,6 +43,16 @@ QString shortened(const QByteArray &line)
             + QLatin1String(cut ? "..." : "");
 }
 
+// A device's text is mostly UTF-8; bytes that are not UTF-8 read one character each, as Latin-1.
+QString lineText(const QByteArray &text)
+{
+    const QString utf8 = QString::fromUtf8(text);
+    const QByteArray replacement("\xef\xbf\xbd");
+    if (utf8.count(QChar::ReplacementCharacter) == text.count(replacement))
+        return utf8;
+    return QString::fromLatin1(text.constData(), text.size());
+}
+
 }
 
 ReplyRouter::ReplyRouter(const ReplyRule &rule, QObject *parent)
@@ -60,7 +73,7 @@ void ReplyRouter::clientJoined(quint64 client)
 void ReplyRouter::queue(quint64 client, const QByteArray &line)
 {
     waiting.append({client, line});
-    held += line.size();
+    held += line.size() + queuedPieceOverheadBytes;
 }
 
 void ReplyRouter::clientData(quint64 client, const QByteArray &bytes)
@@ -76,21 +89,30 @@ void ReplyRouter::clientData(quint64 client, const QByteArray &bytes)
     sendNext();
 }
 
-void ReplyRouter::clientInputEnded(quint64 client)
+void ReplyRouter::sendHalfLine(quint64 client)
 {
     const auto partial = partialLines.find(client);
     if (partial == partialLines.end() || partial->isEmpty())
         return;
     held -= partial->size();
     queue(client, std::exchange(*partial, QByteArray()));
+}
+
+void ReplyRouter::clientInputEnded(quint64 client)
+{
+    if (!partialLines.contains(client))
+        return;
+    sendHalfLine(client);
+    ended.insert(client);
     sendNext();
 }
 
 void ReplyRouter::clientLeft(quint64 client)
 {
     // A half line of a client that left still goes, as it would without routing.
-    clientInputEnded(client);
+    sendHalfLine(client);
     partialLines.remove(client);
+    ended.remove(client);
     if (lineInFlight && inFlightClient == client && !inFlightClientGone) {
         inFlightClientGone = true;
         LOG_INFO << "Client left before its reply was complete: the rest of the reply is dropped";
@@ -102,8 +124,7 @@ bool ReplyRouter::endsReply(const QByteArray &line) const
 {
     if (rule.kind != ReplyRule::Pattern)
         return rule.kind == ReplyRule::Query;
-    const QByteArray text = withoutLineEnd(line);
-    return rule.pattern.match(QString::fromLatin1(text.constData(), text.size())).hasMatch();
+    return rule.pattern.match(lineText(withoutLineEnd(line))).hasMatch();
 }
 
 void ReplyRouter::toInFlightClient(const QByteArray &lines)
@@ -142,11 +163,18 @@ void ReplyRouter::deviceData(const QByteArray &lines)
         replyComplete();
 }
 
+void ReplyRouter::devicePartialLine()
+{
+    // A reply that trickles in, a byte at a time, is still coming: the device is not quiet.
+    if (lineInFlight && replyStarted && rule.kind == ReplyRule::Quiet)
+        replyTimer.start(rule.quietMs);
+}
+
 void ReplyRouter::sendNext()
 {
     while (!lineInFlight && !waiting.isEmpty()) {
         const QPair<quint64, QByteArray> next = waiting.takeFirst();
-        held -= next.second.size();
+        held -= next.second.size() + queuedPieceOverheadBytes;
         // A line without '?' gets no reply from an instrument: the next one follows at once.
         if (rule.kind == ReplyRule::Query && !next.second.contains('?')) {
             emit toDevice(next.first, next.second);
@@ -159,6 +187,39 @@ void ReplyRouter::sendNext()
         // The reply to a line of a client that already left reaches nobody.
         inFlightClientGone = !partialLines.contains(next.first);
         replyTimer.start(rule.timeoutMs);
+        emit toDevice(next.first, next.second);
+    }
+    settleEnded();
+}
+
+bool ReplyRouter::owes(quint64 client) const
+{
+    return (lineInFlight && inFlightClient == client)
+            || std::any_of(waiting.begin(), waiting.end(),
+                           [client](const QPair<quint64, QByteArray> &line) {
+                               return line.first == client;
+                           });
+}
+
+void ReplyRouter::settleEnded()
+{
+    for (auto it = ended.begin(); it != ended.end();) {
+        if (owes(*it)) {
+            ++it;
+            continue;
+        }
+        const quint64 client = *it;
+        it = ended.erase(it);
+        emit clientSettled(client);
+    }
+}
+
+void ReplyRouter::sendAllWaiting()
+{
+    replyTimer.stop();
+    while (!waiting.isEmpty()) {
+        const QPair<quint64, QByteArray> next = waiting.takeFirst();
+        held -= next.second.size() + queuedPieceOverheadBytes;
         emit toDevice(next.first, next.second);
     }
 }

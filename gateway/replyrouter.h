@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QPair>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTimer>
 
 #include <atomic>
@@ -49,7 +50,12 @@ public:
     void clientInputEnded(quint64 client);
     void clientLeft(quint64 client);
     void deviceData(const QByteArray &lines);
-    // Any thread: the bytes waiting here for the device, half lines included.
+    // The device sent bytes of a line whose end has not come yet.
+    void devicePartialLine();
+    // The gateway stops: every line that waits goes to the device now, without its reply.
+    void sendAllWaiting();
+    // Any thread: the bytes waiting here for the device, half lines included, and what each
+    // waiting line costs beyond its bytes.
     qint64 heldBytes() const { return held.load(std::memory_order_relaxed); }
 
 signals:
@@ -57,9 +63,14 @@ signals:
     void toClient(quint64 client, QByteArray lines);
     void toAllClients(QByteArray lines);
     void replyTimedOut();
+    // Nothing more is owed to a client that ended its sending side: it may go at once.
+    void clientSettled(quint64 client);
 
 private:
     void queue(quint64 client, const QByteArray &line);
+    void sendHalfLine(quint64 client);
+    bool owes(quint64 client) const;
+    void settleEnded();
     void sendNext();
     void replyComplete();
     void timedOut();
@@ -69,6 +80,7 @@ private:
     const ReplyRule rule;
     QHash<quint64, QByteArray> partialLines; // of the clients that joined and did not leave
     QList<QPair<quint64, QByteArray>> waiting;
+    QSet<quint64> ended; // clients whose input ended, while something is owed to them
     std::atomic<qint64> held{0};
     bool lineInFlight = false;
     quint64 inFlightClient = 0;

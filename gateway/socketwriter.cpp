@@ -4,6 +4,12 @@
 
 #include <QDeadlineTimer>
 
+namespace {
+
+constexpr int smallPieceBytes = 4096;
+
+}
+
 SocketWriter::SocketWriter(qint64 highMark, State initial, std::function<void()> wakeOwner)
     : highMark(highMark)
     , wakeOwner(std::move(wakeOwner))
@@ -117,7 +123,12 @@ bool SocketWriter::write(const QByteArray &bytes)
             return false;
         const bool wasEmpty = waiting.isEmpty();
         const bool wasOverMark = waitingBytes > highMark;
-        waiting.append(bytes);
+        // Small pieces join the one before them: a queue entry costs more than a short line.
+        // Large ones are kept as they are, shared with the other clients they go to.
+        if (!wasEmpty && waiting.last().size() < smallPieceBytes && bytes.size() < smallPieceBytes)
+            waiting.last().append(bytes);
+        else
+            waiting.append(bytes);
         waitingBytes += bytes.size();
         if (wasEmpty && state == State::Open) {
             // Nothing waits before these bytes: they go at once, and only what the socket

@@ -182,6 +182,9 @@ void TcpClientService::readyRead()
         break;
     }
     received.resize(int(size));
+    // A short line must not keep a whole read buffer alive while it waits for a slow client.
+    if (size < socketReadBufferBytes / 2)
+        received.squeeze();
     fromDevice.fetch_add(quint64(size), std::memory_order_relaxed);
     const FramedInput input = frameDeviceInput(inputBuffer, received, lineEnd);
     if (input.overflowed)
@@ -189,6 +192,8 @@ void TcpClientService::readyRead()
                      "cleared!";
     if (!input.lines.isEmpty())
         emit commandReceived(input.lines);
+    else
+        emit partialLineReceived();
 }
 
 void TcpClientService::error(QAbstractSocket::SocketError)

@@ -41,6 +41,8 @@ public:
     void disconnectFromHost();
     // Any thread. False without a link; bytes written while the link comes up wait for it.
     bool write(const QByteArray &data);
+    // Gives the device what waits for it, for up to timeoutMs, before the link closes.
+    void flush(int timeoutMs) { writer.flush(timeoutMs); }
     // Any thread: the bytes that wait for the device in the gateway.
     qint64 backlog() const { return writer.backlog(); }
     // While paused, what the device sends waits in the socket layer and TCP slows the device.
@@ -55,6 +57,8 @@ signals:
     void connectState(TCPCLIENT_STATUS state, QString info);
     // Every complete line received, each still ending in its line end.
     void commandReceived(QByteArray command);
+    // Bytes arrived that complete no line.
+    void partialLineReceived();
     // Bytes that waited for the device left, or were dropped with the link.
     void writeProgressed();
 

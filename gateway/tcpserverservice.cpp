@@ -76,7 +76,7 @@ bool TcpServerService::refuse(qintptr socketDescriptor, const QHostAddress &peer
         if (refusals.shouldLog(peer, monotonicMs()))
             LOG_ERROR << "Connection from" << unmappedAddress(peer).toString()
                       << "refused: not among the allowed clients";
-    } else if (clientCount() >= MaxClientConnections) {
+    } else if (clientCount() >= MaxClientConnections && !makeRoom()) {
         ++atLimit;
         if (refusals.shouldLog(peer, monotonicMs()))
             LOG_INFO << "Connection from" << unmappedAddress(peer).toString()
@@ -86,6 +86,24 @@ bool TcpServerService::refuse(qintptr socketDescriptor, const QHostAddress &peer
     }
     Platform::closeSocketDescriptor(socketDescriptor);
     return true;
+}
+
+bool TcpServerService::makeRoom()
+{
+    if (!waitingClientsGiveWay)
+        return false;
+    std::lock_guard<std::mutex> lock(clientThreadsMutex);
+    for (ClientThread *thread : std::as_const(clientThreads)) {
+        if (!thread->isWaitingForReplies())
+            continue;
+        LOG_INFO << "Client" << unmappedAddress(thread->peerAddress()).toString()
+                 << "only waited for replies: it gives way to a new client";
+        clientThreads.removeOne(thread);
+        thread->stop();
+        emit clientLeft(thread->number());
+        return true;
+    }
+    return false;
 }
 
 void TcpServerService::incomingConnection(qintptr socketDescriptor)
@@ -136,6 +154,14 @@ void TcpServerService::incomingConnection(qintptr socketDescriptor)
     thread->start(QThread::InheritPriority);
 }
 
+void TcpServerService::waitForClientThreads()
+{
+    // The threads delete themselves through this thread's event loop, so none is gone meanwhile.
+    for (const QPointer<ClientThread> &thread : std::as_const(liveThreads))
+        if (thread)
+            thread->wait();
+}
+
 void TcpServerService::threadFinished(ClientThread *thread)
 {
     LOG_INFO << "Thread" << thread->id() << "finished";
@@ -184,6 +210,11 @@ void TcpServerService::bytesPending(quint64 client, qint64 bytes)
 void TcpServerService::bytesDelivered(quint64 client, qint64 bytes)
 {
     withClient(client, [bytes](ClientThread *thread) { thread->bytesDelivered(bytes); });
+}
+
+void TcpServerService::repliesSettled(quint64 client)
+{
+    withClient(client, [](ClientThread *thread) { thread->repliesSettled(); });
 }
 
 bool TcpServerService::anyClientOverHighMark() const

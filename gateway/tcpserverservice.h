@@ -46,6 +46,8 @@ public:
 
     void startListening(quint16 port, const QHostAddress &address);
     void stopServer();
+    // After stopServer(): returns once no client thread can pass anything on any more.
+    void waitForClientThreads();
     void setAllowedClients(const ClientAllowList &list) { allowed = list; }
 
     // Any thread. True when a client's backlog is now above the high mark: clientBacklogDrained()
@@ -62,6 +64,11 @@ public:
     // A client's bytes wait on their way to the device, or reached it.
     void bytesPending(quint64 client, qint64 bytes);
     void bytesDelivered(quint64 client, qint64 bytes);
+    // Nothing more is owed to the client: if it ended its sending side, it goes now.
+    void repliesSettled(quint64 client);
+    // At the limit, a client that ended its sending side and only waits for possible replies is
+    // let go for a new one.
+    void setWaitingClientsGiveWay(bool on) { waitingClientsGiveWay = on; }
 
     quint64 refusedAtLimit() const { return atLimit.load(std::memory_order_relaxed); }
     quint64 refusedNotAllowed() const { return notAllowed.load(std::memory_order_relaxed); }
@@ -87,6 +94,7 @@ private:
     void threadFinished(ClientThread *thread);
     void reportStarted(int count);
     bool refuse(qintptr socketDescriptor, const QHostAddress &peer);
+    bool makeRoom();
     template<typename Action>
     void withClient(quint64 client, Action action);
 
@@ -102,6 +110,7 @@ private:
     QList<QPointer<ClientThread>> liveThreads;
     quint64 lastClientNumber = 0;
     bool clientReadingPaused = false; // guarded by clientThreadsMutex
+    bool waitingClientsGiveWay = false;
     std::atomic<quint64> atLimit{0};
     std::atomic<quint64> notAllowed{0};
     std::atomic<quint64> accepted{0};

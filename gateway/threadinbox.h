@@ -22,10 +22,10 @@ public:
 
     // Any thread.
     void post(std::function<void()> work);
-
-private:
+    // The owner's thread: runs what waits now, for an owner that stops without its event loop.
     void runPosted();
 
+private:
     QAbstractEventDispatcher *const dispatcher;
     std::mutex mutex;
     std::vector<std::function<void()>> posted;

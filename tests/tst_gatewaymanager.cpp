@@ -192,16 +192,25 @@ private slots:
         device->send("C\r\n");
         QTRY_VERIFY(capture->messages().contains(QStringLiteral("[DEVICE] -  \"C[CR][LF]\"")));
         // A client that ends its sending side after its command still gets the reply, and keeps
-        // its place until 2 s after the command reached the device.
-        FakeClient asker(port);
-        QTRY_COMPARE(server()->clientCount(), 3);
-        asker.write("ASK\r\n");
-        QTRY_VERIFY(device->received.endsWith("ASK\r\n"));
-        QElapsedTimer sinceCommand;
-        sinceCommand.start();
-        ::shutdown(int(asker.socketDescriptor()), SHUT_WR);
+        // its place until 2 s after the command reached the device (timed from before it went).
+        // One that closed altogether goes as soon as a reply finds it gone.
+        FakeClient asker(port), closer(port);
+        QTRY_COMPARE(server()->clientCount(), 4);
+        closer.write("BYE\r\n");
+        closer.close();
         QTRY_COMPARE(capture->count(QStringLiteral("ended its sending side: kept for its replies")),
                      1);
+        QElapsedTimer sinceCommand;
+        sinceCommand.start();
+        device->send("TO ALL\r\n");
+        QTRY_COMPARE_WITH_TIMEOUT(server()->clientCount(), 3, 1500);
+        QVERIFY(sinceCommand.elapsed() < 1500);
+        sinceCommand.start();
+        asker.write("ASK\r\n");
+        QTRY_VERIFY(device->received.endsWith("ASK\r\n"));
+        ::shutdown(int(asker.socketDescriptor()), SHUT_WR);
+        QTRY_COMPARE(capture->count(QStringLiteral("ended its sending side: kept for its replies")),
+                     2);
         device->send("ANSWER\r\n");
         QTRY_VERIFY(asker.received.endsWith("ANSWER\r\n"));
         QTRY_COMPARE_WITH_TIMEOUT(server()->clientCount(), 2, 4000);
@@ -210,7 +219,7 @@ private slots:
         manager->closeDeviceConnection();
         first.write("lost\r\n");
         QTRY_VERIFY(capture->messages().contains(QStringLiteral("[CLIENT] -  \"lost[CR][LF]\"")));
-        QCOMPARE(device->received, all + "ASK\r\n");
+        QCOMPARE(device->received, all + "BYE\r\nASK\r\n");
     }
     // Eight clients at once: five are served, the others closed at once; the port stays the
     // gateway's while it is full, and a place that frees up is offered again on the listen
@@ -262,6 +271,15 @@ private slots:
         QTRY_COMPARE(elsewhere.error(), QAbstractSocket::ConnectionRefusedError);
         clients.append(new FakeClient(port, &owner));
         QTRY_COMPARE(last("server"), QStringLiteral("server 1 Started - Connections 5/5"));
+        // A client that only waits for possible replies gives way to one that needs the place.
+        FakeClient *waiting = clients.takeFirst();
+        ::shutdown(int(waiting->socketDescriptor()), SHUT_WR);
+        QTRY_COMPARE(capture->count(QStringLiteral("kept for its replies")), 1);
+        clients.append(new FakeClient(port, &owner));
+        QTRY_VERIFY(waiting->isClosed());
+        QTRY_COMPARE(capture->count(QStringLiteral("Client thread deleted")), 2);
+        device->send("NEXT\r\n");
+        QTRY_COMPARE(clients.last()->received, QByteArray("NEXT\r\n"));
         // Stop ends every client thread and closes every connection.
         capture->clear();
         manager->closeServer();

@@ -118,9 +118,9 @@ private slots:
         QCOMPARE(device.connectionCount(), 1);
         terminate(first);
         QVERIFY(inOrder(logMessages(),
-                        {"Closing main window", "Disconnecting from host",
-                         "Stopping server client threads...", "Stopping server...",
-                         "Server deleted", "Program exited with return code 0"}));
+                        {"Closing main window", "Stopping server client threads...",
+                         "Stopping server...", "Disconnecting from host", "Server deleted",
+                         "Program exited with return code 0"}));
         QCOMPARE(logMessages().last(), QStringLiteral("Program exited with return code 0"));
         QTRY_VERIFY(one.isClosed() && two.isClosed());
         // The next start empties the log and honours the stored level: at Warn the system's own
@@ -138,6 +138,42 @@ private slots:
         QCOMPARE(InstanceChannel::ask(QString(), "show", 5000), QByteArray("shown"));
         terminate(next);
         QCOMPARE(QFileInfo(path(logFile)).size(), 0);
+    }
+    // An orderly stop takes nothing more from the clients, then gives a device that reads slowly
+    // all that was taken, lines that waited for their turn in the router included.
+    void stopDeliversWhatWasTaken()
+    {
+        FakeDevice device;
+        const quint16 localPort = freeLoopbackPort();
+        QProcess *gateway = start(
+                {"--headless", "--device", "127.0.0.1:" + QString::number(device.port()),
+                 "--listen", QString::number(localPort), "--reply-routing", "--reply-end", "query"},
+                false);
+        QTRY_COMPARE_WITH_TIMEOUT(device.connectionCount(), 1, 20000);
+        device.setReading(false);
+        FakeClient client(localPort);
+        QByteArray sent;
+        for (int n = 0; n < 400; ++n)
+            sent += numberedLines("L", n * 100, 99) + "Q " + QByteArray::number(n) + "?\r\n";
+        client.write(sent);
+        // Held back: what the gateway took from the client no longer grows.
+        qint64 taken = -1;
+        QVERIFY2(QTest::qWaitFor(
+                         [&] {
+                             const qint64 now(QJsonDocument::fromJson(run({"--status", "--json"}))
+                                                      .object()
+                                                      .value("clients")[0]["bytesReceived"]
+                                                      .toDouble());
+                             return std::exchange(taken, now) == now && now > 1000 * 1000;
+                         },
+                         20000),
+                 "the client was never held back");
+        ::kill(pid_t(gateway->processId()), SIGTERM);
+        device.setReading(true);
+        QTRY_COMPARE_WITH_TIMEOUT(device.received.size(), taken, 10000);
+        QCOMPARE(device.received, sent.left(taken));
+        QTRY_COMPARE(gateway->state(), QProcess::NotRunning);
+        QCOMPARE(gateway->exitCode(), 0);
     }
     // "arguments -> exit code: the line it prints first", on standard output for 0 and on standard
     // error otherwise, with nothing on the other; without a display, and nothing started or

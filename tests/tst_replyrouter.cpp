@@ -1,4 +1,5 @@
 #include "gateway/replyrouter.h"
+#include "gateway/flowcontrol.h"
 #include "platform/socketdescriptor.h"
 #include "tests/testsupport.h"
 
@@ -109,24 +110,33 @@ private slots:
     }
     // "rule: script -> what comes out". The script: "c1>A?" client 1 sends the line A? ("~" at the
     // end: no line end), "d>x|y" the device sends the lines x and y in one read, "L1" client 1
-    // leaves, "E1" it ends its sending side, "held N" the router holds N bytes. What comes out:
-    // "dev 1 A?" a line of client 1 to the device, "1< x" lines to client 1, "all< x" lines to
-    // everyone, "late 1 A?" the logged time-out of client 1's A?, and "log ..." other log lines.
+    // leaves, "E1" it ends its sending side, "held N in L" the router holds N bytes in L lines, "t"
+    // a byte of a line comes 5 ms after the step before. What comes out: "dev 1 A?" a line of
+    // client 1 to the device, "1< x" lines to client 1, "all< x" lines to everyone, "late 1 A?" the
+    // logged time-out of client 1's A?, "done 1" nothing more is owed to client 1 after its input
+    // ended, and "log ..." other log lines.
     void rules_data()
     {
         QTest::addColumn<QString>("row");
         for (const char *row :
-             {"query: c1>*IDN?, c2>VOLT 5, c1>MEAS?, held 15, d>ID, d>5.0|EXTRA -> dev 1 *IDN?, 1< "
+             {"query: c1>*IDN?, c2>VOLT 5, c1>MEAS?, held 15 in 2, d>ID, d>5.0|EXTRA -> dev 1 "
+              "*IDN?, 1< "
               "ID, dev 2 VOLT 5, dev 1 MEAS?, 1< 5.0, all< EXTRA",
               "query: c1>A?, c2>B? -> dev 1 A?, late 1 A?, dev 2 B?, late 2 B?",
               "pattern: c1>AT+CSQ, c2>AT, d>+CSQ: 20, d>OK|RING, d>ERROR 3 -> dev 1 AT+CSQ, 1< "
               "+CSQ: 20, 1< OK, all< RING, dev 2 AT, 2< ERROR 3",
               "pattern: c1>ATI, d>VQ modem -> dev 1 ATI, 1< VQ modem, late 1 ATI",
               "quiet: d>hello, c1>A, c2>B, d>a -> all< hello, dev 1 A, 1< a, dev 2 B, late 2 B",
+              "quiet: c1>A, c2>B, d>a, t, t, t, t, t, t, d>b -> dev 1 A, 1< a, 1< b, dev 2 B, late "
+              "2 B",
+              "pattern: c1>T?, c2>U?, d>FIN °, d>FIN \xb0 -> dev 1 T?, 1< FIN °, dev 2 U?, 2< FIN "
+              "\xb0",
               "query: c1>Q?, c1>PART~, L1, c1>LATE, d>R, c2>NEXT? -> dev 1 Q?, log Client left "
               "before its reply was complete: the rest of the reply is dropped, dev 1 PART, dev 2 "
               "NEXT?, late 2 NEXT?",
-              "pattern: c3>HALF~, held 4, E3, d>OK -> dev 3 HALF, 3< OK"})
+              "pattern: c3>HALF~, held 4 in 0, E3, d>OK -> dev 3 HALF, 3< OK, done 3",
+              "query: c1>SET 1, c1>A?, E1, d>R, c2>B, E2 -> dev 1 SET 1, dev 1 A?, 1< R, done 1, "
+              "dev 2 B, done 2"})
             QTest::newRow(row) << QString::fromLatin1(row);
     }
     void rules()
@@ -136,7 +146,8 @@ private slots:
         QFETCH(QString, row);
         const auto kind = ReplyRule::Kind(
                 QStringList{"quiet", "query", "pattern"}.indexOf(row.section(':', 0, 0)));
-        ReplyRouter router({kind, 20, 150, QRegularExpression(QStringLiteral("^(OK|ERROR.*)$"))});
+        ReplyRouter router(
+                {kind, 20, 150, QRegularExpression(QStringLiteral("^(OK|ERROR.*|FIN °)$"))});
         QStringList out;
         QList<qint64> at;
         QElapsedTimer clock;
@@ -155,6 +166,8 @@ private slots:
         connect(&router, &ReplyRouter::toAllClients, this,
                 [&](const QByteArray &bytes) { out.append("all< " + lines(bytes)); });
         connect(&router, &ReplyRouter::replyTimedOut, this, [&] { out.append("timeout"); });
+        connect(&router, &ReplyRouter::clientSettled, this,
+                [&](quint64 client) { out.append(QStringLiteral("done %1").arg(client)); });
         capture->onMessage = [&out](const QString &message) { out.append("log " + message); };
         for (quint64 client : {1, 2, 3})
             router.clientJoined(client);
@@ -162,8 +175,12 @@ private slots:
             const quint64 client = step.mid(1, 1).toULongLong();
             QByteArray bytes = step.mid(step.indexOf('>') + 1).replace('|', "\r\n").toLatin1();
             bytes = bytes.endsWith('~') ? bytes.chopped(1) : bytes + "\r\n";
-            if (step.startsWith("held "))
-                QCOMPARE(router.heldBytes(), step.mid(5).toLongLong());
+            if (step == "t")
+                QTest::qWait(5), router.devicePartialLine();
+            else if (step.startsWith("held "))
+                QCOMPARE(router.heldBytes(),
+                         step.section(' ', 1, 1).toLongLong()
+                                 + step.section(' ', 3).toLongLong() * queuedPieceOverheadBytes);
             else if (step.startsWith('c'))
                 router.clientData(client, bytes);
             else if (step.startsWith('d'))

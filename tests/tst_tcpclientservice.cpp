@@ -95,6 +95,7 @@ private slots:
               "CRLF: # | y | still the same line | END\r\nOK\r\n ->  |  |  | OK\r\n ->  -> 1",
               "CRLF: #y | z\r\nne | w\r\n ->  |  | new\r\n ->  -> 1",
               "CRLF: a\r\n#r -> a\r\n -> #r -> 0",
+              "CRLF: #\r | \nA\r\n#y | z\r | \nB\r\n ->  | A\r\n |  | B\r\n ->  -> 2",
               "CRLF: ~\x80\xff\xc3\xa4\r\n -> ~\x80\xff\xc3\xa4\r\n ->  -> 0",
               "LF: A\r\nB\n | C -> A\r\nB\n |  -> C -> 0"})
             QTest::newRow(QByteArray(row).replace('\r', "\\r").replace('\n', "\\n"))
