@@ -19,12 +19,12 @@ Client::~Client()
     Platform::closeSocketDescriptor(descriptor);
 }
 
-Platform::ReceiveResult Client::read(QByteArray *bytes, qint64 size)
+Platform::ReceiveResult Client::read(QByteArray *bytes, qint64 size, QString *error)
 {
     bytes->resize(int(size));
     qint64 received = 0;
     const Platform::ReceiveResult result
-            = Platform::receiveSome(descriptor, bytes->data(), size, &received);
+            = Platform::receiveSome(descriptor, bytes->data(), size, &received, error);
     bytes->resize(int(received));
     // A few bytes must not keep a whole read buffer alive while they wait somewhere.
     if (received < size / 2)

@@ -19,8 +19,8 @@ public:
     explicit Client(qintptr descriptor, QObject *parent = nullptr);
     ~Client() override;
 
-    // What arrived, up to size bytes, in bytes.
-    Platform::ReceiveResult read(QByteArray *bytes, qint64 size);
+    // What arrived, up to size bytes, in bytes; why the connection failed, in error.
+    Platform::ReceiveResult read(QByteArray *bytes, qint64 size, QString *error);
     void setReading(bool on);
     // The next close resets the connection at once instead of delivering what is unsent.
     void resetOnClose();

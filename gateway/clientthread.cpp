@@ -130,7 +130,7 @@ void ClientThread::onAwake()
     if (!socket)
         return;
     if (writer.hasFailed() && (halfClosed || peerClosed)) {
-        finishPeerClose();
+        connectionFailed(writer.failureText());
         return;
     }
     if (writer.backlog() > 0 && !writable->isEnabled()) {
@@ -240,7 +240,7 @@ void ClientThread::sendWaiting()
         writable->setEnabled(false);
     backlogMoved(sent > 0);
     if (writer.hasFailed() && halfClosed)
-        finishPeerClose();
+        connectionFailed(writer.failureText());
 }
 
 void ClientThread::backlogMoved(bool progressed)
@@ -276,11 +276,12 @@ void ClientThread::dropClient()
 void ClientThread::readyRead()
 {
     QByteArray bytes;
-    switch (socket->read(&bytes, socketReadBufferBytes)) {
+    QString failure;
+    switch (socket->read(&bytes, socketReadBufferBytes, &failure)) {
     case Platform::ReceiveResult::Nothing:
         return;
     case Platform::ReceiveResult::Failed:
-        finishPeerClose();
+        connectionFailed(failure);
         return;
     case Platform::ReceiveResult::End:
         inputEndedByPeer();
@@ -307,7 +308,7 @@ void ClientThread::inputEndedByPeer()
     // does: it is kept as a receiver while its replies may still come, and an observer, which
     // has nothing to send, for as long as it takes what it is sent.
     if (writer.hasFailed()) {
-        finishPeerClose();
+        connectionFailed(writer.failureText());
         return;
     }
     if (clientRole == Application)
@@ -342,6 +343,19 @@ void ClientThread::waitForReplies()
         finishPeerClose();
     else if (!replyWait->isActive())
         replyWait->start(int(remaining));
+}
+
+void ClientThread::connectionFailed(const QString &reason)
+{
+    // A reset is how many applications close; anything else is worth a line with the reason.
+    const QString why = reason == Platform::timedOutText()
+            ? QStringLiteral("it took nothing, or answered no keep-alive probe, for %1 s")
+                      .arg(peerSilenceLimitSeconds)
+            : reason;
+    if (!peerClosed && reason != Platform::peerResetText())
+        LOG_ERROR << (clientRole == Observer ? "Observer" : "Client") << peerText()
+                  << "lost:" << qPrintable(why);
+    finishPeerClose();
 }
 
 void ClientThread::finishPeerClose()

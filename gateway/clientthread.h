@@ -83,6 +83,7 @@ private:
     void dropClient();
     void inputEndedByPeer();
     void waitForReplies();
+    void connectionFailed(const QString &reason);
     void finishPeerClose();
     QString peerText() const;
 

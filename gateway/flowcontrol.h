@@ -31,6 +31,8 @@ constexpr qint64 socketReadBufferBytes = 64 * 1024;
 constexpr int keepAliveIdleSeconds = 30;
 constexpr int keepAliveIntervalSeconds = 10;
 constexpr int keepAliveProbes = 3;
+constexpr int peerSilenceLimitSeconds
+        = keepAliveIdleSeconds + keepAliveIntervalSeconds * keepAliveProbes;
 
 // A monotonic clock in milliseconds, comparable across threads.
 qint64 monotonicMs();

@@ -64,6 +64,12 @@ void SocketWriter::dropWaiting()
     waitingBytes = 0;
 }
 
+QString SocketWriter::failureText() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return failure;
+}
+
 qintptr SocketWriter::descriptor() const
 {
     std::lock_guard<std::mutex> lock(mutex);
@@ -74,8 +80,8 @@ bool SocketWriter::sendFront()
 {
     const QByteArray &front = waiting.first();
     qint64 sent = 0;
-    const Platform::SendResult result = Platform::sendSome(socket, front.constData() + frontSent,
-                                                           front.size() - frontSent, &sent);
+    const Platform::SendResult result = Platform::sendSome(
+            socket, front.constData() + frontSent, front.size() - frontSent, &sent, &failure);
     if (result == Platform::SendResult::Failed) {
         failed = true;
         dropWaiting();

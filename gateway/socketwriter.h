@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QString>
 #include <QtGlobal>
 
 #include <atomic>
@@ -45,6 +46,8 @@ public:
     bool write(const QByteArray &bytes);
     qint64 backlog() const { return waitingBytes.load(std::memory_order_relaxed); }
     bool hasFailed() const { return failed.load(std::memory_order_relaxed); }
+    // Why sending failed, as the system said it.
+    QString failureText() const;
     quint64 bytesSent() const { return sentBytes.load(std::memory_order_relaxed); }
 
 private:
@@ -63,4 +66,5 @@ private:
     std::atomic<qint64> waitingBytes{0};
     std::atomic<quint64> sentBytes{0};
     std::atomic<bool> failed{false};
+    QString failure; // guarded by mutex
 };

@@ -154,9 +154,17 @@ void TcpClientService::connected()
     emit connectState(TCPCLIENT_CONNECTED, QStringLiteral("Connected"));
 }
 
-void TcpClientService::linkLost(const QString &text)
+void TcpClientService::linkLost(const QString &received)
 {
+    // A failed write says more than the end of the input that follows it.
+    const QString text = writer.hasFailed() ? writer.failureText() : received;
     LOG_ERROR << "TCP error:" << text;
+    if (text == Platform::timedOutText())
+        LOG_ERROR << "The device took nothing, or answered no keep-alive probe, for"
+                  << peerSilenceLimitSeconds << "s: what waited for it is dropped with the link";
+    else if (writer.backlog() > 0)
+        LOG_ERROR << writer.backlog()
+                  << "bytes that waited for the device are dropped with the link";
     emit connectState(TCPCLIENT_ERROR, text);
     LOG_INFO << "Disconnected from host.";
     emit connectState(TCPCLIENT_DISCONNECTED, QStringLiteral("Disconnected"));
@@ -173,7 +181,7 @@ void TcpClientService::readyRead()
     case Platform::ReceiveResult::Nothing:
         return;
     case Platform::ReceiveResult::End:
-        linkLost(QStringLiteral("The remote host closed the connection"));
+        linkLost(Platform::peerResetText());
         return;
     case Platform::ReceiveResult::Failed:
         linkLost(failure);

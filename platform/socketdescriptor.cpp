@@ -16,6 +16,25 @@
 
 namespace Platform {
 
+namespace {
+
+// A reset, or a write after one, reads as Qt's sockets report it; anything else as the system
+// says it.
+QString failureText(int error)
+{
+#ifdef Q_OS_WIN
+    if (error == WSAECONNRESET || error == WSAECONNABORTED)
+        return peerResetText();
+    return QStringLiteral("Network error %1").arg(error);
+#else
+    if (error == ECONNRESET || error == EPIPE)
+        return peerResetText();
+    return QString::fromLocal8Bit(std::strerror(error));
+#endif
+}
+
+}
+
 void closeSocketDescriptor(qintptr descriptor)
 {
     if (descriptor < 0)
@@ -81,7 +100,21 @@ qintptr duplicateSocket(qintptr descriptor)
 #endif
 }
 
-SendResult sendSome(qintptr descriptor, const char *data, qint64 size, qint64 *sent)
+QString peerResetText()
+{
+    return QStringLiteral("The remote host closed the connection");
+}
+
+QString timedOutText()
+{
+#ifdef Q_OS_WIN
+    return failureText(WSAETIMEDOUT);
+#else
+    return failureText(ETIMEDOUT);
+#endif
+}
+
+SendResult sendSome(qintptr descriptor, const char *data, qint64 size, qint64 *sent, QString *error)
 {
     *sent = 0;
 #ifdef Q_OS_WIN
@@ -90,7 +123,11 @@ SendResult sendSome(qintptr descriptor, const char *data, qint64 size, qint64 *s
         *sent = result;
         return SendResult::Sent;
     }
-    return WSAGetLastError() == WSAEWOULDBLOCK ? SendResult::Full : SendResult::Failed;
+    if (WSAGetLastError() == WSAEWOULDBLOCK)
+        return SendResult::Full;
+    if (error)
+        *error = failureText(WSAGetLastError());
+    return SendResult::Failed;
 #else
     ssize_t result;
     do {
@@ -100,7 +137,11 @@ SendResult sendSome(qintptr descriptor, const char *data, qint64 size, qint64 *s
         *sent = result;
         return SendResult::Sent;
     }
-    return errno == EAGAIN || errno == EWOULDBLOCK ? SendResult::Full : SendResult::Failed;
+    if (errno == EAGAIN || errno == EWOULDBLOCK)
+        return SendResult::Full;
+    if (error)
+        *error = failureText(errno);
+    return SendResult::Failed;
 #endif
 }
 
@@ -114,9 +155,7 @@ ReceiveResult receiveSome(qintptr descriptor, char *data, qint64 size, qint64 *r
         return ReceiveResult::Nothing;
     if (result < 0) {
         if (error)
-            *error = WSAGetLastError() == WSAECONNRESET
-                    ? QStringLiteral("The remote host closed the connection")
-                    : QStringLiteral("Network error %1").arg(WSAGetLastError());
+            *error = failureText(WSAGetLastError());
         return ReceiveResult::Failed;
     }
 #else
@@ -127,10 +166,8 @@ ReceiveResult receiveSome(qintptr descriptor, char *data, qint64 size, qint64 *r
     if (result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
         return ReceiveResult::Nothing;
     if (result < 0) {
-        // A reset reads as Qt's sockets report it; anything else as the system says it.
         if (error)
-            *error = errno == ECONNRESET ? QStringLiteral("The remote host closed the connection")
-                                         : QString::fromLocal8Bit(std::strerror(errno));
+            *error = failureText(errno);
         return ReceiveResult::Failed;
     }
 #endif

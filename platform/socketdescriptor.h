@@ -23,8 +23,14 @@ enum class SendResult {
     Full, // the socket takes nothing now; try again once it is writable
     Failed // the connection is gone
 };
-// Sends without waiting and without a signal for a peer that went away.
-SendResult sendSome(qintptr descriptor, const char *data, qint64 size, qint64 *sent);
+// Sends without waiting and without a signal for a peer that went away; when the connection
+// failed, error says why, as receiveSome does.
+SendResult sendSome(qintptr descriptor, const char *data, qint64 size, qint64 *sent,
+                    QString *error = nullptr);
+// How a connection reset by its peer reads in the log, as Qt's sockets report it, and one that
+// the system gave up because the peer took nothing or answered nothing for too long.
+QString peerResetText();
+QString timedOutText();
 enum class ReceiveResult {
     Received, // some bytes arrived; the count says how many
     Nothing, // nothing waits now

@@ -215,6 +215,21 @@ private slots:
         QTRY_VERIFY(asker.received.endsWith("ANSWER\r\n"));
         QTRY_COMPARE_WITH_TIMEOUT(server()->clientCount(), 2, 4000);
         verifyAbout(sinceCommand.elapsed(), 2000, "half-closed client kept");
+        // A client the system gives up, as it takes nothing for too long, is named with why.
+        quint16 stalledPort = 0;
+        const int threads = capture->count(QStringLiteral("New client thread"));
+        const int stalled = connectStalledClient(port, &stalledPort);
+        // Once its thread set up the connection's own limits.
+        QTRY_COMPARE(capture->count(QStringLiteral("New client thread")), threads + 1);
+        const unsigned int shortLimitMs = 300;
+        setsockopt(socketOf(port, stalledPort), IPPROTO_TCP, TCP_USER_TIMEOUT, &shortLimitMs,
+                   sizeof shortLimitMs);
+        device->send(numberedLines("X", 0, 2000));
+        QTRY_COMPARE_WITH_TIMEOUT(
+                capture->count(QStringLiteral("ERROR Client \"127.0.0.1\" lost: it took nothing, "
+                                              "or answered no keep-alive probe, for 60 s")),
+                1, 10000);
+        ::close(stalled);
         // Without a device link a command is dropped, and still logged.
         manager->closeDeviceConnection();
         first.write("lost\r\n");
@@ -273,11 +288,15 @@ private slots:
         QTRY_COMPARE(last("server"), QStringLiteral("server 1 Started - Connections 5/5"));
         // A client that only waits for possible replies gives way to one that needs the place.
         FakeClient *waiting = clients.takeFirst();
+        waiting->write("LAST\r\n");
+        QTRY_VERIFY(device->received.endsWith("LAST\r\n"));
+        capture->clear();
         ::shutdown(int(waiting->socketDescriptor()), SHUT_WR);
         QTRY_COMPARE(capture->count(QStringLiteral("kept for its replies")), 1);
         clients.append(new FakeClient(port, &owner));
         QTRY_VERIFY(waiting->isClosed());
-        QTRY_COMPARE(capture->count(QStringLiteral("Client thread deleted")), 2);
+        QCOMPARE(capture->count(QStringLiteral("only waited for replies: it gives way")), 1);
+        QTRY_COMPARE(capture->count(QStringLiteral("Client thread deleted")), 1);
         device->send("NEXT\r\n");
         QTRY_COMPARE(clients.last()->received, QByteArray("NEXT\r\n"));
         // Stop ends every client thread and closes every connection.
