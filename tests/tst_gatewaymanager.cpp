@@ -1,3 +1,4 @@
+#include "gateway/statustext.h"
 #include "platform/socketdescriptor.h"
 #include "tests/testsupport.h"
 
@@ -71,6 +72,8 @@ private slots:
         manager->closeServer();
         QTRY_VERIFY(manager->isConnectedToDevice());
         QTRY_COMPARE(last("server"), QStringLiteral("server 0 Idle"));
+        manager->closeDeviceConnection();
+        QTRY_COMPARE(last("device"), QStringLiteral("device 3 Disconnected"));
         int before = seen.size();
         QTest::qWait(5500);
         QCOMPARE(seen.size(), before);
@@ -265,6 +268,7 @@ private slots:
         QCOMPARE(last("server"), QStringLiteral("server 1 Started - Connections 5/5"));
         QCOMPARE(manager->status().value("server").toObject().value("state").toString(),
                  QStringLiteral("paused at the limit"));
+        QVERIFY(statusText({{"uptimeSeconds", 90061.0}}).contains("1 d 1 h 1 min 1 s"));
         QVERIFY(seen.filter(QRegularExpression(QStringLiteral("[6-9]/5$"))).isEmpty());
         QVERIFY(capture->messages().filter(QStringLiteral("\"\"")).isEmpty());
         clients.erase(std::remove_if(clients.begin(), clients.end(),

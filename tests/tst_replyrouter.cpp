@@ -119,9 +119,8 @@ private slots:
     {
         QTest::addColumn<QString>("row");
         for (const char *row :
-             {"query: c1>*IDN?, c2>VOLT 5, c1>MEAS?, held 15 in 2, d>ID, d>5.0|EXTRA -> dev 1 "
-              "*IDN?, 1< "
-              "ID, dev 2 VOLT 5, dev 1 MEAS?, 1< 5.0, all< EXTRA",
+             {"query: c1>*IDN?, c2>VOLT 5, c1>MEAS? CH1, held 19 in 2, d>ID, d>5.0|EXTRA -> dev 1 "
+              "*IDN?, 1< ID, dev 2 VOLT 5, dev 1 MEAS? CH1, 1< 5.0, all< EXTRA",
               "query: c1>A?, c2>B? -> dev 1 A?, late 1 A?, dev 2 B?, late 2 B?",
               "pattern: c1>AT+CSQ, c2>AT, d>+CSQ: 20, d>OK|RING, d>ERROR 3 -> dev 1 AT+CSQ, 1< "
               "+CSQ: 20, 1< OK, all< RING, dev 2 AT, 2< ERROR 3",
