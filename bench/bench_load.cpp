@@ -130,17 +130,6 @@ void printMachine()
                 sysconf(_SC_NPROCESSORS_ONLN), memory.constData(), os.constData(),
                 QSysInfo::kernelVersion().toLatin1().constData(), qVersion());
 }
-qint64 procValue(qint64 pid, const char *file, const char *key)
-{
-    QFile status(QStringLiteral("/proc/%1/%2").arg(pid).arg(QLatin1String(file)));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith(key))
-            return line.mid(qstrlen(key)).trimmed().split(' ').first().toLongLong();
-    return 0;
-}
-
 QList<qint64> processTree(qint64 pid)
 {
     QList<qint64> pids{pid};

@@ -2,6 +2,7 @@
 
 // Loopback sockets for the benchmarks, plain descriptors so that the figures measure the relay
 // under test and not the benchmark's own socket objects; and the gateway's process around them.
+#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QThread>
@@ -88,4 +89,16 @@ inline void stopProcess(QProcess *process)
     process->terminate();
     process->waitForFinished(10000);
     delete process;
+}
+
+// A number from a process's /proc file, such as "VmRSS:" of "status"; 0 when it cannot be read.
+inline qint64 procValue(qint64 pid, const char *file, const char *key)
+{
+    QFile status(QStringLiteral("/proc/%1/%2").arg(pid).arg(QLatin1String(file)));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith(key))
+            return line.mid(qstrlen(key)).trimmed().split(' ').first().toLongLong();
+    return 0;
 }
