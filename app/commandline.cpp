@@ -28,6 +28,11 @@ QString commandLineHelp()
             "  --status                   Show what the running gateway (of --instance) is "
             "doing.\n"
             "  --json                     With --status: the same as one JSON object.\n"
+            "  --check-config             Print the configuration the settings and these options "
+            "give,\n"
+            "                             and every problem in it; start nothing. Exit 2 when "
+            "there\n"
+            "                             is a problem.\n"
             "  --device ADDRESS:PORT      The device for this run (port 10500 or above).\n"
             "  --listen [ADDRESS:]PORT    The local port, and address, for client "
             "applications.\n"
@@ -47,11 +52,27 @@ QString commandLineHelp()
             "after\n"
             "                             one line for a query ('?'), or at a line that "
             "matches\n"
-            "  --reply-end-pattern REGEX  this regular expression.\n\n"
+            "  --reply-end-pattern REGEX  this regular expression. Both imply --reply-routing, "
+            "and\n"
+            "                             --reply-end-pattern implies --reply-end pattern.\n\n"
             "Values given here are used for this run only and never stored.\n");
 }
 
 namespace {
+
+// Whether two "[ADDRESS:]PORT" endpoints of this run clash, the second a metrics one when asked
+// (a port alone is on loopback); empty ones never do.
+bool optionsClash(const QString &one, const QString &other, bool otherIsMetrics)
+{
+    QString oneAddress, otherAddress;
+    quint16 onePort = 0, otherPort = 0;
+    if (!parseListenEndpoint(one, &oneAddress, &onePort)
+        || !parseListenEndpoint(other, &otherAddress, &otherPort))
+        return false;
+    if (otherIsMetrics && otherAddress.isEmpty())
+        otherAddress = QStringLiteral("127.0.0.1");
+    return endpointsClash(oneAddress, onePort, otherAddress, otherPort);
+}
 
 // A value option's name and what its value must be, for the error line.
 struct ValueOption
@@ -129,12 +150,21 @@ bool takeValue(const QString &name, const QString &value, CommandLine *result)
 CommandLine parseCommandLine(const QStringList &arguments)
 {
     CommandLine result;
-    // Qt's own "-platform NAME" is for the application object, not for this parser.
+    const auto fail = [&result](const QString &error) {
+        result.action = CommandLine::Fail;
+        result.error = error;
+        return result;
+    };
+    // Qt's own "-platform NAME" is for the application object, not for this parser; Qt aborts
+    // when it has no name.
     QStringList ours;
     for (int i = 0; i < arguments.size(); ++i) {
         if (i > 0
             && (arguments.at(i) == QLatin1String("-platform")
                 || arguments.at(i) == QLatin1String("--platform"))) {
+            if (arguments.value(i + 1).isEmpty()
+                || arguments.at(i + 1).startsWith(QLatin1Char('-')))
+                return fail(QStringLiteral("-platform needs the name of a Qt platform."));
             result.platformNamed = true;
             ++i;
         } else {
@@ -144,15 +174,11 @@ CommandLine parseCommandLine(const QStringList &arguments)
     QCommandLineParser parser;
     parser.addOption({{QStringLiteral("h"), QStringLiteral("help")}, QString()});
     parser.addOption({{QStringLiteral("v"), QStringLiteral("version")}, QString()});
-    for (const char *flag : {"headless", "status", "json", "log-traffic", "reply-routing"})
+    for (const char *flag :
+         {"headless", "status", "json", "check-config", "log-traffic", "reply-routing"})
         parser.addOption({QLatin1String(flag), QString()});
     for (const ValueOption &option : valueOptions)
         parser.addOption({QLatin1String(option.name), QString(), QLatin1String(option.valueName)});
-    const auto fail = [&result](const QString &error) {
-        result.action = CommandLine::Fail;
-        result.error = error;
-        return result;
-    };
     if (!parser.parse(ours))
         return fail(parser.errorText());
     if (!parser.positionalArguments().isEmpty())
@@ -169,15 +195,37 @@ CommandLine parseCommandLine(const QStringList &arguments)
             return fail(QStringLiteral("--%1: '%2' is not %3.")
                                 .arg(name, parser.value(name), QLatin1String(option.expected)));
     }
+    if (parser.isSet(QStringLiteral("status")) && parser.isSet(QStringLiteral("check-config")))
+        return fail(QStringLiteral("--check-config and --status go alone."));
     if (parser.isSet(QStringLiteral("status")))
         result.action = CommandLine::ShowStatus;
     else if (parser.isSet(QStringLiteral("json")))
         return fail(QStringLiteral("--json goes with --status."));
+    if (parser.isSet(QStringLiteral("check-config")))
+        result.action = CommandLine::CheckConfig;
     result.json = parser.isSet(QStringLiteral("json"));
     result.headless = parser.isSet(QStringLiteral("headless"));
+    QVariantMap &set = result.overrides;
     if (parser.isSet(QStringLiteral("log-traffic")))
-        result.overrides.insert(QStringLiteral("LogTraffic"), true);
-    if (parser.isSet(QStringLiteral("reply-routing")))
-        result.overrides.insert(QStringLiteral("ReplyRouting"), true);
+        set.insert(QStringLiteral("LogTraffic"), true);
+    // A rule for routed replies asks for routing, and a pattern for the pattern rule.
+    if (parser.isSet(QStringLiteral("reply-end-pattern"))) {
+        if (set.value(QStringLiteral("ReplyEnd"), QStringLiteral("pattern")).toString()
+            != QLatin1String("pattern"))
+            return fail(QStringLiteral("--reply-end-pattern goes with --reply-end pattern only."));
+        set.insert(QStringLiteral("ReplyEnd"), QStringLiteral("pattern"));
+    }
+    if (parser.isSet(QStringLiteral("reply-routing")) || set.contains(QStringLiteral("ReplyEnd")))
+        set.insert(QStringLiteral("ReplyRouting"), true);
+    // Two servers of this run on one port: the one that starts second would fail for ever.
+    const QString endpoints[] = {parser.value(QStringLiteral("listen")),
+                                 set.value(QStringLiteral("ObserverListen")).toString(),
+                                 set.value(QStringLiteral("MetricsListen")).toString()};
+    const char *const names[] = {"--listen", "--observe", "--metrics"};
+    for (int one = 0; one < 3; ++one)
+        for (int other = one + 1; other < 3; ++other)
+            if (optionsClash(endpoints[one], endpoints[other], other == 2))
+                return fail(QStringLiteral("%1 and %2 name the same port.")
+                                    .arg(QLatin1String(names[one]), QLatin1String(names[other])));
     return result;
 }

@@ -7,7 +7,7 @@
 // What the command line asks for. Values given here override the stored settings for this run.
 struct CommandLine
 {
-    enum Action { Run, ShowHelp, ShowVersion, ShowStatus, Fail };
+    enum Action { Run, ShowHelp, ShowVersion, ShowStatus, CheckConfig, Fail };
     Action action = Run;
     QString error; // one line saying what is wrong, for Fail
     bool headless = false;

@@ -42,9 +42,8 @@ void startLogging()
     const QString logFilePath = GatewaySettings::logFilePath();
     QDir().mkpath(QFileInfo(logFilePath).path());
     VqLog::Logger &logger = VqLog::Logger::instance();
-    const int storedLevel = GatewaySettings().loggingLevel();
-    const bool levelUsable = storedLevel >= VqLog::Trace && storedLevel <= VqLog::Off;
-    logger.setLoggingLevel(VqLog::Level(levelUsable ? storedLevel : VqLog::Debug));
+    // From 0 to 6, VqLog's Trace to Off: any other stored level reads as the default.
+    logger.setLoggingLevel(VqLog::Level(GatewaySettings().loggingLevel()));
     QFile::remove(logFilePath);
     VqLog::DestinationPtr fileDestination
             = VqLog::createFileDestination(logFilePath, VqLog::RotationBySize, 20971520, 0);
@@ -55,10 +54,22 @@ void startLogging()
     LOG_INFO << "Program VQ Gateway version" << productVersion << "started";
     LOG_INFO << "Built with Qt" << QT_VERSION_STR << "running on Qt" << qVersion();
     LOG_INFO << "OS detected:" << Platform::operatingSystemName();
-    if (!levelUsable)
-        LOG_ERROR << "LoggingLevel"
-                  << GatewaySettings().value(QStringLiteral("LoggingLevel")).toString()
-                  << "is not a level from 0 to 6 - using 1";
+    // What this run uses, and every stored value it cannot use, once.
+    const ConfigurationReport report = configurationReport(GatewaySettings());
+    for (const QString &line : report.lines)
+        LOG_INFO << qUtf8Printable(line);
+    for (const QString &problem : report.problems)
+        LOG_ERROR << qUtf8Printable(problem);
+}
+
+// Like "sshd -t": the configuration and its problems, and nothing started, guarded or deleted.
+int checkConfiguration(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const ConfigurationReport report = configurationReport(GatewaySettings());
+    for (const QString &line : report.lines + report.problems)
+        std::printf("%s\n", qUtf8Printable(line));
+    return report.problems.isEmpty() ? 0 : 2;
 }
 
 // What a running gateway offers besides its window: its status to the user's other programs
@@ -198,12 +209,15 @@ int main(int argc, char *argv[])
     case CommandLine::ShowStatus:
         return showStatus(argc, argv, commandLine);
     case CommandLine::Run:
+    case CommandLine::CheckConfig:
         break;
     }
     // Set before any store is opened: the instance's own store, and this run's values.
     GatewaySettings::setInstanceName(commandLine.instance);
     for (auto it = commandLine.overrides.cbegin(); it != commandLine.overrides.cend(); ++it)
         GatewaySettings::overrideForThisRun(it.key(), it.value());
+    if (commandLine.action == CommandLine::CheckConfig)
+        return checkConfiguration(argc, argv);
 
     if (commandLine.headless || !Platform::displayReachable(commandLine.platformNamed))
         return runHeadless(argc, argv, commandLine.instance, !commandLine.headless);

@@ -1,5 +1,8 @@
 #include "gateway/clientallowlist.h"
 
+#include "gateway/deviceaddress.h"
+#include "gateway/listenendpoint.h"
+
 #include <QRegularExpression>
 #include <QStringList>
 
@@ -42,13 +45,25 @@ bool ClientAllowList::parse(const QString &text, ClientAllowList *list, QString 
 {
     static const QRegularExpression separators(QStringLiteral("[,\\s]+"));
     ClientAllowList parsed;
-    for (const QString &entry : text.split(separators, Qt::SkipEmptyParts)) {
-        QPair<QHostAddress, int> network = QHostAddress::parseSubnet(entry);
-        if (network.first.isNull() && !entry.contains(QLatin1Char('/')))
-            network = qMakePair(
-                    QHostAddress(entry),
-                    QHostAddress(entry).protocol() == QAbstractSocket::IPv6Protocol ? 128 : 32);
-        if (network.first.isNull()) {
+    const QStringList entries = text.split(separators, Qt::SkipEmptyParts);
+    // Separators alone say nothing: no list, rather than everyone.
+    if (entries.isEmpty() && !text.trimmed().isEmpty()) {
+        if (badEntry)
+            *badEntry = text.trimmed();
+        *list = nobody();
+        return false;
+    }
+    for (const QString &entry : entries) {
+        // A full address, or a full address and a prefix length in decimal digits: never
+        // QHostAddress::parseSubnet's shorthand, where "10" is 10.0.0.0/8 and "/0" everyone.
+        const int slash = entry.indexOf(QLatin1Char('/'));
+        const QString prefix = slash < 0 ? QString() : entry.mid(slash + 1);
+        QHostAddress address;
+        const bool valid = parseIpAddress(slash < 0 ? entry : entry.left(slash), &address)
+                && (slash < 0 || (isDecimalNumber(prefix) && prefix.size() <= 3));
+        const int bits = address.protocol() == QAbstractSocket::IPv6Protocol ? 128 : 32;
+        QPair<QHostAddress, int> network(address, slash < 0 ? bits : prefix.toInt());
+        if (!valid || network.second > bits) {
             if (badEntry)
                 *badEntry = entry;
             *list = nobody();

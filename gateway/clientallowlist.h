@@ -17,8 +17,9 @@ class ClientAllowList
 public:
     // Everyone.
     ClientAllowList() = default;
-    // Parses a list separated by commas or blanks; false, and a list that allows nobody, when an
-    // entry is not an address or network.
+    // Parses a list separated by commas or blanks, each entry a full address (as
+    // parseIpAddress reads it) or such an address and "/" and a prefix length; false, and a list
+    // that allows nobody, when an entry is anything else, or the text has separators only.
     static bool parse(const QString &text, ClientAllowList *list, QString *badEntry = nullptr);
     static ClientAllowList nobody();
 

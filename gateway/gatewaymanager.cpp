@@ -187,12 +187,9 @@ void GatewayManager::startObservers()
 
 void GatewayManager::allowClients()
 {
+    // A list that is none serves nobody, never everyone by mistake; the start log says so.
     ClientAllowList allowed;
-    QString bad;
-    if (!ClientAllowList::parse(settings.allowedClients(), &allowed, &bad))
-        // Never everyone by mistake.
-        LOG_ERROR << "AllowedClients entry" << bad
-                  << "is no address or network - no client is served";
+    ClientAllowList::parse(settings.allowedClients(), &allowed);
     clientServer->setAllowedClients(allowed);
     if (observerServer)
         observerServer->setAllowedClients(allowed);
@@ -302,9 +299,13 @@ void GatewayManager::serverStartAttempt()
 
 QHostAddress GatewayManager::listenAddress() const
 {
-    // An address that is not one of this machine's fails to listen like a port in use.
+    // An address that is not one of this machine's fails to listen like a port in use, and so
+    // does one that is no address (null), which the start log names.
     const QString address = settings.listenAddress();
-    return address.isEmpty() ? QHostAddress(QHostAddress::Any) : QHostAddress(address);
+    QHostAddress parsed;
+    return address.isEmpty()                   ? QHostAddress(QHostAddress::Any)
+            : parseIpAddress(address, &parsed) ? parsed
+                                               : QHostAddress();
 }
 
 void GatewayManager::retryDevice()

@@ -2,10 +2,24 @@
 
 #include <QSettings>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 
 // The user's choices between runs: one typed getter and setter per key, each going straight to
 // the store, so every object of this class sees every other object's writes at once.
+//
+// Each getter returns a usable value: a stored value that is not one (a port that is no number,
+// a flag that is neither true nor false) gives way to the key's fallback, which problems()
+// names. The fallback is the key's default, except for the keys that say where to connect or
+// listen and who may connect, where it is nothing: no device link, no server, no observers, no
+// metrics, no client served.
+//
+// The settings file is an INI file. Every key a user may write there (all but
+// LastVersionDisplayed) reads as written on its line, whole: commas, semicolons and
+// backslashes included, without the blanks around the value and the double quotes around the
+// whole, if any; QSettings' own reader would make a list of a text with commas, end it at a
+// semicolon and take backslashes for escapes. When the program stores a key, QSettings writes
+// the whole file anew, and the other keys' lines are put back as the user wrote them.
 class GatewaySettings : public QSettings
 {
     Q_OBJECT
@@ -68,7 +82,24 @@ public:
     // The addresses and networks clients and observers may connect from; empty for everyone.
     QString allowedClients() const;
 
+    // Every stored value that is not usable, one line each in the order of the keys above:
+    // "<Key> "<value>" is not <what it must be> - using <fallback>".
+    QStringList problems() const;
+
 private:
-    QVariant read(const QString &key, const QVariant &defaultValue) const;
+    // The key's value for the getter, and why the stored one is not usable when it is not.
+    QVariant checked(const QString &key, QString *problem = nullptr) const;
+    // The value given for this run, else the stored one as written, else defaultValue.
+    QVariant read(const QString &key, const QVariant &defaultValue = QVariant()) const;
     void write(const QString &key, const QVariant &value);
 };
+
+// What a start would run with: a few lines stating the effective configuration (instance,
+// device and line end, listen, observe, allowed clients, reply routing and its rule, metrics,
+// traffic logging), and every problem of the settings, as GatewaySettings::problems() says it.
+struct ConfigurationReport
+{
+    QStringList lines;
+    QStringList problems;
+};
+ConfigurationReport configurationReport(const GatewaySettings &settings);

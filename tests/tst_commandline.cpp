@@ -13,9 +13,7 @@ private slots:
     void parse()
     {
         QStringList cases{
-                " -> run",
-                "--help -> help",
-                "-v --headless -> version",
+                " -> run", "--help -> help", "-v --headless -> version",
                 "--status --instance lab1 --json -> status json instance=lab1",
                 "--headless --instance lab_1-B --device 127.000.0.1:10500 --listen 127.0.0.1:1 "
                 "--log-traffic --device-line-end lf --reply-routing -> run headless "
@@ -24,39 +22,47 @@ private slots:
                 "--listen 65535 -> run ListenAddress= PortLocal=65535",
                 "--listen [::1]:7000 -> run ListenAddress=::1 PortLocal=7000",
                 "--device-line-end CRLF -platform offscreen -> run platform DeviceLineEnd=CRLF",
-                "--reply-end Query --reply-end-pattern ^(OK|ERROR.*)$ -> run ReplyEnd=query "
-                "ReplyEndPattern=^(OK|ERROR.*)$",
+                // A reply rule or pattern switches routing on; a pattern asks for its rule.
+                "--reply-end Query -> run ReplyEnd=query ReplyRouting=true",
+                "--reply-end-pattern ^(OK|ERROR.*)$ -> run ReplyEnd=pattern "
+                "ReplyEndPattern=^(OK|ERROR.*)$ ReplyRouting=true",
+                "--listen 010.0.0.1:7000 --observe 127.0.0.1:7000 --metrics 7001 -> run "
+                "ListenAddress=10.0.0.1 MetricsListen=7001 ObserverListen=127.0.0.1:7000 "
+                "PortLocal=7000",
+                "--listen [::]:7000 --observe 127.0.0.1:7000 -> run ListenAddress=:: "
+                "ObserverListen=127.0.0.1:7000 PortLocal=7000",
+                "--check-config --instance lab1 --allow ::/0 -> check instance=lab1 "
+                "AllowedClients=::/0",
                 "--observe 7000 --metrics [::1]:9100 --allow 127.0.0.1,192.0.2.0/24 -> run "
                 "AllowedClients=127.0.0.1,192.0.2.0/24 MetricsListen=[::1]:9100 "
                 "ObserverListen=7000",
                 "--instance " + QString(32, 'n') + " -> run instance=" + QString(32, 'n')};
-        for (const QString &bad : QStringList{"--bogus",
-                                              "stray",
-                                              "--json",
-                                              "--instance",
-                                              "--instance " + QString(33, 'n'),
-                                              "--instance a.b",
-                                              "--device 127.0.0.1:10499",
-                                              "--device 127.0.0.1",
-                                              "--device 127.0.0.1:65536",
-                                              "--device 127.0.0.1x:20500",
-                                              "--device 127.0.0.1:+10500",
-                                              "--listen 0",
-                                              "--listen 65536",
-                                              "--listen x:10500",
-                                              "--listen 127.0.0.1:",
-                                              "--device-line-end cr",
-                                              "--reply-end fast",
-                                              "--reply-end-pattern (",
-                                              "--observe 0",
-                                              "--metrics x:1",
-                                              "--allow 300.1.1.1"})
+        for (const QString &bad : QStringList{
+                     "--bogus", "stray", "--json", "--instance", "--instance " + QString(33, 'n'),
+                     "--instance a.b", "--device 127.0.0.1:10499", "--device 127.0.0.1",
+                     "--device 127.0.0.1:65536", "--device 127.0.0.1x:20500",
+                     "--device 127.0.0.1:+10500", "--listen 0", "--listen 65536",
+                     "--listen x:10500", "--listen 127.0.0.1:", "--device-line-end cr",
+                     "--reply-end fast", "--reply-end-pattern (", "--observe 0", "--metrics x:1",
+                     "--allow 300.1.1.1",
+                     // Shorthand is no address, here or anywhere.
+                     "--allow 192.0.2.1,/0", "--allow 10", "--allow 192.168.1",
+                     "--allow 192.168.1.", "--allow 127.1", "--allow ,", "--listen 127.1:7000",
+                     "--observe 0x7f.0.0.1:7000",
+                     // Options that cannot work together.
+                     "--listen 7000 --observe 7000", "--listen 127.0.0.1:7000 --observe 7000",
+                     "--listen 7000 --observe [::1]:7000",
+                     "--listen 0.0.0.0:7000 --observe 127.0.0.1:7000",
+                     "--observe 7000 --metrics 127.0.0.1:7000", "--listen 7000 --metrics 7000",
+                     "--reply-end query --reply-end-pattern ^OK$", "--check-config --status",
+                     "--check-config --json", "-platform", "--headless -platform --instance x"})
             cases.append(bad + " -> fail");
         for (const QString &c : cases) {
             const QString input = c.section(QStringLiteral(" -> "), 0, 0);
             const CommandLine line = parseCommandLine(
                     QStringList{"vqgateway"} + input.split(QLatin1Char(' '), Qt::SkipEmptyParts));
-            QString seen = QStringList{"run", "help", "version", "status", "fail"}.at(line.action);
+            QString seen = QStringList{"run", "help", "version", "status", "check", "fail"}.at(
+                    line.action);
             seen += QLatin1String(line.headless ? " headless" : "")
                     + QLatin1String(line.platformNamed ? " platform" : "")
                     + QLatin1String(line.json ? " json" : "");

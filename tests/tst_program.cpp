@@ -101,7 +101,12 @@ private slots:
                               "Program VQ Gateway version 01.01.01 started",
                               QStringLiteral("Built with Qt %1 running on Qt %2")
                                       .arg(QT_VERSION_STR, qVersion()),
-                              "OS detected: \"", "Creating main window"}));
+                              "OS detected: \"",
+                              "Instance: default, settings " + path(settingsFile)}));
+        QVERIFY(inOrder(logMessages(),
+                        {"Device: 127.0.0.1:#, lines end in CR LF",
+                         "Listen: every interface, port " + QString::number(localPort),
+                         "Traffic logging: off", "Creating main window"}));
         // A second start brings the first to the front and leaves it alone otherwise (and waits at
         // its message box: it is killed later).
         const QStringList logBefore = logMessages();
@@ -184,6 +189,7 @@ private slots:
         for (const char *row :
              {"--version -> 0: VQ Gateway 01.01.01", "--help -> 0: Usage: vqgateway [options]",
               "--bogus -> 2: vqgateway: Unknown option 'bogus'.",
+              "-platform -> 2: vqgateway: -platform needs the name of a Qt platform.",
               "--headless --listen 65536 -> 2: vqgateway: --listen: '65536' is not [ADDRESS:]PORT "
               "with a port from 1 to 65535."})
             QTest::newRow(row) << QString::fromLatin1(row);
@@ -275,6 +281,18 @@ private slots:
                         {"LoggingLevel \"abc\" is not a level from 0 to 6 - using 1",
                          "No display found: running without a window", "Running headless"}));
         QVERIFY(!logMessages(QStringLiteral("lab2")).join('\n').contains("No display found"));
+        QVERIFY(inOrder(logMessages(QStringLiteral("lab2")),
+                        {"Device: 127.0.0.1:#, lines end in LF", "Allowed clients: 127.0.0.1",
+                         "Metrics: 127.0.0.1:#", "Traffic logging: on"}));
+        // The check says what a start would use and what is wrong, and touches nothing of the
+        // running instance: neither its guard nor its log.
+        const QByteArray check = run({"--check-config", "--instance", "lab1"}, 2);
+        QVERIFY2(check.contains("Listen: every interface, port " + QByteArray::number(firstPort))
+                         && check.endsWith("\nLoggingLevel \"abc\" is not a level from 0 to 6 - "
+                                           "using 1\n"),
+                 check);
+        QVERIFY(logMessages(QStringLiteral("lab1")).contains("Running headless"));
+        QVERIFY(run({"--check-config", "--instance", "lab2"}).contains("Traffic logging: off\n"));
         QVERIFY(lab2->readAllStandardError().contains("Running headless"));
         run({"--instance", "lab1"}, 1);
         QVERIFY(!QFile::exists(path(settingsFile)) && !QFile::exists(path(logFile)));

@@ -8,37 +8,6 @@ class TestReplyRouter : public GatewayTest
     Q_OBJECT
 
 private slots:
-    // Values out of bounds are named in the log, once each and in this order, and left alone.
-    void settingsChecked()
-    {
-        const QString quiet
-                = QStringLiteral("ERROR ReplyQuietMs %1 is not from 1 to 10000 ms - using 50");
-        const QString timeout
-                = QStringLiteral("ERROR ReplyTimeoutMs %1 is not from 1 to 10000 ms - using 500");
-        const QString quietAfter = QStringLiteral(" - replies end when the device is quiet");
-        const QList<QPair<QVariantList, QStringList>> cases{
-                {{1, 1, "LF", "query", ""}, {}},
-                {{10000, 10000, "CRLF", "Pattern", "^OK$"}, {}},
-                {{0, 0, "CRLF", "quiet", ""}, {quiet.arg(0), timeout.arg(0)}},
-                {{10001, 10001, "lf ", "fast", ""},
-                 {quiet.arg(10001), timeout.arg(10001),
-                  "ERROR Unknown ReplyEnd \"fast\"" + quietAfter,
-                  "ERROR Unknown DeviceLineEnd \"lf \" - device lines end in CR LF"}},
-                {{50, 500, "CRLF", "pattern", "(OK"},
-                 {"ERROR ReplyEndPattern \"(OK\" is no regular expression" + quietAfter}}};
-        for (const auto &c : cases) {
-            GatewaySettings settings;
-            const QStringList keys{"ReplyQuietMs", "ReplyTimeoutMs", "DeviceLineEnd", "ReplyEnd",
-                                   "ReplyEndPattern"};
-            for (int i = 0; i < keys.size(); ++i)
-                settings.setValue(keys.at(i), c.first.at(i));
-            settings.setReplyRouting(true);
-            manager.reset();
-            capture->clear();
-            createManager();
-            QCOMPARE(capture->messages(), c.second);
-        }
-    }
     // Through the real gateway, with the query rule: what waits in the router counts as waiting
     // for the device, so a client that floods it is held back; the half line of a client that
     // leaves and the command of one that ended its sending side still go, and the latter gets

@@ -52,18 +52,20 @@ private slots:
     void allowList()
     {
         const QString lab = QStringLiteral("127.0.0.1, 192.0.2.0/24 ::1 | ");
-        const QStringList cases{" | 203.0.113.7 -> yes",
-                                lab + "192.0.2.99 -> yes",
-                                lab + "::ffff:192.0.2.99 -> yes",
-                                lab + "192.0.3.1 -> no",
-                                lab + "::1 -> yes",
-                                lab + "::2 -> no",
-                                "192.0.2.1 | 192.0.2.2 -> no",
-                                "bogus, ::1 | ::1 -> bad",
-                                "192.0.2.0/33 | 192.0.2.1 -> bad",
-                                "::/0 | 192.0.2.1 -> no",
-                                "::/0 | ::1 -> yes",
-                                "::ffff:192.0.2.0/120 | 192.0.2.7 -> yes"};
+        const QStringList cases{
+                " | 203.0.113.7 -> yes", lab + "192.0.2.99 -> yes",
+                lab + "::ffff:192.0.2.99 -> yes", lab + "192.0.3.1 -> no", lab + "::1 -> yes",
+                lab + "::2 -> no", "192.0.2.1 | 192.0.2.2 -> no", "bogus, ::1 | ::1 -> bad",
+                "192.0.2.0/33 | 192.0.2.1 -> bad", "::/0 | 192.0.2.1 -> no", "::/0 | ::1 -> yes",
+                "::ffff:192.0.2.0/120 | 192.0.2.7 -> yes",
+                // Full addresses only: shorthand is malformed and serves nobody.
+                "192.0.2.1, /0 | 203.0.113.7 -> bad", "/8 | 0.0.0.1 -> bad",
+                "10 | 10.0.0.10 -> bad", "192.168.1 | 192.168.1.1 -> bad",
+                "192.168.1. | 192.168.1.1 -> bad", "127.1 | 127.0.0.1 -> bad",
+                "0x7f.0.0.1 | 127.0.0.1 -> bad", "192.0.2.0/+24 | 192.0.2.1 -> bad",
+                "192.0.2.0/255.255.255.0 | 192.0.2.1 -> bad", ", | 192.0.2.1 -> bad",
+                "010.0.0.1 | 10.0.0.1 -> yes", "192.0.2.9/24 | 192.0.2.1 -> yes",
+                "0.0.0.0/0 | 203.0.113.7 -> yes"};
         for (const QString &c : cases) {
             ClientAllowList list;
             const bool parsed = ClientAllowList::parse(c.section(" | ", 0, 0), &list);

@@ -65,6 +65,18 @@ private slots:
         }
         QCOMPARE(results, cases);
     }
+    // Versions of different lengths: a missing part counts as 0.
+    void compare()
+    {
+        for (const char *row : {"1.1 < 1.1.1", "1.1.0 = 1.1", "1.1.1 > 1.1", "1 = 01.00.00",
+                                "1.1.0.1 > 1.1", "1.2 > 1.1.9", "1.10 > 1.9.9"}) {
+            const QStringList part = QString::fromLatin1(row).split(' ');
+            QCOMPARE(QString(part[0] + ' ' + "<=>"[compareVersions(part[0], part[2]) + 1] + ' '
+                             + part[2]),
+                     QString::fromLatin1(row));
+            QCOMPARE(compareVersions(part[2], part[0]), -compareVersions(part[0], part[2]));
+        }
+    }
     // Text from the server is shown as text; only web links become links.
     void availability()
     {
