@@ -10,18 +10,6 @@
 #include <QHostAddress>
 #include <QJsonArray>
 
-namespace {
-
-int replyTime(int value, int defaultValue, const char *key)
-{
-    if (value >= 1 && value <= 10000)
-        return value;
-    LOG_ERROR << key << value << "is not from 1 to 10000 ms - using" << defaultValue;
-    return defaultValue;
-}
-
-}
-
 GatewayManager::GatewayManager(QObject *parent, bool keepConnected)
     : QObject(parent)
     , keepConnected(keepConnected)
@@ -57,15 +45,11 @@ GatewayManager::GatewayManager(QObject *parent, bool keepConnected)
 
     // The relay's threads read the traffic switch as this reads it.
     settings.logTraffic();
-    ReplyRule rule;
-    if (settings.replyRouting() && readReplyRule(&rule))
-        routeReplies(rule);
-    // As the option does, in either case.
-    const QString lineEnd = settings.deviceLineEnd();
-    if (lineEnd.toUpper() == QLatin1String("LF"))
+    // The settings give usable values only; what they could not use was logged at start.
+    if (settings.replyRouting())
+        routeReplies(replyRule());
+    if (settings.deviceLineEnd() == QLatin1String("LF"))
         deviceClient->setLineEnd(DeviceLineEnd::Lf);
-    else if (lineEnd.toUpper() != QLatin1String("CRLF"))
-        LOG_ERROR << "Unknown DeviceLineEnd" << lineEnd << "- device lines end in CR LF";
     // Without routing nobody knows which replies a client still waits for: one that ended its
     // sending side gives way to a new client that needs the place.
     clientServer->setWaitingClientsGiveWay(!router);
@@ -111,27 +95,19 @@ GatewayManager::~GatewayManager()
     deviceClient = nullptr;
 }
 
-bool GatewayManager::readReplyRule(ReplyRule *rule)
+ReplyRule GatewayManager::replyRule() const
 {
-    // One after the other, so that their error lines come in this order whatever the compiler.
-    rule->quietMs = replyTime(settings.replyQuietMs(), 50, "ReplyQuietMs");
-    rule->timeoutMs = replyTime(settings.replyTimeoutMs(), 500, "ReplyTimeoutMs");
-    const QString end = settings.replyEnd().toLower();
+    ReplyRule rule;
+    rule.quietMs = settings.replyQuietMs();
+    rule.timeoutMs = settings.replyTimeoutMs();
+    const QString end = settings.replyEnd();
     if (end == QLatin1String("query")) {
-        rule->kind = ReplyRule::Query;
+        rule.kind = ReplyRule::Query;
     } else if (end == QLatin1String("pattern")) {
-        rule->pattern = QRegularExpression(settings.replyEndPattern());
-        if (settings.replyEndPattern().isEmpty() || !rule->pattern.isValid()) {
-            LOG_ERROR << "ReplyEndPattern" << settings.replyEndPattern()
-                      << "is no regular expression - replies end when the device is quiet";
-            return true;
-        }
-        rule->kind = ReplyRule::Pattern;
-    } else if (end != QLatin1String("quiet")) {
-        LOG_ERROR << "Unknown ReplyEnd" << settings.replyEnd()
-                  << "- replies end when the device is quiet";
+        rule.kind = ReplyRule::Pattern;
+        rule.pattern = QRegularExpression(settings.replyEndPattern());
     }
-    return true;
+    return rule;
 }
 
 void GatewayManager::routeReplies(const ReplyRule &rule)

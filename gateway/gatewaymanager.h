@@ -95,7 +95,7 @@ private slots:
 
 private:
     void routeReplies(const ReplyRule &rule);
-    bool readReplyRule(ReplyRule *rule);
+    ReplyRule replyRule() const;
     void startObservers();
     void allowClients();
     void writeToDevice(quint64 client, const QByteArray &line);
