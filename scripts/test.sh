@@ -25,7 +25,7 @@ cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DVQ_SANITIZE=thread >/dev/nul
 cmake --build build/tsan -j"$jobs" --target concurrency_tests
 (cd build/tsan && ctest --output-on-failure -L concurrency)
 
-cmake -S . -B build/qt5 -DCMAKE_BUILD_TYPE=Debug -DVQ_QT_MAJOR=5 >/dev/null
+cmake -S . -B build/qt5 -DCMAKE_BUILD_TYPE=Debug -DVQ_QT_MAJOR=5 -DVQ_BENCHMARKS=OFF >/dev/null
 cmake --build build/qt5 -j"$jobs"
 (cd build/qt5 && ctest --output-on-failure -j"$jobs")
 
