@@ -54,7 +54,14 @@ QString commandLineHelp()
             "matches\n"
             "  --reply-end-pattern REGEX  this regular expression. Both imply --reply-routing, "
             "and\n"
-            "                             --reply-end-pattern implies --reply-end pattern.\n\n"
+            "                             --reply-end-pattern implies --reply-end pattern.\n"
+            "  --when-device-down keep|close\n"
+            "                             While the device link is down, keep the clients, or "
+            "close\n"
+            "                             them and refuse new ones until it is back.\n"
+            "  --device-notices           Tell the clients, in a line, when the device link goes "
+            "down\n"
+            "                             and when it is back.\n\n"
             "Values given here are used for this run only and never stored.\n");
 }
 
@@ -93,6 +100,7 @@ const ValueOption valueOptions[] = {
         {"device-line-end", "crlf|lf", "crlf or lf"},
         {"reply-end", "quiet|query|pattern", "quiet, query or pattern"},
         {"reply-end-pattern", "REGEX", "a regular expression"},
+        {"when-device-down", "keep|close", "keep or close"},
 };
 
 // Checks one option's value and puts what it sets into the overrides; false when it is bad.
@@ -141,6 +149,10 @@ bool takeValue(const QString &name, const QString &value, CommandLine *result)
         set.insert(QStringLiteral("ReplyEnd"), value.toLower());
         return QStringList{"quiet", "query", "pattern"}.contains(value.toLower());
     }
+    if (name == QLatin1String("when-device-down")) {
+        set.insert(QStringLiteral("WhenDeviceDown"), value.toLower());
+        return QStringList{"keep", "close"}.contains(value.toLower());
+    }
     set.insert(QStringLiteral("ReplyEndPattern"), value);
     return !value.isEmpty() && QRegularExpression(value).isValid();
 }
@@ -174,8 +186,8 @@ CommandLine parseCommandLine(const QStringList &arguments)
     QCommandLineParser parser;
     parser.addOption({{QStringLiteral("h"), QStringLiteral("help")}, QString()});
     parser.addOption({{QStringLiteral("v"), QStringLiteral("version")}, QString()});
-    for (const char *flag :
-         {"headless", "status", "json", "check-config", "log-traffic", "reply-routing"})
+    for (const char *flag : {"headless", "status", "json", "check-config", "log-traffic",
+                             "reply-routing", "device-notices"})
         parser.addOption({QLatin1String(flag), QString()});
     for (const ValueOption &option : valueOptions)
         parser.addOption({QLatin1String(option.name), QString(), QLatin1String(option.valueName)});
@@ -208,6 +220,8 @@ CommandLine parseCommandLine(const QStringList &arguments)
     QVariantMap &set = result.overrides;
     if (parser.isSet(QStringLiteral("log-traffic")))
         set.insert(QStringLiteral("LogTraffic"), true);
+    if (parser.isSet(QStringLiteral("device-notices")))
+        set.insert(QStringLiteral("DeviceNotices"), true);
     // A rule for routed replies asks for routing, and a pattern for the pattern rule.
     if (parser.isSet(QStringLiteral("reply-end-pattern"))) {
         if (set.value(QStringLiteral("ReplyEnd"), QStringLiteral("pattern")).toString()

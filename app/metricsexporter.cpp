@@ -43,7 +43,8 @@ public:
                         now.clientConnections),
                 counter("vqgateway_clients_refused_total", "Connections closed at once",
                         {{{{"reason", "limit"}}, now.refusedAtLimit},
-                         {{{"reason", "not_allowed"}}, now.refusedNotAllowed}}),
+                         {{{"reason", "not_allowed"}}, now.refusedNotAllowed},
+                         {{{"reason", "device_down"}}, now.refusedDeviceDown}}),
                 counter("vqgateway_clients_dropped_total", "Clients disconnected by the gateway",
                         {{{{"reason", "stalled"}}, now.droppedAsStalled}}),
                 counter("vqgateway_flow_holds_total",
@@ -51,7 +52,16 @@ public:
                         {{{{"side", "device"}}, now.deviceHolds},
                          {{{"side", "clients"}}, now.clientHolds}}),
                 counter("vqgateway_reply_timeouts_total", "Routed replies that timed out",
-                        now.replyTimeouts)};
+                        now.replyTimeouts),
+                counter("vqgateway_bytes_dropped_device_down_total",
+                        "Client bytes dropped while the device link was down",
+                        now.bytesDroppedDeviceDown),
+                gauge("vqgateway_device_state_since_seconds",
+                      "Unix time since which the device link is up, or down",
+                      quint64(now.deviceStateSinceMs / 1000)),
+                gauge("vqgateway_device_failed_attempts",
+                      "Attempts to connect the device that failed since it was last up or down",
+                      now.failedAttemptsSince)};
         if (now.observers >= 0)
             families.push_back(gauge("vqgateway_observers", "Observers connected", now.observers));
         return families;

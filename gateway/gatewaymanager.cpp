@@ -12,6 +12,7 @@
 
 GatewayManager::GatewayManager(QObject *parent, bool keepConnected)
     : QObject(parent)
+    , closeClientsWhileDown(settings.whenDeviceDown() == QLatin1String("close"))
     , keepConnected(keepConnected)
     , routerInbox(this)
     , deviceRetryTimer(this)
@@ -48,8 +49,20 @@ GatewayManager::GatewayManager(QObject *parent, bool keepConnected)
     // The settings give usable values only; what they could not use was logged at start.
     if (settings.replyRouting())
         routeReplies(replyRule());
-    if (settings.deviceLineEnd() == QLatin1String("LF"))
+    const bool lf = settings.deviceLineEnd() == QLatin1String("LF");
+    if (lf)
         deviceClient->setLineEnd(DeviceLineEnd::Lf);
+    if (settings.deviceNotices()) {
+        const QByteArray lineEnd = lf ? "\n" : "\r\n";
+        downNotice = settings.deviceDownNotice().toUtf8() + lineEnd;
+        upNotice = settings.deviceUpNotice().toUtf8() + lineEnd;
+    }
+    // Until the device link is up for the first time, it is down.
+    if (closeClientsWhileDown)
+        clientServer->setRefusalReason(QStringLiteral("the device is not connected"));
+    connect(
+            clientServer, &TcpServerService::clientLeft, this,
+            [this](quint64 client) { reportDropped(client); }, Qt::QueuedConnection);
     // Without routing nobody knows which replies a client still waits for: one that ended its
     // sending side gives way to a new client that needs the place.
     clientServer->setWaitingClientsGiveWay(!router);
@@ -87,6 +100,7 @@ GatewayManager::~GatewayManager()
         router->sendAllWaiting();
     deviceClient->flush(stopFlushMs);
     deviceClient->disconnectFromHost();
+    reportDropped(0);
     for (TcpServerService **server : {&observerServer, &clientServer}) {
         delete *server;
         *server = nullptr;
@@ -113,6 +127,7 @@ ReplyRule GatewayManager::replyRule() const
 void GatewayManager::routeReplies(const ReplyRule &rule)
 {
     router = new ReplyRouter(rule, this);
+    router->deviceLinkChanged(deviceUp);
     // Through one inbox, so that the router sees a client join, send, end and leave in the
     // order it did.
     const auto forward = [this](void (TcpServerService::*event)(quint64),
@@ -174,7 +189,8 @@ void GatewayManager::allowClients()
 void GatewayManager::writeToDevice(quint64 client, const QByteArray &line)
 {
     // Without a device link the line is dropped, as in broadcast mode.
-    deviceClient->write(line);
+    if (!deviceClient->write(line))
+        noteDropped(client, line.size());
     clientServer->bytesDelivered(client, line.size());
     updateClientHold();
 }
@@ -318,9 +334,55 @@ void GatewayManager::onTcpConnectStatus(TCPCLIENT_STATUS state, QString info)
         ++deviceErrors;
         lastDeviceError = info;
     }
+    // Up is connected; connecting, failing and disconnected are all down. The error that ends a
+    // link is no failed attempt.
+    if ((state == TCPCLIENT_CONNECTED) != deviceUp)
+        deviceUpChanged(state == TCPCLIENT_CONNECTED);
+    else if (state == TCPCLIENT_ERROR)
+        ++failedAttemptsSince;
     emit connectionStateChanged(VQDEVICE_STATUS(state), info);
     if (state == TCPCLIENT_ERROR && autoconnect())
         deviceRetryTimer.start();
+}
+
+void GatewayManager::deviceUpChanged(bool up)
+{
+    deviceUp = up;
+    deviceStateSinceMs = QDateTime::currentMSecsSinceEpoch();
+    failedAttemptsSince = 0;
+    if (router)
+        router->deviceLinkChanged(up);
+    if (up)
+        reportDropped(0);
+    if (closeClientsWhileDown)
+        clientServer->setRefusalReason(up ? QString()
+                                          : QStringLiteral("the device is not connected"));
+    // Observers watch the device's bytes only: the notices are for the clients.
+    clientServer->sendToAllClients(up ? upNotice : downNotice);
+    if (!up && closeClientsWhileDown)
+        clientServer->closeClients(QStringLiteral("Device link down: clients closed"));
+}
+
+void GatewayManager::noteDropped(quint64 client, qint64 bytes)
+{
+    droppedDeviceDown += quint64(bytes);
+    std::lock_guard<std::mutex> lock(droppedMutex);
+    droppedThisOutage[client] += bytes;
+}
+
+void GatewayManager::reportDropped(quint64 client)
+{
+    QHash<quint64, qint64> dropped;
+    {
+        std::lock_guard<std::mutex> lock(droppedMutex);
+        if (client == 0)
+            dropped.swap(droppedThisOutage);
+        else if (droppedThisOutage.contains(client))
+            dropped.insert(client, droppedThisOutage.take(client));
+    }
+    for (auto it = dropped.cbegin(); it != dropped.cend(); ++it)
+        LOG_ERROR << "Device not connected:" << it.value() << "bytes from client" << it.key()
+                  << "dropped";
 }
 
 void GatewayManager::onTcpServerStatus(TCPSERVER_STATUS state, QString info, quint8 count)
@@ -401,7 +463,8 @@ void GatewayManager::serverMessageReceived(quint64 client, QByteArray message)
         return;
     }
     // Without a device link the message is dropped; it is still logged.
-    deviceClient->write(message);
+    if (!deviceClient->write(message))
+        noteDropped(client, message.size());
     logTraffic("[CLIENT] - ", message);
     updateClientHold();
 }
@@ -418,6 +481,9 @@ GatewayManager::Counters GatewayManager::counters() const
     now.deviceHolds = deviceHolds;
     now.clientHolds = clientHolds;
     now.replyTimeouts = replyTimeouts;
+    now.deviceStateSinceMs = deviceStateSinceMs;
+    now.failedAttemptsSince = failedAttemptsSince;
+    now.bytesDroppedDeviceDown = droppedDeviceDown;
     for (const TcpServerService *server : {clientServer, observerServer}) {
         if (!server)
             continue;
@@ -425,6 +491,7 @@ GatewayManager::Counters GatewayManager::counters() const
         now.refusedAtLimit += server->refusedAtLimit();
         now.refusedNotAllowed += server->refusedNotAllowed();
         now.droppedAsStalled += server->droppedAsStalled();
+        now.refusedDeviceDown += server->refusedDeviceDown();
     }
     if (observerServer)
         now.observers = observerServer->clientCount();
@@ -459,16 +526,22 @@ QJsonObject GatewayManager::status() const
     const bool paused = serverState == VQSERVER_STARTED && listeningPaused;
     QJsonObject status{
             {QStringLiteral("device"),
-             QJsonObject{{QStringLiteral("address"), deviceAddress},
-                         {QStringLiteral("port"), int(devicePort)},
-                         {QStringLiteral("state"), QLatin1String(deviceStates[deviceState])},
-                         {QStringLiteral("since"), deviceSince.toString(Qt::ISODate)},
-                         {QStringLiteral("bytesToDevice"), double(now.bytesToDevice)},
-                         {QStringLiteral("bytesFromDevice"), double(now.bytesFromDevice)},
-                         {QStringLiteral("reconnects"),
-                          double(now.deviceConnects > 0 ? now.deviceConnects - 1 : 0)},
-                         {QStringLiteral("errors"), double(now.deviceErrors)},
-                         {QStringLiteral("lastError"), lastDeviceError}}},
+             QJsonObject{
+                     {QStringLiteral("address"), deviceAddress},
+                     {QStringLiteral("port"), int(devicePort)},
+                     {QStringLiteral("state"), QLatin1String(deviceStates[deviceState])},
+                     {QStringLiteral("since"), deviceSince.toString(Qt::ISODate)},
+                     {QStringLiteral("bytesToDevice"), double(now.bytesToDevice)},
+                     {QStringLiteral("bytesFromDevice"), double(now.bytesFromDevice)},
+                     {QStringLiteral("reconnects"),
+                      double(now.deviceConnects > 0 ? now.deviceConnects - 1 : 0)},
+                     {QStringLiteral("errors"), double(now.deviceErrors)},
+                     {QStringLiteral("up"), deviceUp},
+                     {QStringLiteral("upOrDownSince"),
+                      QDateTime::fromMSecsSinceEpoch(now.deviceStateSinceMs).toString(Qt::ISODate)},
+                     {QStringLiteral("failedAttemptsSince"), double(now.failedAttemptsSince)},
+                     {QStringLiteral("bytesDroppedWhileDown"), double(now.bytesDroppedDeviceDown)},
+                     {QStringLiteral("lastError"), lastDeviceError}}},
             {QStringLiteral("server"),
              QJsonObject{{QStringLiteral("listenAddress"), settings.listenAddress()},
                          {QStringLiteral("port"), int(localPort)},

@@ -6,6 +6,7 @@
 #include "gateway/threadinbox.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QHostAddress>
 #include <QJsonObject>
 #include <QObject>
@@ -65,6 +66,12 @@ public:
         quint64 deviceHolds = 0;
         quint64 clientHolds = 0;
         quint64 replyTimeouts = 0;
+        // Since when the device link is up, or down, in ms since the epoch, and the attempts
+        // to connect that failed since.
+        qint64 deviceStateSinceMs = 0;
+        quint64 failedAttemptsSince = 0;
+        quint64 bytesDroppedDeviceDown = 0;
+        quint64 refusedDeviceDown = 0;
     };
     Counters counters() const;
     // What the gateway is doing, with every client, for the status command.
@@ -111,6 +118,12 @@ private:
     void retryDevice();
     void retryServer();
     void logTraffic(const char *direction, const QByteArray &message);
+    // The device link came up, or went down: clients told, closed or let in as the settings say.
+    void deviceUpChanged(bool up);
+    // Any thread: a client's bytes went nowhere, for want of a device link.
+    void noteDropped(quint64 client, qint64 bytes);
+    // One line per client for what it lost while the device was down; every client for 0.
+    void reportDropped(quint64 client);
 
     TcpClientService *deviceClient = nullptr;
     TcpServerService *clientServer = nullptr;
@@ -129,6 +142,16 @@ private:
     std::atomic<quint64> deviceHolds{0};
     std::atomic<quint64> clientHolds{0};
     std::atomic<quint64> replyTimeouts{0};
+    bool deviceUp = false;
+    std::atomic<qint64> deviceStateSinceMs{QDateTime::currentMSecsSinceEpoch()};
+    std::atomic<quint64> failedAttemptsSince{0};
+    std::atomic<quint64> droppedDeviceDown{0};
+    std::mutex droppedMutex;
+    QHash<quint64, qint64> droppedThisOutage; // by client, guarded by droppedMutex
+    const bool closeClientsWhileDown;
+    // The lines that tell the clients, with the device's line end; empty when they are not told.
+    QByteArray downNotice;
+    QByteArray upNotice;
     uint localPort = 0;
     const bool keepConnected;
     // Set while the client limit is reached; Start and Stop clear it.

@@ -35,6 +35,10 @@ const QString keyReplyEndPattern = QStringLiteral("ReplyEndPattern");
 const QString keyObserverListen = QStringLiteral("ObserverListen");
 const QString keyMetricsListen = QStringLiteral("MetricsListen");
 const QString keyAllowedClients = QStringLiteral("AllowedClients");
+const QString keyWhenDeviceDown = QStringLiteral("WhenDeviceDown");
+const QString keyDeviceNotices = QStringLiteral("DeviceNotices");
+const QString keyDeviceDownNotice = QStringLiteral("DeviceDownNotice");
+const QString keyDeviceUpNotice = QStringLiteral("DeviceUpNotice");
 
 // The last "LogTraffic" read or written in this process, for the relay's own threads, which
 // must not touch a settings object of the GUI thread.
@@ -76,7 +80,12 @@ const QList<QPair<QString, QVariant>> &keys()
             {keyReplyEndPattern, QString()},
             {keyObserverListen, QString()},
             {keyMetricsListen, QString()},
-            {keyAllowedClients, QString()}};
+            {keyAllowedClients, QString()},
+            {keyWhenDeviceDown, QStringLiteral("keep")},
+            {keyDeviceNotices, false},
+            // No instrument, radio or modem answers with a line that starts so.
+            {keyDeviceDownNotice, QStringLiteral("!VQGATEWAY DEVICE DOWN")},
+            {keyDeviceUpNotice, QStringLiteral("!VQGATEWAY DEVICE UP")}};
     return all;
 }
 
@@ -313,6 +322,14 @@ QVariant GatewaySettings::checked(const QString &key, QString *problem) const
                 : refuse(QStringLiteral("CRLF or LF"), defaultValue, defaultValue.toString());
     if (key == keyLastVersionDisplayed)
         return text;
+    if (key == keyWhenDeviceDown)
+        return text.toLower() == QLatin1String("keep") || text.toLower() == QLatin1String("close")
+                ? text.toLower()
+                : refuse(QStringLiteral("keep or close"), defaultValue, defaultValue.toString());
+    if (key == keyDeviceDownNotice || key == keyDeviceUpNotice)
+        return !text.isEmpty()
+                ? text
+                : refuse(QStringLiteral("a line"), defaultValue, defaultValue.toString());
     if (key == keyAllowedClients) {
         ClientAllowList list;
         // Kept, so that the server's own reading of it serves nobody.
@@ -536,6 +553,22 @@ QString GatewaySettings::allowedClients() const
 {
     return checked(keyAllowedClients).toString();
 }
+QString GatewaySettings::whenDeviceDown() const
+{
+    return checked(keyWhenDeviceDown).toString();
+}
+bool GatewaySettings::deviceNotices() const
+{
+    return checked(keyDeviceNotices).toBool();
+}
+QString GatewaySettings::deviceDownNotice() const
+{
+    return checked(keyDeviceDownNotice).toString();
+}
+QString GatewaySettings::deviceUpNotice() const
+{
+    return checked(keyDeviceUpNotice).toString();
+}
 
 ConfigurationReport configurationReport(const GatewaySettings &settings)
 {
@@ -597,5 +630,14 @@ ConfigurationReport configurationReport(const GatewaySettings &settings)
     report.lines.append(QStringLiteral("Metrics: %1")
                                 .arg(metrics.isEmpty() ? QStringLiteral("none") : metrics));
     report.lines.append(QStringLiteral("Traffic logging: %1").arg(onOff(settings.logTraffic())));
+    report.lines.append(QStringLiteral("When the device is down: %1, notices %2")
+                                .arg(settings.whenDeviceDown() == QLatin1String("close")
+                                             ? QStringLiteral("clients closed and refused")
+                                             : QStringLiteral("clients kept"),
+                                     settings.deviceNotices()
+                                             ? QStringLiteral("\"%1\" and \"%2\"")
+                                                       .arg(settings.deviceDownNotice(),
+                                                            settings.deviceUpNotice())
+                                             : onOff(false)));
     return report;
 }

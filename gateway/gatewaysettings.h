@@ -81,6 +81,12 @@ public:
     QString metricsListen() const;
     // The addresses and networks clients and observers may connect from; empty for everyone.
     QString allowedClients() const;
+    // While the device link is down: "keep" the clients (the default) or "close" them and every
+    // new one until it is back; and whether they are told, with which lines.
+    QString whenDeviceDown() const;
+    bool deviceNotices() const;
+    QString deviceDownNotice() const;
+    QString deviceUpNotice() const;
 
     // Every stored value that is not usable, one line each in the order of the keys above:
     // "<Key> "<value>" is not <what it must be> - using <fallback>".

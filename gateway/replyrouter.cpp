@@ -170,13 +170,24 @@ void ReplyRouter::devicePartialLine()
         replyTimer.start(rule.quietMs);
 }
 
+void ReplyRouter::deviceLinkChanged(bool up)
+{
+    deviceUp = up;
+    if (!up && lineInFlight) {
+        replyTimer.stop();
+        lineInFlight = false;
+        inFlightLine.clear();
+    }
+    sendNext();
+}
+
 void ReplyRouter::sendNext()
 {
     while (!lineInFlight && !waiting.isEmpty()) {
         const QPair<quint64, QByteArray> next = waiting.takeFirst();
         held -= next.second.size() + queuedPieceOverheadBytes;
         // A line without '?' gets no reply from an instrument: the next one follows at once.
-        if (rule.kind == ReplyRule::Query && !next.second.contains('?')) {
+        if (!deviceUp || (rule.kind == ReplyRule::Query && !next.second.contains('?'))) {
             emit toDevice(next.first, next.second);
             continue;
         }

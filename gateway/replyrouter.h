@@ -52,6 +52,9 @@ public:
     void deviceData(const QByteArray &lines);
     // The device sent bytes of a line whose end has not come yet.
     void devicePartialLine();
+    // While the device link is down, lines go on at once, to be dropped, and no reply is waited
+    // for; a reply waited for when it goes down will not come.
+    void deviceLinkChanged(bool up);
     // The gateway stops: every line that waits goes to the device now, without its reply.
     void sendAllWaiting();
     // Any thread: the bytes waiting here for the device, half lines included, and what each
@@ -83,6 +86,7 @@ private:
     QSet<quint64> ended; // clients whose input ended, while something is owed to them
     std::atomic<qint64> held{0};
     bool lineInFlight = false;
+    bool deviceUp = true;
     quint64 inFlightClient = 0;
     QByteArray inFlightLine;
     bool inFlightClientGone = false;

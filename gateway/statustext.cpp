@@ -59,6 +59,15 @@ QString uptime(qint64 seconds)
 
 }
 
+QString deviceUpOrDown(const QJsonObject &device)
+{
+    return QStringLiteral("%1 since %2, failed attempts since: %3")
+            .arg(device.value(QStringLiteral("up")).toBool() ? QStringLiteral("Up")
+                                                             : QStringLiteral("Down"),
+                 when(device.value(QStringLiteral("upOrDownSince"))),
+                 number(device.value(QStringLiteral("failedAttemptsSince"))));
+}
+
 QString clientTable(const QJsonArray &clients)
 {
     QList<QStringList> rows{{QStringLiteral("Client"), QStringLiteral("Address"),
@@ -109,6 +118,10 @@ QString statusText(const QJsonObject &status)
               number(device.value(QStringLiteral("reconnects"))),
               QStringLiteral("errors ") + number(device.value(QStringLiteral("errors")))
                       + (lastError.isEmpty() ? QString() : QStringLiteral(", last: ") + lastError)},
+             {QString(), QStringLiteral("link"),
+              device.value(QStringLiteral("up")).toBool() ? QStringLiteral("up")
+                                                          : QStringLiteral("down"),
+              deviceUpOrDown(device).section(QLatin1Char(' '), 1)},
              {QStringLiteral("Server"), endpoint(server, QStringLiteral("listenAddress")),
               server.value(QStringLiteral("state")).toString(),
               QStringLiteral("since ") + when(server.value(QStringLiteral("since")))},

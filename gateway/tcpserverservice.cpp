@@ -76,6 +76,11 @@ bool TcpServerService::refuse(qintptr socketDescriptor, const QHostAddress &peer
         if (refusals.shouldLog(peer, monotonicMs()))
             LOG_ERROR << "Connection from" << unmappedAddress(peer).toString()
                       << "refused: not among the allowed clients";
+    } else if (!refusalReason.isEmpty()) {
+        ++deviceDown;
+        if (refusals.shouldLog(peer, monotonicMs()))
+            LOG_INFO << "Connection from" << unmappedAddress(peer).toString()
+                     << "refused:" << qPrintable(refusalReason);
     } else if (clientCount() >= MaxClientConnections && !makeRoom()) {
         ++atLimit;
         if (refusals.shouldLog(peer, monotonicMs()))
@@ -252,16 +257,31 @@ void TcpServerService::setClientReadingPaused(bool paused)
         thread->setReadingPaused(paused);
 }
 
+void TcpServerService::closeClients(const QString &logLine)
+{
+    std::lock_guard<std::mutex> lock(clientThreadsMutex);
+    if (clientThreads.isEmpty())
+        return;
+    LOG_INFO << qPrintable(logLine);
+    letGoOfClients();
+    reportStarted(0);
+}
+
+void TcpServerService::letGoOfClients()
+{
+    for (ClientThread *thread : std::as_const(clientThreads)) {
+        thread->stop();
+        emit clientLeft(thread->number());
+    }
+    clientThreads.clear();
+}
+
 void TcpServerService::stopServer()
 {
     LOG_INFO << "Stopping server client threads...";
     {
         std::lock_guard<std::mutex> lock(clientThreadsMutex);
-        for (ClientThread *thread : std::as_const(clientThreads)) {
-            thread->stop();
-            emit clientLeft(thread->number());
-        }
-        clientThreads.clear();
+        letGoOfClients();
     }
     LOG_INFO << "Stopping server...";
     close();

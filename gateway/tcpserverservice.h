@@ -69,11 +69,16 @@ public:
     // At the limit, a client that ended its sending side and only waits for possible replies is
     // let go for a new one.
     void setWaitingClientsGiveWay(bool on) { waitingClientsGiveWay = on; }
+    // While a reason is set, each new connection is closed at once, as at the limit.
+    void setRefusalReason(const QString &reason) { refusalReason = reason; }
+    // Closes every client, after what waits for it, and goes on listening.
+    void closeClients(const QString &logLine);
 
     quint64 refusedAtLimit() const { return atLimit.load(std::memory_order_relaxed); }
     quint64 refusedNotAllowed() const { return notAllowed.load(std::memory_order_relaxed); }
     quint64 connectionsAccepted() const { return accepted.load(std::memory_order_relaxed); }
     quint64 droppedAsStalled() const { return stalled.load(std::memory_order_relaxed); }
+    quint64 refusedDeviceDown() const { return deviceDown.load(std::memory_order_relaxed); }
 
 signals:
     // Emitted with the client list locked, so that counts arrive in order: connect it queued.
@@ -95,6 +100,8 @@ private:
     void reportStarted(int count);
     bool refuse(qintptr socketDescriptor, const QHostAddress &peer);
     bool makeRoom();
+    // With the client list locked: stops every client thread and forgets it.
+    void letGoOfClients();
     template<typename Action>
     void withClient(quint64 client, Action action);
 
@@ -115,4 +122,6 @@ private:
     std::atomic<quint64> notAllowed{0};
     std::atomic<quint64> accepted{0};
     std::atomic<quint64> stalled{0};
+    std::atomic<quint64> deviceDown{0};
+    QString refusalReason;
 };

@@ -24,6 +24,8 @@ private slots:
                 "--device-line-end CRLF -platform offscreen -> run platform DeviceLineEnd=CRLF",
                 // A reply rule or pattern switches routing on; a pattern asks for its rule.
                 "--reply-end Query -> run ReplyEnd=query ReplyRouting=true",
+                "--when-device-down CLOSE --device-notices -> run DeviceNotices=true "
+                "WhenDeviceDown=close",
                 "--reply-end-pattern ^(OK|ERROR.*)$ -> run ReplyEnd=pattern "
                 "ReplyEndPattern=^(OK|ERROR.*)$ ReplyRouting=true",
                 "--listen 010.0.0.1:7000 --observe 127.0.0.1:7000 --metrics 7001 -> run "
@@ -43,8 +45,8 @@ private slots:
                      "--device 127.0.0.1:65536", "--device 127.0.0.1x:20500",
                      "--device 127.0.0.1:+10500", "--listen 0", "--listen 65536",
                      "--listen x:10500", "--listen 127.0.0.1:", "--device-line-end cr",
-                     "--reply-end fast", "--reply-end-pattern (", "--observe 0", "--metrics x:1",
-                     "--allow 300.1.1.1",
+                     "--reply-end fast", "--reply-end-pattern (", "--when-device-down drop",
+                     "--observe 0", "--metrics x:1", "--allow 300.1.1.1",
                      // Shorthand is no address, here or anywhere.
                      "--allow 192.0.2.1,/0", "--allow 10", "--allow 192.168.1",
                      "--allow 192.168.1.", "--allow 127.1", "--allow ,", "--listen 127.1:7000",

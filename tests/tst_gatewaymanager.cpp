@@ -237,6 +237,55 @@ private slots:
         QTRY_VERIFY(capture->messages().contains(QStringLiteral("[CLIENT] -  \"lost[CR][LF]\"")));
         QCOMPARE(device->received, all + "BYE\r\nASK\r\n");
     }
+    // While the device is away the clients are told; with "close" they are closed, and new ones
+    // refused, until it is back, and observers stay. With "keep", what a client sends meanwhile is
+    // dropped with one line per client, and a routed reply waited for ends without a time-out.
+    void deviceAway()
+    {
+        GatewaySettings settings;
+        settings.setValue(QStringLiteral("DeviceNotices"), true);
+        settings.setValue(QStringLiteral("WhenDeviceDown"), QStringLiteral("Close"));
+        const quint16 observerPort = freeLoopbackPort();
+        settings.setValue(QStringLiteral("ObserverListen"), QString::number(observerPort));
+        startGateway();
+        FakeClient client(port), observer(observerPort);
+        QTRY_VERIFY(server()->clientCount() == 1 && observer.isConnected());
+        device->latest()->disconnectFromHost();
+        QTRY_VERIFY(client.isClosed());
+        QCOMPARE(client.received, QByteArray("!VQGATEWAY DEVICE DOWN\r\n"));
+        FakeClient refused(port);
+        QTRY_VERIFY(refused.isClosed());
+        manager->connectDevice(QStringLiteral("127.0.0.1"), device->port());
+        QTRY_VERIFY(manager->isConnectedToDevice());
+        FakeClient back(port);
+        QTRY_COMPARE(server()->clientCount(), 1);
+        QVERIFY(observer.isConnected() && observer.received.isEmpty());
+        manager.reset();
+        settings.setValue(QStringLiteral("WhenDeviceDown"), QStringLiteral("keep"));
+        settings.setValue(QStringLiteral("ReplyEnd"), QStringLiteral("query"));
+        settings.setReplyRouting(true);
+        startGateway();
+        FakeClient asker(port);
+        QTRY_COMPARE(server()->clientCount(), 1);
+        asker.write("Q?\r\n");
+        QTRY_COMPARE(device->received, QByteArray("Q?\r\n"));
+        device->latest()->disconnectFromHost();
+        QTRY_COMPARE(asker.received, QByteArray("!VQGATEWAY DEVICE DOWN\r\n"));
+        asker.write("LOST?\r\n");
+        QTRY_COMPARE(manager->counters().bytesDroppedDeviceDown, 7u);
+        manager->connectDevice(QStringLiteral("127.0.0.1"), device->port());
+        QTRY_COMPARE(asker.received,
+                     QByteArray("!VQGATEWAY DEVICE DOWN\r\n!VQGATEWAY DEVICE UP\r\n"));
+        asker.write("AGAIN?\r\n");
+        QTRY_VERIFY(device->received.endsWith("AGAIN?\r\n"));
+        QCOMPARE(capture->count(QStringLiteral("ERROR Device not connected: 7 bytes from client 1 "
+                                               "dropped")),
+                 1);
+        QCOMPARE(capture->count(QStringLiteral("No complete reply")), 0);
+        QVERIFY(statusText(manager->status())
+                        .contains(QRegularExpression(
+                                "link +up +since .*, failed attempts since: 0")));
+    }
     // Eight clients at once: five are served, the others closed at once; the port stays the
     // gateway's while it is full, and a place that frees up is offered again on the listen
     // address only.

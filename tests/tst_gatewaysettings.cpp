@@ -32,7 +32,8 @@ class TestGatewaySettings : public QObject
                            {"ReplyEndPattern", s.replyEndPattern()},
                            {"ObserverListen", s.observerListen()},
                            {"MetricsListen", s.metricsListen()},
-                           {"AllowedClients", s.allowedClients()}}
+                           {"AllowedClients", s.allowedClients()},
+                           {"WhenDeviceDown", s.whenDeviceDown()}}
                 .value(key);
     }
     // The settings of a new instance, from this text as a user writes it in the file.
@@ -91,6 +92,10 @@ private slots:
                 "ReplyQuietMs=0 -> 50 | ReplyQuietMs \"0\" is not from 1 to 10000 ms - using 50",
                 "LoggingLevel=-3 -> 1 | LoggingLevel \"-3\" is not a level from 0 to 6 - using 1",
                 "DeviceLineEnd=lf -> LF",
+                "WhenDeviceDown=Close -> close",
+                "WhenDeviceDown=drop -> keep | WhenDeviceDown \"drop\" is not keep or close - "
+                "using "
+                "keep",
                 "DeviceLineEnd=cr -> CRLF | DeviceLineEnd \"cr\" is not CRLF or LF - using CRLF",
                 "IpAddress=192.0.2.300 -> 192.0.2.300 | IpAddress \"192.0.2.300\" is not an IPv4 "
                 "address - using none: the device is not connected",
@@ -133,7 +138,8 @@ private slots:
                  (QStringList{"Device: 192.168.1.140:10500, lines end in CR LF",
                               "Listen: every interface, port 10500", "Observe: none",
                               "Allowed clients: everyone", "Reply routing: off", "Metrics: none",
-                              "Traffic logging: off"}));
+                              "Traffic logging: off",
+                              "When the device is down: clients kept, notices off"}));
         writeFile("ReplyRouting=true\nReplyEnd=pattern\nReplyEndPattern=^OK$\nPortLocal=x\n"
                   "DeviceLineEnd=LF\nMetricsListen=9464\nAllowedClients=10\nLogTraffic=true\n"
                   "ObserverListen=[::1]:7000\nIpAddress=127.0.0.1");
@@ -145,7 +151,8 @@ private slots:
                               "Observe: [::1]:7000", "Allowed clients: nobody",
                               "Reply routing: on, replies end at a line that matches \"^OK$\", "
                               "time-out 500 ms",
-                              "Metrics: 127.0.0.1:9464", "Traffic logging: on"}));
+                              "Metrics: 127.0.0.1:9464", "Traffic logging: on",
+                              "When the device is down: clients kept, notices off"}));
         QCOMPARE(report.problems, GatewaySettings().problems());
         QCOMPARE(report.problems.size(), 2);
     }

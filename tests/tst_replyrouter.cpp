@@ -80,10 +80,10 @@ private slots:
     // "rule: script -> what comes out". The script: "c1>A?" client 1 sends the line A? ("~" at the
     // end: no line end), "d>x|y" the device sends the lines x and y in one read, "L1" client 1
     // leaves, "E1" it ends its sending side, "held N in L" the router holds N bytes in L lines, "t"
-    // a byte of a line comes 5 ms after the step before. What comes out: "dev 1 A?" a line of
-    // client 1 to the device, "1< x" lines to client 1, "all< x" lines to everyone, "late 1 A?" the
-    // logged time-out of client 1's A?, "done 1" nothing more is owed to client 1 after its input
-    // ended, and "log ..." other log lines.
+    // a byte of a line comes 5 ms after the step before, "down" and "up" the device link. What
+    // comes out: "dev 1 A?" a line of client 1 to the device, "1< x" lines to client 1, "all< x"
+    // lines to everyone, "late 1 A?" the logged time-out of client 1's A?, "done 1" nothing more is
+    // owed to client 1 after its input ended, and "log ..." other log lines.
     void rules_data()
     {
         QTest::addColumn<QString>("row");
@@ -104,7 +104,9 @@ private slots:
               "NEXT?, late 2 NEXT?",
               "pattern: c3>HALF~, held 4 in 0, E3, d>OK -> dev 3 HALF, 3< OK, done 3",
               "query: c1>SET 1, c1>A?, E1, d>R, c2>B, E2 -> dev 1 SET 1, dev 1 A?, 1< R, done 1, "
-              "dev 2 B, done 2"})
+              "dev 2 B, done 2",
+              "pattern: c1>A, c2>B, down, c3>C, up, c1>D -> dev 1 A, dev 2 B, dev 3 C, dev 1 D, "
+              "late 1 D"})
             QTest::newRow(row) << QString::fromLatin1(row);
     }
     void rules()
@@ -145,6 +147,8 @@ private slots:
             bytes = bytes.endsWith('~') ? bytes.chopped(1) : bytes + "\r\n";
             if (step == "t")
                 QTest::qWait(5), router.devicePartialLine();
+            else if (step == "down" || step == "up")
+                router.deviceLinkChanged(step == "up");
             else if (step.startsWith("held "))
                 QCOMPARE(router.heldBytes(),
                          step.section(' ', 1, 1).toLongLong()

@@ -466,6 +466,13 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
         QToolTip::showText(static_cast<QHelpEvent *>(event)->globalPos(), text, ui->serverStatus);
         return true;
     }
+    if (watched == ui->deviceStatus && event->type() == QEvent::ToolTip) {
+        QToolTip::showText(
+                static_cast<QHelpEvent *>(event)->globalPos(),
+                deviceUpOrDown(gatewayManager->status().value(QStringLiteral("device")).toObject()),
+                ui->deviceStatus);
+        return true;
+    }
     const bool field = watched == ui->ipAddress || watched == ui->port || watched == ui->portLocal;
     if (field && event->type() == QEvent::KeyPress
         && switchLevelForKey(static_cast<QKeyEvent *>(event)))
