@@ -48,10 +48,9 @@ bool descriptorsLeft(int count)
     return true;
 #else
     std::vector<int> opened;
-    for (int fd = 0; int(opened.size()) < count && fd >= 0;) {
-        if ((fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0)
-            opened.push_back(fd);
-    }
+    int fd;
+    while (int(opened.size()) < count && (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0)
+        opened.push_back(fd);
     for (const int fd : opened)
         ::close(fd);
     return int(opened.size()) == count;
