@@ -1,15 +1,21 @@
 #include "app/instancechannel.h"
 
+#include "platform/instanceguard.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QStandardPaths>
+#include <QTimer>
 
 namespace {
 
 // A request is one short line; a client sending more is no client of ours.
 constexpr qint64 maxRequestBytes = 256;
+// A later start asks at once and is answered at once: more at a time, or a longer wait, only
+// ever serves someone who keeps descriptors from the gateway.
+constexpr int maxConnections = 8;
+constexpr int requestTimeoutMs = 2000;
 
 }
 
@@ -21,8 +27,19 @@ InstanceChannel::InstanceChannel(const QString &instance, QObject *parent)
     server->setSocketOptions(QLocalServer::UserAccessOption);
     connect(server, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket *socket = server->nextPendingConnection()) {
+            const auto drop = [socket] {
+                socket->abort();
+                socket->deleteLater();
+            };
+            if (connections == maxConnections) {
+                drop();
+                continue;
+            }
+            ++connections;
+            connect(socket, &QObject::destroyed, this, [this] { --connections; });
             connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
             connect(socket, &QLocalSocket::readyRead, this, [this, socket] { answer(socket); });
+            QTimer::singleShot(requestTimeoutMs, socket, drop);
         }
     });
 }
@@ -33,12 +50,15 @@ QString InstanceChannel::socketPath(const QString &instance)
 {
     const QString name = instance.isEmpty() ? QStringLiteral("vqgateway.socket")
                                             : QStringLiteral("vqgateway-%1.socket").arg(instance);
-    return QDir(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation)).filePath(name);
+    const QString dir = Platform::instanceDirectory();
+    return dir.isEmpty() ? QString() : QDir(dir).filePath(name);
 }
 
 bool InstanceChannel::listen()
 {
     const QString path = socketPath(instance);
+    if (path.isEmpty())
+        return false;
     QLocalServer::removeServer(path);
     return server->listen(path);
 }
@@ -66,8 +86,11 @@ void InstanceChannel::answer(QLocalSocket *socket)
 QByteArray InstanceChannel::ask(const QString &instance, const QByteArray &request, int timeoutMs)
 {
     const QDeadlineTimer deadline(timeoutMs);
+    const QString path = socketPath(instance);
+    if (path.isEmpty())
+        return QByteArray();
     QLocalSocket socket;
-    socket.connectToServer(socketPath(instance));
+    socket.connectToServer(path);
     if (!socket.waitForConnected(timeoutMs))
         return QByteArray();
     socket.write(request + '\n');

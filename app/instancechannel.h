@@ -12,7 +12,8 @@ class QLocalSocket;
 
 // A local channel to the running instance of a name, for the user who runs it alone: a later
 // start sends one request line ("show") and gets one answer, then the connection closes. The
-// socket lies in the user's runtime directory, which only the user can enter.
+// socket lies in the instance directory, which only the user can enter. A few connections at a
+// time are served, each for a moment only: one that asks nothing holds a descriptor for nothing.
 class InstanceChannel : public QObject
 {
     Q_OBJECT
@@ -37,4 +38,5 @@ private:
     QString instance;
     QLocalServer *server;
     QHash<QByteArray, std::function<QByteArray()>> handlers;
+    int connections = 0;
 };

@@ -112,11 +112,16 @@ int showStatus(int argc, char *argv[], const CommandLine &commandLine)
     const QByteArray answer = InstanceChannel::ask(commandLine.instance, "status", 5000);
     const QJsonObject status = QJsonDocument::fromJson(answer).object();
     if (status.isEmpty()) {
+        QString refused;
+        Platform::instanceDirectory(&refused);
         const QString name = commandLine.instance.isEmpty()
                 ? QString()
                 : QStringLiteral("'%1' ").arg(commandLine.instance);
-        std::fprintf(stderr, "no VQ Gateway instance %sis running for this user\n",
-                     qPrintable(name));
+        if (!refused.isEmpty())
+            std::fprintf(stderr, "%s\n", qPrintable(refused));
+        else
+            std::fprintf(stderr, "no VQ Gateway instance %sis running for this user\n",
+                         qPrintable(name));
         return 1;
     }
     std::fputs(commandLine.json ? answer.constData() : qPrintable(statusText(status)), stdout);
@@ -129,11 +134,15 @@ int runWithWindow(int argc, char *argv[], const QString &instance)
 {
     QSingleApplication app(argc, argv, guardKey(instance));
     if (!app.lock()) {
+        const QString refused = app.lockError();
         // The running instance comes to the front, where the user looks first.
-        InstanceChannel::ask(instance, "show", 3000);
-        const QString text = QStringLiteral("Application already running. Please check the %1 "
-                                            "(icon may be hidden).")
-                                     .arg(Platform::systemTrayName());
+        if (refused.isEmpty())
+            InstanceChannel::ask(instance, "show", 3000);
+        const QString text = !refused.isEmpty()
+                ? refused
+                : QStringLiteral("Application already running. Please check the %1 "
+                                 "(icon may be hidden).")
+                          .arg(Platform::systemTrayName());
         std::fputs(qPrintable(text + QLatin1Char('\n')), stderr);
         QMessageBox::critical(nullptr, QStringLiteral("Error"), text, QMessageBox::Ok);
         return 1;
@@ -169,7 +178,9 @@ int runHeadless(int argc, char *argv[], const QString &instance, bool chosenByIt
     QCoreApplication app(argc, argv);
     InstanceGuard guard(guardKey(instance));
     if (!guard.tryLock()) {
-        std::fputs("Application already running.\n", stderr);
+        const QString refused = guard.error() + QLatin1Char('\n');
+        std::fputs(refused.size() > 1 ? qPrintable(refused) : "Application already running.\n",
+                   stderr);
         return 1;
     }
     Platform::publishInstanceMutex();

@@ -2,6 +2,7 @@
 
 #include "gateway/gatewaymanager.h"
 #include "gateway/listenendpoint.h"
+#include "platform/socketdescriptor.h"
 
 #include <prometheus/collectable.h>
 #include <prometheus/exposer.h>
@@ -106,7 +107,14 @@ MetricsExporter::MetricsExporter(const GatewayManager &manager, const QString &i
 {
 }
 
-MetricsExporter::~MetricsExporter() = default;
+MetricsExporter::~MetricsExporter()
+{
+    // The library's threads look whether they are to stop only between waits on their sockets,
+    // of up to two seconds each; with the sockets shut down they stop at once.
+    if (exposer)
+        for (const int port : exposer->GetListeningPorts())
+            Platform::shutDownSocketsOnPort(quint16(port));
+}
 
 bool MetricsExporter::start(const QString &endpoint, QString *error)
 {

@@ -14,3 +14,8 @@ bool QSingleApplication::lock()
 {
     return guard->tryLock();
 }
+
+QString QSingleApplication::lockError() const
+{
+    return guard->error();
+}

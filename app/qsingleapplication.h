@@ -18,6 +18,8 @@ public:
 
     // True when this process now holds the guard and may run.
     bool lock();
+    // Why the guard cannot be taken at all; empty when another instance holds it.
+    QString lockError() const;
 
 private:
     std::unique_ptr<InstanceGuard> guard;

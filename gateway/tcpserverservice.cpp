@@ -5,6 +5,7 @@
 #include "platform/socketdescriptor.h"
 
 #include <QHostAddress>
+#include <QTimer>
 
 #include <algorithm>
 #include <utility>
@@ -13,6 +14,7 @@ TcpServerService::TcpServerService(QObject *parent, ClientThread::Role role)
     : QTcpServer(parent)
     , role(role)
 {
+    reserve.open(QIODevice::ReadOnly);
 }
 
 TcpServerService::~TcpServerService()
@@ -53,6 +55,13 @@ void TcpServerService::startListening(quint16 port, const QHostAddress &address)
 {
     // Port 0 would listen on a port chosen by the system, which no client application knows.
     if (port != 0 && !address.isNull() && listen(address, port)) {
+        // Connections are taken here rather than by Qt, which, out of descriptors, would try again
+        // and again at full speed without a word.
+        pauseAccepting();
+        acceptNotifier
+                = std::make_unique<QSocketNotifier>(socketDescriptor(), QSocketNotifier::Read);
+        connect(acceptNotifier.get(), &QSocketNotifier::activated, this,
+                &TcpServerService::acceptWaiting);
         reportStarted(clientCount());
         if (role == ClientThread::Observer)
             LOG_INFO << "Listening for observers on" << port << "...";
@@ -86,6 +95,8 @@ bool TcpServerService::refuse(qintptr socketDescriptor, const QHostAddress &peer
         if (refusals.shouldLog(peer, monotonicMs()))
             LOG_INFO << "Connection from" << unmappedAddress(peer).toString()
                      << "refused:" << MaxClientConnections << what << "already connected";
+    } else if (!Platform::descriptorsLeft(clientThreadDescriptors)) {
+        logNoDescriptors(peer);
     } else {
         return false;
     }
@@ -109,6 +120,31 @@ bool TcpServerService::makeRoom()
         return true;
     }
     return false;
+}
+
+void TcpServerService::acceptWaiting()
+{
+    bool outOfDescriptors = false;
+    qintptr taken;
+    while ((taken = Platform::acceptConnection(socketDescriptor(), &outOfDescriptors)) >= 0)
+        incomingConnection(taken);
+    if (!outOfDescriptors)
+        return;
+    // The connection that cannot be taken is taken with the reserve's descriptor and closed, so
+    // that it is told at once; the server goes on after a pause that keeps a shortage that lasts
+    // from busying this thread.
+    reserve.close();
+    logNoDescriptors(Platform::refuseWaitingConnection(socketDescriptor()));
+    reserve.open(QIODevice::ReadOnly);
+    acceptNotifier->setEnabled(false);
+    QTimer::singleShot(100, acceptNotifier.get(), [this] { acceptNotifier->setEnabled(true); });
+}
+
+void TcpServerService::logNoDescriptors(const QHostAddress &peer)
+{
+    if (refusals.shouldLog(peer, monotonicMs()))
+        LOG_ERROR << "Connection from" << unmappedAddress(peer).toString()
+                  << "refused: no file descriptors left";
 }
 
 void TcpServerService::incomingConnection(qintptr socketDescriptor)
@@ -284,6 +320,7 @@ void TcpServerService::stopServer()
         letGoOfClients();
     }
     LOG_INFO << "Stopping server...";
+    acceptNotifier.reset();
     close();
     emit connectState(TCPSERVER_IDLE, QStringLiteral("Idle"), 0);
 }

@@ -5,13 +5,17 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QFile>
 #include <QHostAddress>
 #include <QList>
 #include <QPointer>
+#include <QProcess>
+#include <QSocketNotifier>
 #include <QString>
 #include <QTcpServer>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 
 enum TCPSERVER_STATUS : int { TCPSERVER_IDLE = 0, TCPSERVER_STARTED = 1, TCPSERVER_ERROR = 2 };
@@ -19,6 +23,9 @@ Q_DECLARE_METATYPE(TCPSERVER_STATUS)
 
 // The number of client applications served at once, and of observers beside them.
 constexpr int MaxClientConnections = 5;
+// What a client thread opens as it starts (its event loop's wake-up and the writer's copy of the
+// socket), and as much again left over for the rest of the program.
+constexpr int clientThreadDescriptors = 4;
 
 // One connected client as the status shows it.
 struct ClientInfo
@@ -102,12 +109,18 @@ private:
     bool makeRoom();
     // With the client list locked: stops every client thread and forgets it.
     void letGoOfClients();
+    void acceptWaiting();
+    void logNoDescriptors(const QHostAddress &peer);
     template<typename Action>
     void withClient(quint64 client, Action action);
 
     const ClientThread::Role role;
     ClientAllowList allowed;
     RefusalLog refusals;
+    // Held for the moment no other descriptor can be opened, to take and close a connection
+    // that could not be taken otherwise.
+    QFile reserve{QProcess::nullDevice()};
+    std::unique_ptr<QSocketNotifier> acceptNotifier;
     // Appended to and walked in the server's thread, shortened by the client threads as
     // their clients leave.
     QList<ClientThread *> clientThreads;

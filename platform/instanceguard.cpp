@@ -1,5 +1,7 @@
 #include "platform/instanceguard.h"
 
+#include "platform/privatefile.h"
+
 #include <QDir>
 #include <QLockFile>
 #include <QSharedMemory>
@@ -17,6 +19,24 @@ QString currentUserScope()
     return QString();
 #else
     return QString::number(::getuid());
+#endif
+}
+
+QString instanceDirectory(QString *error)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(error)
+    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+#else
+    // Under the home directory, which every way of logging in sets alike; short, so that a
+    // socket's path stays within the system's limit of about a hundred bytes.
+    const QString dir = QDir::homePath() + QStringLiteral("/.local/state/vqgateway");
+    QString reason;
+    if (makePrivateDirectory(dir, &reason))
+        return dir;
+    if (error)
+        *error = QStringLiteral("Refusing the instance directory %1: %2").arg(dir, reason);
+    return QString();
 #endif
 }
 
@@ -49,12 +69,9 @@ bool InstanceGuard::tryLock()
 
 InstanceGuard::InstanceGuard(const QString &key, const QString &scope)
 {
-    // The runtime directory belongs to the user alone; without one, the user's own data
-    // directory stands in, never the shared temporary directory.
-    QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    const QString dir = Platform::instanceDirectory(&problem);
     if (dir.isEmpty())
-        dir = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
-    QDir().mkpath(dir);
+        return;
     const QString name = scope.isEmpty() ? key : key + QLatin1Char('-') + scope;
     instanceLock = std::make_unique<QLockFile>(
             QDir(dir).filePath(QStringLiteral("vqgateway-%1.lock").arg(name)));
@@ -66,7 +83,7 @@ InstanceGuard::~InstanceGuard() = default;
 
 bool InstanceGuard::tryLock()
 {
-    return instanceLock->tryLock(0);
+    return instanceLock && instanceLock->tryLock(0);
 }
 
 #endif

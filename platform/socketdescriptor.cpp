@@ -1,5 +1,7 @@
 #include "platform/socketdescriptor.h"
 
+#include <QDir>
+
 #ifdef Q_OS_WIN
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -12,6 +14,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 #endif
 
 namespace Platform {
@@ -54,6 +57,84 @@ void resetOnClose(qintptr descriptor)
                sizeof reset);
 #else
     setsockopt(int(descriptor), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+#endif
+}
+
+bool descriptorsLeft(int count)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(count)
+    return true;
+#else
+    std::vector<int> opened;
+    int fd;
+    while (int(opened.size()) < count && (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0)
+        opened.push_back(fd);
+    for (const int fd : opened)
+        ::close(fd);
+    return int(opened.size()) == count;
+#endif
+}
+
+qintptr acceptConnection(qintptr listener, bool *outOfDescriptors)
+{
+#ifdef Q_OS_WIN
+    const SOCKET taken = ::accept(SOCKET(listener), nullptr, nullptr);
+    const int error = taken == INVALID_SOCKET ? ::WSAGetLastError() : 0;
+    *outOfDescriptors = error == WSAEMFILE || error == WSAENOBUFS;
+    return taken == INVALID_SOCKET ? -1 : qintptr(taken);
+#else
+    int taken;
+    do
+        taken = ::accept4(int(listener), nullptr, nullptr, SOCK_CLOEXEC);
+    while (taken < 0 && errno == EINTR);
+    *outOfDescriptors = taken < 0
+            && (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM);
+    return taken;
+#endif
+}
+
+QHostAddress refuseWaitingConnection(qintptr listener)
+{
+    sockaddr_storage address{};
+#ifdef Q_OS_WIN
+    int size = sizeof address;
+    const SOCKET taken = ::accept(SOCKET(listener), reinterpret_cast<sockaddr *>(&address), &size);
+    if (taken == INVALID_SOCKET)
+        return QHostAddress();
+    ::closesocket(taken);
+#else
+    socklen_t size = sizeof address;
+    const int taken = ::accept(int(listener), reinterpret_cast<sockaddr *>(&address), &size);
+    if (taken < 0)
+        return QHostAddress();
+    ::close(taken);
+#endif
+    return QHostAddress(reinterpret_cast<const sockaddr *>(&address));
+}
+
+void shutDownSocketsOnPort(quint16 port)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(port)
+#else
+    for (const QString &name : QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::System)) {
+        const int fd = name.toInt();
+        sockaddr_storage address{};
+        socklen_t size = sizeof address;
+        int type = 0;
+        socklen_t typeSize = sizeof type;
+        if (::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) != 0
+            || getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &typeSize) != 0 || type != SOCK_STREAM)
+            continue;
+        const quint16 local = address.ss_family == AF_INET6
+                ? ntohs(reinterpret_cast<const sockaddr_in6 *>(&address)->sin6_port)
+                : address.ss_family == AF_INET
+                ? ntohs(reinterpret_cast<const sockaddr_in *>(&address)->sin_port)
+                : 0;
+        if (local == port)
+            ::shutdown(fd, SHUT_RDWR);
+    }
 #endif
 }
 

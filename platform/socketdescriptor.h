@@ -14,6 +14,21 @@ void resetOnClose(qintptr descriptor);
 // The address and port of the peer of a connected socket; a null address when it cannot be read.
 QHostAddress peerAddress(qintptr descriptor, quint16 *port = nullptr);
 
+// True when the process can still open this many descriptors: Qt ends the program when a new
+// thread cannot make its event loop's, so a thread is started only with room to spare.
+bool descriptorsLeft(int count);
+// Takes a connection that waits on a listening socket: its descriptor, or -1 when none waits or it
+// could not be taken, with outOfDescriptors saying whether the process had none left for it.
+qintptr acceptConnection(qintptr listener, bool *outOfDescriptors);
+// Takes the connection that waits first on a listening socket and closes it at once, for when it
+// could not be taken otherwise; its peer, or a null address when none was waiting.
+QHostAddress refuseWaitingConnection(qintptr listener);
+
+// Shuts down every TCP socket of this process on this local port, listening or connected, so that
+// whatever waits on one of them wakes at once: for a server whose own threads would look whether
+// they are to stop only after seconds of waiting.
+void shutDownSocketsOnPort(quint16 port);
+
 // A second descriptor for the same connection, in non-blocking mode, that stays valid until it
 // is closed with closeSocketDescriptor whatever happens to the first; -1 when none can be made.
 qintptr duplicateSocket(qintptr descriptor);

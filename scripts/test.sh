@@ -10,12 +10,7 @@ jobs=$(nproc)
 
 scripts/check-format.sh
 
-# The suite (its sources and scripts) stays at most 35% of the size of the code: the .cpp and .h
-# files git tracks outside tests/ and bench/.
-lines() { git ls-files -- "$@" | grep -E "$pattern" | xargs cat | wc -l; }
-code_lines=$(pattern='\.(cpp|h)$' lines . ':!tests' ':!bench')
-test_lines=$(pattern='\.(cpp|h|sh|py)$' lines tests)
-echo "tests/ holds $test_lines lines against $code_lines lines of code: $((100 * test_lines / code_lines))% (at most 35%)"
+scripts/test-budget.sh
 
 cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DVQ_SANITIZE=address >/dev/null
 cmake --build build/asan -j"$jobs"

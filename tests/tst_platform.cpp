@@ -4,6 +4,8 @@
 
 #include <QSharedMemory>
 
+#include <sys/stat.h>
+
 // What the program keeps in the user's own places: its autostart entry and its guard.
 class TestPlatform : public QObject
 {
@@ -46,6 +48,23 @@ private slots:
         QVERIFY(planted.create(1));
         QVERIFY(InstanceGuard(key, QStringLiteral("1002")).tryLock());
         QCOMPARE(Platform::currentUserScope(), QString::number(getuid()));
+        // Another session's runtime directory leads to the same guard.
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.filePath(QStringLiteral("config"))));
+        QVERIFY(!InstanceGuard(key, QStringLiteral("1000")).tryLock());
+        // A directory that others may use, or that another user made, is never used.
+        const QString instances = dir.filePath(QStringLiteral("home/.local/state/vqgateway"));
+        const QByteArray path = QFile::encodeName(instances);
+        QVERIFY(chmod(path.constData(), 0701) == 0);
+        InstanceGuard opened(key, QStringLiteral("1004"));
+        QVERIFY(!opened.tryLock());
+        QCOMPARE(opened.error(),
+                 "Refusing the instance directory " + instances
+                         + ": open to other users (mode 0701)");
+        if (getuid() == 0 && chmod(path.constData(), 0700) == 0
+            && chown(path.constData(), 1, 1) == 0)
+            QVERIFY(InstanceGuard(key, QStringLiteral("1004"))
+                            .error()
+                            .endsWith(": owned by user 1"));
     }
 };
 

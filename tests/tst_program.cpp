@@ -3,10 +3,12 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocalSocket>
 #include <QProcess>
 
 #include <algorithm>
 #include <csignal>
+#include <sys/resource.h>
 
 const char *const logFile = "data/vqgateway/VQGateway%1_Log.txt";
 const char *const settingsFile = "config/Velquor/Gateway%1.conf";
@@ -33,12 +35,15 @@ class TestProgram : public QObject
             settings.setValue(it.key(), it.value());
     }
     // With a display the program runs on the offscreen platform; without one, nothing names one.
-    QProcess *start(const QStringList &arguments = {}, bool display = true)
+    // Without a session (su, cron) there is no runtime directory either.
+    QProcess *start(const QStringList &arguments = {}, bool display = true, bool session = true)
     {
         auto *process = new QProcess(this);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char *variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             env.remove(QLatin1String(variable));
+        if (!session)
+            env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
         if (display)
             env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         process->setProcessEnvironment(env);
@@ -56,10 +61,11 @@ class TestProgram : public QObject
                         QString::fromUtf8(line.mid(30).chopped(line.endsWith(' ') ? 1 : 0)));
         return messages.mid(0, messages.size() - 1);
     }
-    // What the program prints with these arguments, once it ended with this exit code.
+    // What the program prints with these arguments, once it ended with this exit code; run
+    // without a session.
     QByteArray run(const QStringList &arguments, int exitCode = 0)
     {
-        QProcess *process = start(arguments, false);
+        QProcess *process = start(arguments, false, false);
         process->waitForFinished(10000);
         [&] { QCOMPARE(process->exitCode(), exitCode); }();
         return process->readAllStandardOutput() + process->readAllStandardError();
@@ -254,8 +260,45 @@ private slots:
         QCOMPARE(status.value("device").toObject().value("bytesFromDevice").toInt(), 5);
         QCOMPARE(run({"--status", "--instance", "lab3"}, 1),
                  QByteArray("no VQ Gateway instance 'lab3' is running for this user\n"));
-        // Connections left open and silent do not keep a scraper out.
+        // The channel serves a few connections that ask nothing, and none of them for long.
         QObject idleOwner;
+        QList<QLocalSocket *> silent;
+        for (int i = 0; i < 10; ++i) {
+            silent.append(new QLocalSocket(&idleOwner));
+            silent.last()->connectToServer(InstanceChannel::socketPath(QStringLiteral("lab1")));
+        }
+        const auto dropped = [&] {
+            return std::count_if(silent.begin(), silent.end(), [](QLocalSocket *s) {
+                return s->state() == QLocalSocket::UnconnectedState;
+            });
+        };
+        QTRY_COMPARE(dropped(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(dropped(), 10, 5000);
+        // Out of descriptors, with one left to take a connection or none, lab1 refuses new
+        // clients and goes on, and serves them again once there are descriptors.
+        const pid_t pid = pid_t(lab1->processId());
+        const QStringList fds
+                = QDir(QStringLiteral("/proc/%1/fd").arg(pid))
+                          .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+        rlimit before{};
+        QVERIFY(prlimit(pid, RLIMIT_NOFILE, nullptr, &before) == 0);
+        for (int spare : {1, 0}) {
+            rlimit low = before; // as many free descriptors below it as spare
+            for (low.rlim_cur = 0; fds.contains(QString::number(low.rlim_cur)) || spare--;)
+                ++low.rlim_cur;
+            QVERIFY(prlimit(pid, RLIMIT_NOFILE, &low, nullptr) == 0);
+            QTcpSocket refused;
+            refused.connectToHost(QHostAddress::LocalHost, firstPort);
+            QTRY_COMPARE(refused.error(), QAbstractSocket::RemoteHostClosedError);
+        }
+        QVERIFY(prlimit(pid, RLIMIT_NOFILE, &before, nullptr) == 0);
+        FakeClient again(firstPort);
+        again.write("again\r\n");
+        QTRY_COMPARE(first.received, QByteArray("to lab1\r\nagain\r\n"));
+        QVERIFY(logMessages(QStringLiteral("lab1"))
+                        .contains(
+                                "Connection from \"127.0.0.1\" refused: no file descriptors left"));
+        // Connections left open and silent do not keep a scraper out.
         QList<QTcpSocket *> idle;
         for (int i = 0; i < 16; ++i) {
             idle.append(new QTcpSocket(&idleOwner));
@@ -313,7 +356,14 @@ private slots:
         QVERIFY(!logMessages(QStringLiteral("lab2")).value(0).startsWith(QLatin1String("-----"))
                 && !QFile::exists(log + ".1"));
         terminate(lab1);
+        // Not even a scraper's connection just opened holds up the end.
+        QTcpSocket late;
+        late.connectToHost(QHostAddress::LocalHost, metricsPort);
+        QVERIFY(late.waitForConnected(5000));
+        QElapsedTimer sinceSignal;
+        sinceSignal.start();
         terminate(lab2);
+        verifyWithin(sinceSignal.elapsed(), 0, 1000, "ms from SIGTERM to the end");
         QSettings stored(path(settingsFile, QStringLiteral("lab2")), QSettings::IniFormat);
         QCOMPARE(stored.allKeys(), (QStringList{"IpAddress", "Port", "PortLocal"}));
         QCOMPARE(stored.value("Port").toInt() + stored.value("PortLocal").toInt(), 21000);
