@@ -71,10 +71,23 @@ void TcpServerService::startListening(quint16 port, const QHostAddress &address)
     }
     emit connectState(TCPSERVER_ERROR, QStringLiteral("Error: check your settings"),
                       quint8(clientCount()));
-    if (role == ClientThread::Observer)
-        LOG_ERROR << "Could not start the observer server";
-    else
-        LOG_ERROR << "Could not start server";
+    const char *const what = role == ClientThread::Observer ? "the observer server" : "server";
+    if (port == 0 || address.isNull()) {
+        LOG_ERROR << "Could not start" << what;
+        return;
+    }
+    // Why the system refused the port, in the words a user acts on.
+    QString why = errorString();
+    if (serverError() == QAbstractSocket::AddressInUseError)
+        why = QStringLiteral("address in use");
+    else if (serverError() == QAbstractSocket::SocketAddressNotAvailableError)
+        why = QStringLiteral("address not available on this machine");
+    else if (serverError() == QAbstractSocket::SocketAccessError)
+        why = QStringLiteral("permission denied");
+    LOG_ERROR << "Could not start" << what << "on"
+              << qPrintable(address == QHostAddress::Any ? QStringLiteral("every interface")
+                                                         : unmappedAddress(address).toString())
+              << "port" << port << "-" << qPrintable(why);
 }
 
 bool TcpServerService::refuse(qintptr socketDescriptor, const QHostAddress &peer)

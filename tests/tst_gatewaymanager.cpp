@@ -52,6 +52,10 @@ private slots:
                      (QStringList{"server 2 Error: check your settings",
                                   "device 0 Connecting host...", "device 2 Connection refused"}));
         verifyAbout(seenAt.at(0), 150, "server start");
+        QVERIFY(capture->messages().contains(
+                QStringLiteral("ERROR Could not start server on every interface port %1 - address "
+                               "in use")
+                        .arg(portInUse.serverPort())));
         verifyAbout(seenAt.at(1), 300, "device connection");
         portInUse.close();
         settings.setPort(device->port());
