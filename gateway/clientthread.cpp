@@ -195,7 +195,8 @@ void ClientThread::run()
             Qt::DirectConnection);
     writable = &notifier;
     connect(socket, &Client::readyRead, this, &ClientThread::readyRead, Qt::DirectConnection);
-    LOG_INFO << "New client thread" << socketDescriptor << "from" << peerText();
+    LOG_INFO << "New client thread" << socketDescriptor << "from" << peerText() << "port" << port
+             << "as" << (clientRole == Observer ? "observer" : "client") << clientNumber;
 
     // Any wake-up of this thread's event loop, posted by another thread or caused by the
     // socket, ends in onAwake, which sends what waits, resumes reading or ends the loop.

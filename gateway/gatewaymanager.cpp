@@ -147,9 +147,11 @@ void GatewayManager::routeReplies(const ReplyRule &rule)
     connect(router, &ReplyRouter::toDevice, this, &GatewayManager::writeToDevice);
     connect(router, &ReplyRouter::toClient, this, [this](quint64 client, const QByteArray &lines) {
         holdDeviceWhen(clientServer->sendToClient(client, lines));
+        logTraffic("[DEVICE] - ", lines, client, "to");
     });
     connect(router, &ReplyRouter::toAllClients, this, [this](const QByteArray &lines) {
         holdDeviceWhen(clientServer->sendToAllClients(lines));
+        logTraffic("[DEVICE] - ", lines);
     });
     connect(router, &ReplyRouter::replyTimedOut, this, [this] { ++replyTimeouts; });
     connect(router, &ReplyRouter::clientSettled, clientServer, &TcpServerService::repliesSettled);
@@ -167,6 +169,7 @@ void GatewayManager::startObservers()
         return;
     }
     observerServer = new TcpServerService(this, ClientThread::Observer);
+    observerServer->shareNumbersWith(clientServer);
     connect(observerServer, &TcpServerService::connectState, this,
             &GatewayManager::onObserverServerStatus, Qt::QueuedConnection);
     const QHostAddress listenOn
@@ -424,7 +427,8 @@ void GatewayManager::onObserverServerStatus(TCPSERVER_STATUS state, QString, qui
         observerRetryTimer.start();
 }
 
-void GatewayManager::logTraffic(const char *direction, const QByteArray &message)
+void GatewayManager::logTraffic(const char *direction, const QByteArray &message,
+                                quint64 client, const char *toOrFrom)
 {
     if (!GatewaySettings::logTrafficInAnyThread()
         || VqLog::Logger::instance().loggingLevel() > VqLog::Info)
@@ -432,6 +436,10 @@ void GatewayManager::logTraffic(const char *direction, const QByteArray &message
     // The line is made in place, the traffic escaped into it after the level and time.
     QString line = VqLog::linePrefix(VqLog::Info, message.size() + 16);
     appendTrafficLogMessage(line, direction, message);
+    // After the quoted bytes, so that what reads the direction and the bytes reads them as ever.
+    if (client != 0)
+        line += QLatin1String(toOrFrom) + QLatin1Char(' ') + clientServer->clientName(client)
+                + QLatin1Char(' ');
     VqLog::Logger::instance().write(line, VqLog::Info);
 }
 
@@ -439,11 +447,13 @@ void GatewayManager::clientMessageReceived(QByteArray message)
 {
     if (observerServer)
         observerServer->sendToAllClients(message);
-    if (router)
+    // Routed lines are logged as the router passes them on, with the client they go to.
+    if (router) {
         router->deviceData(message);
-    else
+    } else {
         holdDeviceWhen(clientServer->sendToAllClients(message));
-    logTraffic("[DEVICE] - ", message);
+        logTraffic("[DEVICE] - ", message);
+    }
 }
 
 void GatewayManager::serverMessageReceived(quint64 client, QByteArray message)
@@ -455,7 +465,7 @@ void GatewayManager::serverMessageReceived(quint64 client, QByteArray message)
         postedToRouter += message.size() + queuedPieceOverheadBytes;
         routerInbox.post([this, client, message] {
             postedToRouter -= message.size() + queuedPieceOverheadBytes;
-            logTraffic("[CLIENT] - ", message);
+            logTraffic("[CLIENT] - ", message, client, "from");
             router->clientData(client, message);
             updateClientHold();
         });
@@ -465,7 +475,7 @@ void GatewayManager::serverMessageReceived(quint64 client, QByteArray message)
     // Without a device link the message is dropped; it is still logged.
     if (!deviceClient->write(message))
         noteDropped(client, message.size());
-    logTraffic("[CLIENT] - ", message);
+    logTraffic("[CLIENT] - ", message, client, "from");
     updateClientHold();
 }
 

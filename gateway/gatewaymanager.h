@@ -117,7 +117,9 @@ private:
     QHostAddress listenAddress() const;
     void retryDevice();
     void retryServer();
-    void logTraffic(const char *direction, const QByteArray &message);
+    // With a client, the line names it after the bytes: "from" or "to" it.
+    void logTraffic(const char *direction, const QByteArray &message, quint64 client = 0,
+                    const char *toOrFrom = nullptr);
     // The device link came up, or went down: clients told, closed or let in as the settings say.
     void deviceUpChanged(bool up);
     // Any thread: a client's bytes went nowhere, for want of a device link.

@@ -175,7 +175,7 @@ void TcpServerService::incomingConnection(qintptr socketDescriptor)
         return;
     LOG_INFO << "Incoming connection detected...";
     ++accepted;
-    const quint64 client = ++lastClientNumber;
+    const quint64 client = ++numbers->lastClientNumber;
     auto *thread = new ClientThread(int(socketDescriptor), nullptr, client, role, peer, peerPort);
     connect(
             thread, &ClientThread::receivedMessage, this,
@@ -247,6 +247,18 @@ void TcpServerService::withClient(quint64 client, Action action)
             return;
         }
     }
+}
+
+QString TcpServerService::clientName(quint64 client)
+{
+    QString name = QStringLiteral("client %1").arg(client);
+    withClient(client, [&name](ClientThread *thread) {
+        const QHostAddress address = unmappedAddress(thread->peerAddress());
+        name += address.protocol() == QAbstractSocket::IPv6Protocol
+                ? QStringLiteral(" [%1]:%2").arg(address.toString()).arg(thread->peerPort())
+                : QStringLiteral(" %1:%2").arg(address.toString()).arg(thread->peerPort());
+    });
+    return name;
 }
 
 bool TcpServerService::sendToClient(quint64 client, const QByteArray &message)

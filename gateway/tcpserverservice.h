@@ -67,6 +67,11 @@ public:
     // Holds back what every client sends, new clients included, while the device lags behind.
     void setClientReadingPaused(bool paused);
     int clientCount() const;
+    // "client 3 127.0.0.1:50000": the number the log, the status and the metrics use, and where
+    // it connects from; the number alone once it is gone.
+    QString clientName(quint64 client);
+    // Numbers are never given twice in a run, observers' and clients' alike.
+    void shareNumbersWith(TcpServerService *server) { numbers = server; }
     QList<ClientInfo> clients() const;
     // A client's bytes wait on their way to the device, or reached it.
     void bytesPending(quint64 client, qint64 bytes);
@@ -129,6 +134,7 @@ private:
     // wait for them at the end. Touched in the server's thread only.
     QList<QPointer<ClientThread>> liveThreads;
     quint64 lastClientNumber = 0;
+    TcpServerService *numbers = this; // whose lastClientNumber gives the next number
     bool clientReadingPaused = false; // guarded by clientThreadsMutex
     bool waitingClientsGiveWay = false;
     std::atomic<quint64> atLimit{0};

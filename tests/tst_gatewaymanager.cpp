@@ -190,7 +190,11 @@ private slots:
                         << QString::fromLatin1(all.constData(), all.size())
                                    .replace(QChar(13), "[CR]")
                                    .replace(QChar(10), "[LF]");
-        QTRY_COMPARE(capture->messages().filter("[CLIENT]"), QStringList{quoted.chopped(1)});
+        // The client is named after the bytes, as the log, the status and the metrics number it.
+        const QString firstName
+                = QStringLiteral(" from client 1 127.0.0.1:%1").arg(first.localPort());
+        QTRY_COMPARE(capture->messages().filter("[CLIENT]"),
+                     QStringList{quoted.chopped(1) + firstName});
         // Both sides of both links are watched for peers that vanished.
         QCOMPARE(keepAliveIdle(port, first.localPort()), 30);
         QCOMPARE(keepAliveIdle(device->latest()->peerPort(), device->port()), 30);
@@ -238,7 +242,7 @@ private slots:
         // Without a device link a command is dropped, and still logged.
         manager->closeDeviceConnection();
         first.write("lost\r\n");
-        QTRY_VERIFY(capture->messages().contains(QStringLiteral("[CLIENT] -  \"lost[CR][LF]\"")));
+        QTRY_VERIFY(capture->messages().contains("[CLIENT] -  \"lost[CR][LF]\"" + firstName));
         QCOMPARE(device->received, all + "BYE\r\nASK\r\n");
     }
     // While the device is away the clients are told; with "close" they are closed, and new ones
@@ -252,8 +256,11 @@ private slots:
         const quint16 observerPort = freeLoopbackPort();
         settings.setValue(QStringLiteral("ObserverListen"), QString::number(observerPort));
         startGateway();
-        FakeClient client(port), observer(observerPort);
-        QTRY_VERIFY(server()->clientCount() == 1 && observer.isConnected());
+        FakeClient client(port);
+        QTRY_COMPARE(server()->clientCount(), 1);
+        FakeClient observer(observerPort);
+        // Observers and clients are numbered alike, and no number is given twice.
+        QTRY_COMPARE(capture->count(QStringLiteral("as observer 2")), 1);
         device->latest()->disconnectFromHost();
         QTRY_VERIFY(client.isClosed());
         QCOMPARE(client.received, QByteArray("!VQGATEWAY DEVICE DOWN\r\n"));
@@ -268,6 +275,7 @@ private slots:
         settings.setValue(QStringLiteral("WhenDeviceDown"), QStringLiteral("keep"));
         settings.setValue(QStringLiteral("ReplyEnd"), QStringLiteral("query"));
         settings.setReplyRouting(true);
+        settings.setLogTraffic(true);
         startGateway();
         FakeClient asker(port);
         QTRY_COMPARE(server()->clientCount(), 1);
@@ -282,6 +290,11 @@ private slots:
                      QByteArray("!VQGATEWAY DEVICE DOWN\r\n!VQGATEWAY DEVICE UP\r\n"));
         asker.write("AGAIN?\r\n");
         QTRY_VERIFY(device->received.endsWith("AGAIN?\r\n"));
+        device->send("R\r\n");
+        QTRY_COMPARE(
+                capture->count(QStringLiteral("[DEVICE] -  \"R[CR][LF]\" to client 1 127.0.0.1:%1")
+                                       .arg(asker.localPort())),
+                1);
         QCOMPARE(capture->count(QStringLiteral("ERROR Device not connected: 7 bytes from client 1 "
                                                "dropped")),
                  1);
