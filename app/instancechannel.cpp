@@ -1,5 +1,6 @@
 #include "app/instancechannel.h"
 
+#include "VqLog/vqlog.h"
 #include "platform/instanceguard.h"
 
 #include <QDeadlineTimer>
@@ -16,6 +17,9 @@ constexpr qint64 maxRequestBytes = 256;
 // ever serves someone who keeps descriptors from the gateway.
 constexpr int maxConnections = 8;
 constexpr int requestTimeoutMs = 2000;
+// Qt gives the channel up, without a word, when a connection comes while no descriptor is left:
+// it is looked at this often, and opened again.
+constexpr int listeningCheckMs = 10000;
 
 }
 
@@ -25,6 +29,11 @@ InstanceChannel::InstanceChannel(const QString &instance, QObject *parent)
     , server(new QLocalServer(this))
 {
     server->setSocketOptions(QLocalServer::UserAccessOption);
+    listeningCheck.setInterval(listeningCheckMs);
+    connect(&listeningCheck, &QTimer::timeout, this, [this] {
+        if (!server->isListening() && listen())
+            LOG_INFO << "Status channel open again after running out of descriptors";
+    });
     connect(server, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket *socket = server->nextPendingConnection()) {
             const auto drop = [socket] {
@@ -60,6 +69,7 @@ bool InstanceChannel::listen()
     if (path.isEmpty())
         return false;
     QLocalServer::removeServer(path);
+    listeningCheck.start();
     return server->listen(path);
 }
 

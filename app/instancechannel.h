@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QObject>
+#include <QTimer>
 #include <QString>
 
 #include <functional>
@@ -39,4 +40,5 @@ private:
     QLocalServer *server;
     QHash<QByteArray, std::function<QByteArray()>> handlers;
     int connections = 0;
+    QTimer listeningCheck;
 };

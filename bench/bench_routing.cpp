@@ -221,8 +221,12 @@ int main(int argc, char **argv)
         for (int c = 0; c < 5; ++c)
             clients.emplace_back([&] {
                 const int fd = connectTo(port);
-                while (timer.elapsed() < 10000)
-                    if (::send(fd, "\n", 1, MSG_DONTWAIT | MSG_NOSIGNAL) < 0)
+                // Single line ends and 64 KiB of them at once, by turns.
+                const QByteArray ends(64 * 1024, '\n');
+                for (int n = 0; timer.elapsed() < 10000; ++n)
+                    if (::send(fd, ends.constData(), n % 2 ? ends.size() : 1,
+                               MSG_DONTWAIT | MSG_NOSIGNAL)
+                        < 0)
                         QThread::msleep(1);
                 ::close(fd);
             });

@@ -8,18 +8,34 @@
 QList<QByteArray> cutClientLines(QByteArray &partial, const QByteArray &received)
 {
     partial += received;
-    QList<QByteArray> lines;
-    int start = 0;
-    for (int end = partial.indexOf('\n'); end >= 0; end = partial.indexOf('\n', start)) {
-        lines.append(partial.mid(start, end + 1 - start));
-        start = end + 1;
+    QList<QByteArray> pieces;
+    const int end = partial.lastIndexOf('\n') + 1;
+    if (end > 0) {
+        pieces.append(partial.left(end));
+        partial.remove(0, end);
     }
-    partial.remove(0, start);
     if (partial.size() > maxClientLineBytes) {
-        lines.append(partial);
+        pieces.append(partial);
         partial.clear();
     }
-    return lines;
+    return pieces;
+}
+
+QByteArray WaitingLines::takeNext(bool untilQuery)
+{
+    int end = bytes.indexOf('\n', taken);
+    if (untilQuery) {
+        // The lines without '?' go together; a line with '?' goes alone, as it waits for its reply.
+        const int query = bytes.indexOf('?', taken);
+        const int queryLineStart = query < 0 ? -1 : bytes.lastIndexOf('\n', query) + 1;
+        end = query < 0                  ? bytes.size() - 1
+                : queryLineStart > taken ? queryLineStart - 1
+                                         : bytes.indexOf('\n', query);
+    }
+    end = end < 0 ? bytes.size() : end + 1;
+    const QByteArray next = bytes.mid(taken, end - taken);
+    taken = end;
+    return next;
 }
 
 namespace {
@@ -70,10 +86,30 @@ void ReplyRouter::clientJoined(quint64 client)
     partialLines.insert(client, QByteArray());
 }
 
-void ReplyRouter::queue(quint64 client, const QByteArray &line)
+void ReplyRouter::queue(quint64 client, const QByteArray &lines)
 {
-    waiting.append({client, line});
-    held += line.size() + queuedPieceOverheadBytes;
+    // Whole lines join those of the same client before them; a piece without a line end stays
+    // apart, so that it is never read as part of a line.
+    if (lines.endsWith('\n') && !waiting.isEmpty() && waiting.last().client == client
+        && waiting.last().isWholeLines()) {
+        waiting.last().bytes += lines;
+        held += lines.size();
+        return;
+    }
+    waiting.append({client, lines, 0});
+    held += lines.size() + queuedPieceOverheadBytes;
+}
+
+QPair<quint64, QByteArray> ReplyRouter::takeNext(bool untilQuery)
+{
+    WaitingLines &first = waiting.first();
+    const QPair<quint64, QByteArray> next{first.client, first.takeNext(untilQuery)};
+    held -= next.second.size();
+    if (first.taken == first.bytes.size()) {
+        waiting.removeFirst();
+        held -= queuedPieceOverheadBytes;
+    }
+    return next;
 }
 
 void ReplyRouter::clientData(quint64 client, const QByteArray &bytes)
@@ -165,9 +201,12 @@ void ReplyRouter::deviceData(const QByteArray &lines)
 
 void ReplyRouter::devicePartialLine()
 {
-    // A reply that trickles in, a byte at a time, is still coming: the device is not quiet.
-    if (lineInFlight && replyStarted && rule.kind == ReplyRule::Quiet)
+    // A reply that trickles in, a byte at a time, has begun and is still coming: the device is
+    // not quiet.
+    if (lineInFlight && rule.kind == ReplyRule::Quiet) {
+        replyStarted = true;
         replyTimer.start(rule.quietMs);
+    }
 }
 
 void ReplyRouter::deviceLinkChanged(bool up)
@@ -184,9 +223,10 @@ void ReplyRouter::deviceLinkChanged(bool up)
 void ReplyRouter::sendNext()
 {
     while (!lineInFlight && !waiting.isEmpty()) {
-        const QPair<quint64, QByteArray> next = waiting.takeFirst();
-        held -= next.second.size() + queuedPieceOverheadBytes;
-        // A line without '?' gets no reply from an instrument: the next one follows at once.
+        // A line without '?' gets no reply from an instrument: the next one follows at once, and
+        // so, while the device link is down, does every line.
+        const QPair<quint64, QByteArray> next
+                = takeNext(rule.kind == ReplyRule::Query || !deviceUp);
         if (!deviceUp || (rule.kind == ReplyRule::Query && !next.second.contains('?'))) {
             emit toDevice(next.first, next.second);
             continue;
@@ -207,9 +247,7 @@ bool ReplyRouter::owes(quint64 client) const
 {
     return (lineInFlight && inFlightClient == client)
             || std::any_of(waiting.begin(), waiting.end(),
-                           [client](const QPair<quint64, QByteArray> &line) {
-                               return line.first == client;
-                           });
+                           [client](const WaitingLines &lines) { return lines.client == client; });
 }
 
 void ReplyRouter::settleEnded()
@@ -228,11 +266,16 @@ void ReplyRouter::settleEnded()
 void ReplyRouter::sendAllWaiting()
 {
     replyTimer.stop();
-    while (!waiting.isEmpty()) {
-        const QPair<quint64, QByteArray> next = waiting.takeFirst();
-        held -= next.second.size() + queuedPieceOverheadBytes;
-        emit toDevice(next.first, next.second);
-    }
+    // Whole lines first, in their order; pieces without a line end last, so that none of them
+    // joins a line of another client at the device.
+    for (bool whole : {true, false})
+        for (const WaitingLines &lines : std::as_const(waiting))
+            if (lines.isWholeLines() == whole)
+                emit toDevice(lines.client, lines.bytes.mid(lines.taken));
+    waiting.clear();
+    held = 0;
+    for (const QByteArray &partial : std::as_const(partialLines))
+        held += partial.size();
 }
 
 void ReplyRouter::timedOut()

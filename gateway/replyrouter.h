@@ -14,9 +14,24 @@
 // A client line longer than this without a line end goes to the device as it is.
 constexpr int maxClientLineBytes = 64 * 1024;
 
-// Cuts what one client sent into whole lines, each ending in LF (CR LF included); the rest waits
-// in partial. A rest that outgrows maxClientLineBytes comes out as it is, so nothing is lost.
+// Cuts what one client sent after its whole lines, each ending in LF (CR LF included): they come
+// out together, first; the rest waits in partial. A rest that outgrows maxClientLineBytes comes
+// out as it is, second, so nothing is lost.
 QList<QByteArray> cutClientLines(QByteArray &partial, const QByteArray &received);
+
+// Lines of one client that wait in arrival order: whole lines one after the other, or one piece
+// without a line end. Kept together, a flood of tiny lines costs about its bytes.
+struct WaitingLines
+{
+    quint64 client = 0;
+    QByteArray bytes;
+    int taken = 0; // bytes already passed on
+
+    bool isWholeLines() const { return bytes.endsWith('\n'); }
+    // The next line, or, with a rule that lets lines without '?' go at once, every line before
+    // the next one with '?' and that one alone after them.
+    QByteArray takeNext(bool untilQuery);
+};
 
 // How the router knows that the device's reply to a line is complete.
 struct ReplyRule
@@ -70,7 +85,8 @@ signals:
     void clientSettled(quint64 client);
 
 private:
-    void queue(quint64 client, const QByteArray &line);
+    void queue(quint64 client, const QByteArray &lines);
+    QPair<quint64, QByteArray> takeNext(bool untilQuery);
     void sendHalfLine(quint64 client);
     bool owes(quint64 client) const;
     void settleEnded();
@@ -82,7 +98,7 @@ private:
 
     const ReplyRule rule;
     QHash<quint64, QByteArray> partialLines; // of the clients that joined and did not leave
-    QList<QPair<quint64, QByteArray>> waiting;
+    QList<WaitingLines> waiting;
     QSet<quint64> ended; // clients whose input ended, while something is owed to them
     std::atomic<qint64> held{0};
     bool lineInFlight = false;
