@@ -15,10 +15,20 @@ TcpServerService::TcpServerService(QObject *parent, ClientThread::Role role)
     , role(role)
 {
     reserve.open(QIODevice::ReadOnly);
+    placeCheck.setInterval(placeCheckMs);
+    connect(&placeCheck, &QTimer::timeout, this, [this] {
+        const qint64 now = monotonicMs();
+        for (const QPair<qintptr, qint64> &waiting : std::exchange(waitingForPlace, {}))
+            take(waiting.first, now - waiting.second < placeWaitMs);
+        if (waitingForPlace.isEmpty())
+            placeCheck.stop();
+    });
 }
 
 TcpServerService::~TcpServerService()
 {
+    for (const QPair<qintptr, qint64> &waiting : std::as_const(waitingForPlace))
+        Platform::closeSocketDescriptor(waiting.first);
     LOG_INFO << "Server deleted";
     // A client leaving right now finds the list empty and reports nothing to a server that is
     // going away; the server stays whole until every thread that could still call it has ended.
@@ -90,7 +100,7 @@ void TcpServerService::startListening(quint16 port, const QHostAddress &address)
               << "port" << port << "-" << qPrintable(why);
 }
 
-bool TcpServerService::refuse(qintptr socketDescriptor, const QHostAddress &peer)
+bool TcpServerService::refuse(qintptr socketDescriptor, const QHostAddress &peer, bool mayWait)
 {
     const char *const what = role == ClientThread::Observer ? "observers" : "clients";
     if (!allowed.allows(peer)) {
@@ -104,6 +114,13 @@ bool TcpServerService::refuse(qintptr socketDescriptor, const QHostAddress &peer
             LOG_INFO << "Connection from" << unmappedAddress(peer).toString()
                      << "refused:" << qPrintable(refusalReason);
     } else if (clientCount() >= MaxClientConnections && !makeRoom()) {
+        // A script that closes and connects again at once finds its old place not yet free: the
+        // new connection waits a moment for it.
+        if (mayWait) {
+            waitingForPlace.append({socketDescriptor, monotonicMs()});
+            placeCheck.start();
+            return true;
+        }
         ++atLimit;
         if (refusals.shouldLog(peer, monotonicMs()))
             LOG_INFO << "Connection from" << unmappedAddress(peer).toString()
@@ -162,6 +179,11 @@ void TcpServerService::logNoDescriptors(const QHostAddress &peer)
 
 void TcpServerService::incomingConnection(qintptr socketDescriptor)
 {
+    take(socketDescriptor, true);
+}
+
+void TcpServerService::take(qintptr socketDescriptor, bool mayWait)
+{
     // Only this thread adds clients, so the count checked here cannot grow before the thread
     // below is listed.
     quint16 peerPort = 0;
@@ -171,7 +193,7 @@ void TcpServerService::incomingConnection(qintptr socketDescriptor)
         Platform::closeSocketDescriptor(socketDescriptor);
         return;
     }
-    if (refuse(socketDescriptor, peer))
+    if (refuse(socketDescriptor, peer, mayWait))
         return;
     LOG_INFO << "Incoming connection detected...";
     ++accepted;
@@ -345,6 +367,9 @@ void TcpServerService::stopServer()
         letGoOfClients();
     }
     LOG_INFO << "Stopping server...";
+    for (const QPair<qintptr, qint64> &waiting : std::exchange(waitingForPlace, {}))
+        Platform::closeSocketDescriptor(waiting.first);
+    placeCheck.stop();
     acceptNotifier.reset();
     close();
     emit connectState(TCPSERVER_IDLE, QStringLiteral("Idle"), 0);

@@ -8,11 +8,13 @@
 #include <QFile>
 #include <QHostAddress>
 #include <QList>
+#include <QPair>
 #include <QPointer>
 #include <QProcess>
 #include <QSocketNotifier>
 #include <QString>
 #include <QTcpServer>
+#include <QTimer>
 
 #include <atomic>
 #include <memory>
@@ -110,7 +112,9 @@ protected:
 private:
     void threadFinished(ClientThread *thread);
     void reportStarted(int count);
-    bool refuse(qintptr socketDescriptor, const QHostAddress &peer);
+    // Serves the connection, or closes it; at the limit, one that may wait is kept for a moment.
+    void take(qintptr socketDescriptor, bool mayWait);
+    bool refuse(qintptr socketDescriptor, const QHostAddress &peer, bool mayWait);
     bool makeRoom();
     // With the client list locked: stops every client thread and forgets it.
     void letGoOfClients();
@@ -143,4 +147,9 @@ private:
     std::atomic<quint64> stalled{0};
     std::atomic<quint64> deviceDown{0};
     QString refusalReason;
+    // Connections that came while every place was taken, with when they came.
+    QList<QPair<qintptr, qint64>> waitingForPlace;
+    QTimer placeCheck;
+    static constexpr int placeCheckMs = 20;
+    static constexpr int placeWaitMs = 250;
 };

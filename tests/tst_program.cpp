@@ -175,7 +175,7 @@ private slots:
                                                       .object()
                                                       .value("clients")[0]["bytesReceived"]
                                                       .toDouble());
-                             return std::exchange(taken, now) == now && now > 1000 * 1000;
+                             return std::exchange(taken, now) == now && now > 256 * 1024;
                          },
                          20000),
                  "the client was never held back");
