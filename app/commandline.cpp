@@ -33,7 +33,9 @@ QString commandLineHelp()
             "                             and every problem in it; start nothing. Exit 2 when "
             "there\n"
             "                             is a problem.\n"
-            "  --device ADDRESS:PORT      The device for this run (port 10500 or above).\n"
+            "  --device ADDRESS:PORT      The device for this run: an IPv4 address, an IPv6 "
+            "address in\n"
+            "                             brackets or a host name, and a port from 1 to 65535.\n"
             "  --listen [ADDRESS:]PORT    The local port, and address, for client "
             "applications.\n"
             "  --observe [ADDRESS:]PORT   A port for read-only observers of the device.\n"
@@ -92,7 +94,8 @@ struct ValueOption
 const ValueOption valueOptions[] = {
         {"instance", "NAME", "1 to 32 letters, digits, '-' or '_'"},
         {"device", "ADDRESS:PORT",
-         "ADDRESS:PORT with an IPv4 address and a port from 10500 to 65535"},
+         "ADDRESS:PORT with an IPv4 address, an [IPv6] address or a host name and a port from 1 "
+         "to 65535"},
         {"listen", "[ADDRESS:]PORT", "[ADDRESS:]PORT with a port from 1 to 65535"},
         {"observe", "[ADDRESS:]PORT", "[ADDRESS:]PORT with a port from 1 to 65535"},
         {"metrics", "[ADDRESS:]PORT", "[ADDRESS:]PORT with a port from 1 to 65535"},
@@ -116,7 +119,10 @@ bool takeValue(const QString &name, const QString &value, CommandLine *result)
     if (name == QLatin1String("device")) {
         uint devicePort = 0;
         QString normalised;
+        // Brackets around an IPv6 address and nothing else: ::1:10600 could be either the
+        // address ::1 and a port or one address without one.
         if (!splitEndpoint(value, &address, &devicePort)
+            || value.startsWith(QLatin1Char('[')) != address.contains(QLatin1Char(':'))
             || checkDeviceAddress(address, devicePort, &normalised) != DeviceAddressCheck::Valid)
             return false;
         set.insert(QStringLiteral("IpAddress"), normalised);

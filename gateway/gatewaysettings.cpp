@@ -295,7 +295,7 @@ QVariant GatewaySettings::checked(const QString &key, QString *problem) const
     QString endpointAddress, bad;
     quint16 port = 0;
     if (key == keyPort)
-        return inRange(lowestDevicePort, highestPort, QStringLiteral("a port from %1 to %2"), 0u,
+        return inRange(1, highestPort, QStringLiteral("a port from %1 to %2"), 0u,
                        QLatin1String(noDevice));
     if (key == keyPortLocal)
         return inRange(1, highestPort, QStringLiteral("a port from %1 to %2"), 0u,
@@ -307,10 +307,11 @@ QVariant GatewaySettings::checked(const QString &key, QString *problem) const
         return inRange(0, 6, QStringLiteral("a level from %1 to %2"), defaultValue,
                        defaultValue.toString());
     if (key == keyIpAddress)
-        return checkDeviceAddress(text, lowestDevicePort, nullptr) == DeviceAddressCheck::Valid
+        return checkDeviceAddress(text, defaultDevicePort, nullptr) == DeviceAddressCheck::Valid
                 ? stored
                 // Kept, so that every attempt to connect is refused and says so.
-                : refuse(QStringLiteral("an IPv4 address"), text, QLatin1String(noDevice));
+                : refuse(QStringLiteral("an IPv4 address, an IPv6 address or a host name"), text,
+                         QLatin1String(noDevice));
     if (key == keyListenAddress) {
         if (text.isEmpty() || parseIpAddress(text, &address))
             return text.isEmpty() ? QString() : address.toString();
@@ -584,10 +585,12 @@ ConfigurationReport configurationReport(const GatewaySettings &settings)
     report.lines.append(QStringLiteral("Instance: %1, settings %2")
                                 .arg(instance.isEmpty() ? QStringLiteral("default") : instance,
                                      settings.fileName()));
+    QString normalised;
+    checkDeviceAddress(settings.ipAddress(), defaultDevicePort, &normalised);
     report.lines.append(QStringLiteral("Device: %1, lines end in %2")
                                 .arg(usable("IpAddress") && usable("Port")
                                              ? QStringLiteral("%1:%2")
-                                                       .arg(settings.ipAddress())
+                                                       .arg(deviceHostText(normalised))
                                                        .arg(settings.port())
                                              : QStringLiteral("none"),
                                      settings.deviceLineEnd() == QLatin1String("LF")

@@ -42,9 +42,11 @@ QString when(const QJsonValue &value)
 QString endpoint(const QJsonObject &object, const QString &addressKey)
 {
     const QString address = object.value(addressKey).toString();
-    const QString shown = address.isEmpty()      ? QStringLiteral("*")
-            : address.contains(QLatin1Char(':')) ? QLatin1Char('[') + address + QLatin1Char(']')
-                                                 : address;
+    // A device address is shown as the user gave it, an IPv6 one perhaps in brackets already.
+    const QString shown = address.isEmpty() ? QStringLiteral("*")
+            : address.contains(QLatin1Char(':')) && !address.startsWith(QLatin1Char('['))
+            ? QLatin1Char('[') + address + QLatin1Char(']')
+            : address;
     return shown + QLatin1Char(':') + number(object.value(QStringLiteral("port")));
 }
 

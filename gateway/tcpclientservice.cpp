@@ -56,6 +56,7 @@ bool TcpClientService::connectToHost(QString ipAddress, uint port)
     // Commands sent while the link comes up wait for it.
     writer.reopen(SocketWriter::State::Waiting);
 
+    // A host name is looked up again by every attempt: the device may have moved meanwhile.
     LOG_INFO << "Connecting to" << address << "port" << port;
     emit connectState(TCPCLIENT_CONNECTING, QStringLiteral("Connecting host..."));
     connectTimer.start();
@@ -204,10 +205,13 @@ void TcpClientService::readyRead()
         emit partialLineReceived();
 }
 
-void TcpClientService::error(QAbstractSocket::SocketError)
+void TcpClientService::error(QAbstractSocket::SocketError socketError)
 {
     connectTimer.stop();
-    attemptFailed(socket->errorString());
+    // The lookup's own text does not say which name it could not find.
+    attemptFailed(socketError == QAbstractSocket::HostNotFoundError
+                          ? QStringLiteral("Host %1 not found").arg(socket->peerName())
+                          : socket->errorString());
 }
 
 void TcpClientService::connectTimedOut()

@@ -246,11 +246,11 @@ private:
     QStringList captured;
 };
 
-// A device on 127.0.0.1: keeps what it receives and answers each line with answer(), if set.
+// A device on loopback: keeps what it receives and answers each line with answer(), if set.
 class FakeDevice : public QTcpServer
 {
 public:
-    FakeDevice()
+    explicit FakeDevice(const QHostAddress &address = QHostAddress(QHostAddress::LocalHost))
     {
         connect(this, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket *socket = nextPendingConnection()) {
@@ -271,7 +271,7 @@ public:
                 });
             }
         });
-        listen(QHostAddress::LocalHost, 0);
+        listen(address, 0);
     }
     quint16 port() const { return serverPort(); }
     int connectionCount() const { return connections.size(); }

@@ -20,6 +20,8 @@ private slots:
                 "instance=lab_1-B DeviceLineEnd=LF IpAddress=127.0.0.1 ListenAddress=127.0.0.1 "
                 "LogTraffic=true Port=10500 PortLocal=1 ReplyRouting=true",
                 "--listen 65535 -> run ListenAddress= PortLocal=65535",
+                "--device [::1]:10600 -> run IpAddress=::1 Port=10600",
+                "--device meter.lab:5025 -> run IpAddress=meter.lab Port=5025",
                 "--listen [::1]:7000 -> run ListenAddress=::1 PortLocal=7000",
                 "--device-line-end CRLF -platform offscreen -> run platform DeviceLineEnd=CRLF",
                 // A reply rule or pattern switches routing on; a pattern asks for its rule.
@@ -41,7 +43,8 @@ private slots:
                 "--instance " + QString(32, 'n') + " -> run instance=" + QString(32, 'n')};
         for (const QString &bad : QStringList{
                      "--bogus", "stray", "--json", "--instance", "--instance " + QString(33, 'n'),
-                     "--instance a.b", "--device 127.0.0.1:10499", "--device 127.0.0.1",
+                     "--instance a.b", "--device 127.0.0.1:0", "--device ::1:10600",
+                     "--device [meter.lab]:5025", "--device meter_1.lab:5025", "--device 127.0.0.1",
                      "--device 127.0.0.1:65536", "--device 127.0.0.1x:20500",
                      "--device 127.0.0.1:+10500", "--listen 0", "--listen 65536",
                      "--listen x:10500", "--listen 127.0.0.1:", "--device-line-end cr",

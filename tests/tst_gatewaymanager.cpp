@@ -67,7 +67,7 @@ private slots:
         verifyAbout(seenAt.at(3) - seenAt.at(0), 5000, "server retry");
         verifyAbout(seenAt.at(5) - seenAt.at(2), 5000, "device retry");
         // Errors arm both retries; then a manual connect wins and Stop closes the server by hand.
-        manager->connectDevice(QStringLiteral("127.0.0.1"), 10499);
+        manager->connectDevice(QStringLiteral("127.0.0.1"), 0);
         manager->startServer(0);
         QTRY_COMPARE(last("server"), QStringLiteral("server 2 Error: check your settings"));
         manager->connectDevice(QStringLiteral("127.0.0.1"), device->port());
@@ -80,7 +80,7 @@ private slots:
         QTest::qWait(5500);
         QCOMPARE(seen.size(), before);
         QCOMPARE(device->connectionCount(), 2);
-        manager->connectDevice(QStringLiteral("127.0.0.1"), 10499);
+        manager->connectDevice(QStringLiteral("127.0.0.1"), 0);
         QTRY_COMPARE(last("device"),
                      QStringLiteral("device 2 Empty IP address or invalid port number!"));
         settings.setAutoconnect(false);
@@ -99,7 +99,12 @@ private slots:
         expect({"device 0 Connecting host...", "device 2 Connection refused"},
                {"Connecting to \"127.0.0.1\" port " + refused,
                 "ERROR TCP error: \"Connection refused\""});
-        manager->connectDevice(QStringLiteral("127.0.0.1"), 10499);
+        manager->connectDevice(QStringLiteral("meter.invalid"), 5025);
+        expect({"device 3 Disconnected", "device 0 Connecting host...",
+                "device 2 Host meter.invalid not found"},
+               {"Disconnecting from host", "Connecting to \"meter.invalid\" port 5025",
+                "ERROR TCP error: \"Host meter.invalid not found\""});
+        manager->connectDevice(QStringLiteral("127.0.0.1"), 0);
         expect({"device 3 Disconnected", "device 2 Empty IP address or invalid port number!"},
                {"Disconnecting from host",
                 "ERROR Trying to connect host using either an empty IP address or an invalid port "

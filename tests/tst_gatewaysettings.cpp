@@ -82,9 +82,9 @@ private slots:
                 "ReplyRouting=TRUE -> true",
                 "LogTraffic=1 -> true",
                 "Autoconnect=\"false\" -> false",
-                "Port=10,500 -> 0 | Port \"10,500\" is not a port from 10500 to 65535 - using "
+                "Port=10,500 -> 0 | Port \"10,500\" is not a port from 1 to 65535 - using "
                 "none: the device is not connected",
-                "Port=+10500 -> 0 | Port \"+10500\" is not a port from 10500 to 65535 - using "
+                "Port=+10500 -> 0 | Port \"+10500\" is not a port from 1 to 65535 - using "
                 "none: the device is not connected",
                 "PortLocal=65536 -> 0 | PortLocal \"65536\" is not a port from 1 to 65535 - using "
                 "none: the server does not start",
@@ -98,7 +98,9 @@ private slots:
                 "keep",
                 "DeviceLineEnd=cr -> CRLF | DeviceLineEnd \"cr\" is not CRLF or LF - using CRLF",
                 "IpAddress=192.0.2.300 -> 192.0.2.300 | IpAddress \"192.0.2.300\" is not an IPv4 "
-                "address - using none: the device is not connected",
+                "address, an IPv6 address or a host name - using none: the device is not connected",
+                "IpAddress=meter.lab -> meter.lab",
+                "Port=5025 -> 5025",
                 "ListenAddress=127.1 -> 127.1 | ListenAddress \"127.1\" is not an IP address - "
                 "using none: the server does not start",
                 "ListenAddress=010.0.0.1 -> 10.0.0.1",
@@ -142,12 +144,12 @@ private slots:
                               "When the device is down: clients kept, notices off"}));
         writeFile("ReplyRouting=true\nReplyEnd=pattern\nReplyEndPattern=^OK$\nPortLocal=x\n"
                   "DeviceLineEnd=LF\nMetricsListen=9464\nAllowedClients=10\nLogTraffic=true\n"
-                  "ObserverListen=[::1]:7000\nIpAddress=127.0.0.1");
+                  "ObserverListen=[::1]:7000\nIpAddress=[0::1]");
         const ConfigurationReport report = configurationReport(GatewaySettings());
         QCOMPARE(report.lines,
                  (QStringList{"Instance: file" + GatewaySettings::instanceName().mid(4)
                                       + ", settings " + GatewaySettings().fileName(),
-                              "Device: 127.0.0.1:10500, lines end in LF", "Listen: none",
+                              "Device: [::1]:10500, lines end in LF", "Listen: none",
                               "Observe: [::1]:7000", "Allowed clients: nobody",
                               "Reply routing: on, replies end at a line that matches \"^OK$\", "
                               "time-out 500 ms",

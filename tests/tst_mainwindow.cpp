@@ -165,7 +165,7 @@ private slots:
     {
         QTest::addColumn<QString>("edit");
         for (const char *edit :
-             {"port 12345 -> Port=12345", "port 1o6x ->", "port 65536 ->",
+             {"port 12345 -> Port=12345", "port 1o6x -> Port=16", "port 65536 -> Port=6553",
               "portLocal 23456 -> PortLocal=23456", "portLocal 99999 -> PortLocal=9999",
               "ipAddress 127.0.0.2 -> IpAddress=127.0.0.2", "ipAddress  -> IpAddress=...",
               "checkAutoconnect -> Autoconnect=true", "checkStartMinimized -> StartMinimized=true",
@@ -265,6 +265,16 @@ private slots:
         QTRY_COMPARE(text("deviceStatus"), QStringLiteral("Connected"));
         click("btnConnect");
         QTRY_COMPARE(text("deviceStatus"), QStringLiteral("Disconnected"));
+        // A stored host name or IPv6 address is shown as it is, not forced into the IPv4 mask.
+        for (const QString stored : {"localhost", "::1"}) {
+            FakeDevice named(QHostAddress(stored == "::1" ? stored : "127.0.0.1"));
+            GatewaySettings().setIpAddress(stored);
+            GatewaySettings().setPort(named.port());
+            window.reset(new MainWindow);
+            QCOMPARE(text("ipAddress"), stored);
+            click("btnConnect");
+            QTRY_COMPARE(named.connectionCount(), 1);
+        }
         const quint16 port = freeLoopbackPort();
         child<QLineEdit>("portLocal")->setText(QString::number(port));
         click("btnListen");

@@ -157,7 +157,7 @@ private slots:
         FakeDevice device;
         const quint16 localPort = freeLoopbackPort();
         QProcess *gateway = start(
-                {"--headless", "--device", "127.0.0.1:" + QString::number(device.port()),
+                {"--headless", "--device", "localhost:" + QString::number(device.port()),
                  "--listen", QString::number(localPort), "--reply-routing", "--reply-end", "query"},
                 false);
         QTRY_COMPARE_WITH_TIMEOUT(device.connectionCount(), 1, 20000);
@@ -221,7 +221,7 @@ private slots:
     // starts its log afresh once it would pass 20 MiB.
     void headlessNamedInstances()
     {
-        FakeDevice first, second;
+        FakeDevice first, second(QHostAddress(QHostAddress::LocalHostIPv6));
         const quint16 firstPort = freeLoopbackPort(), secondPort = freeLoopbackPort(),
                       metricsPort = freeLoopbackPort();
         writeSettings({{"Port", first.port()}, {"PortLocal", firstPort}, {"LoggingLevel", "abc"}},
@@ -229,7 +229,7 @@ private slots:
         writeSettings({{"Port", 10500}, {"PortLocal", 10500}}, QStringLiteral("lab2"));
         QProcess *lab1 = start({"--instance", "lab1"}, false);
         QProcess *lab2 = start({"--instance", "lab2", "--headless", "--device",
-                                "127.0.0.1:" + QString::number(second.port()), "--listen",
+                                "[::1]:" + QString::number(second.port()), "--listen",
                                 "127.0.0.1:" + QString::number(secondPort), "--log-traffic",
                                 "--device-line-end", "lf", "--allow", "127.0.0.1", "--metrics",
                                 QString::number(metricsPort)},
@@ -251,7 +251,8 @@ private slots:
         stranger.connectToHost(QHostAddress::LocalHost, secondPort);
         QTRY_COMPARE(stranger.error(), QAbstractSocket::RemoteHostClosedError);
         const QString client = QStringLiteral("127.0.0.1:%1").arg(two.localPort());
-        QRegularExpression row(QStringLiteral("\n1 +%1 +\\S+ \\S+ +9 +5 +0\n").arg(client));
+        QRegularExpression row("\nDevice +\\[::1\\]:" + QString::number(second.port())
+                               + " [^$]*\n1 +" + client + " +\\S+ \\S+ +9 +5 +0\n");
         QVERIFY2(row.match(run({"--status", "--instance", "lab2"})).hasMatch(),
                  qPrintable(run({"--status", "--instance", "lab2"})));
         const QJsonObject status
@@ -325,7 +326,7 @@ private slots:
                          "No display found: running without a window", "Running headless"}));
         QVERIFY(!logMessages(QStringLiteral("lab2")).join('\n').contains("No display found"));
         QVERIFY(inOrder(logMessages(QStringLiteral("lab2")),
-                        {"Device: 127.0.0.1:#, lines end in LF", "Allowed clients: 127.0.0.1",
+                        {"Device: [::1]:#, lines end in LF", "Allowed clients: 127.0.0.1",
                          "Metrics: 127.0.0.1:#", "Traffic logging: on"}));
         // The check says what a start would use and what is wrong, and touches nothing of the
         // running instance: neither its guard nor its log.

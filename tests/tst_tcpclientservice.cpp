@@ -13,7 +13,7 @@ private slots:
     // E: empty or bad port, I: invalid, else the address connected to.
     void checkAddress()
     {
-        const QStringList cases{"192.168.1.140:10499 E",
+        const QStringList cases{"192.168.1.140:0 E",
                                 "192.168.1.140:65536 E",
                                 "192.168.1.140:75036 E",
                                 ":10500 E",
@@ -23,7 +23,7 @@ private slots:
                                 "192.168.1.256:10500 I",
                                 "192.168.1.99999999999:10500 I",
                                 "000.000.000.000:10500 I",
-                                "192.168.1.140:10500 192.168.1.140",
+                                "192.168.1.140:1 192.168.1.140",
                                 "192.168.1.255:65535 192.168.1.255",
                                 "010.000.000.001:10500 10.0.0.1",
                                 "192.168.1.:10500 192.168.1.0",
@@ -31,7 +31,17 @@ private slots:
                                 "127.0.0.-1:10500 I",
                                 "127.0.a.1:10500 I",
                                 "127.0.0. 1:10500 I",
-                                "127.0.0.1:20500:10500 I"};
+                                "127.0.0.1:20500:10500 I",
+                                "[0:0::1]:10600 ::1",
+                                "[::]:10600 I",
+                                "localhost:10600 localhost",
+                                "meter-2.Lab:5025 meter-2.Lab",
+                                "3com.example:5025 3com.example",
+                                "-meter.lab:5025 I",
+                                "meter_1.lab:5025 I",
+                                "meter..lab:5025 I",
+                                "example.42:5025 I",
+                                QString(64, 'a') + ".lab:5025 I"};
         QStringList results;
         for (const QString &c : cases) {
             const QString address = c.section(QLatin1Char(' '), 0, -2);

@@ -98,7 +98,7 @@ MainWindow::MainWindow(QWidget *parent)
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     ui->menuBar->hide();
-    ui->port->setValidator(new PortValidator(lowestDevicePort, highestPort, this));
+    ui->port->setValidator(new PortValidator(1, highestPort, this));
     ui->portLocal->setValidator(new PortValidator(1, highestPort, this));
     connectControls();
     trayNoticeShown = settings.noTrayWarning();
@@ -243,7 +243,11 @@ void MainWindow::applyPalettesAndFonts()
 
 void MainWindow::loadSettings()
 {
-    ui->ipAddress->setText(settings.ipAddress());
+    const QString address = settings.ipAddress();
+    // The mask edits IPv4 only: a host name or an IPv6 address is shown, and edited, as text.
+    if (!isDottedDecimal(address))
+        ui->ipAddress->setInputMask(QString());
+    ui->ipAddress->setText(address);
     ui->port->setText(QString::number(settings.port()));
     ui->portLocal->setText(QString::number(settings.portLocal()));
     ui->checkAutoconnect->setChecked(settings.autoconnect());
