@@ -17,9 +17,8 @@ TcpServerService::TcpServerService(QObject *parent, ClientThread::Role role)
     reserve.open(QIODevice::ReadOnly);
     placeCheck.setInterval(placeCheckMs);
     connect(&placeCheck, &QTimer::timeout, this, [this] {
-        const qint64 now = monotonicMs();
         for (const QPair<qintptr, qint64> &waiting : std::exchange(waitingForPlace, {}))
-            take(waiting.first, now - waiting.second < placeWaitMs);
+            take(waiting.first, waiting.second);
         if (waitingForPlace.isEmpty())
             placeCheck.stop();
     });
@@ -100,7 +99,7 @@ void TcpServerService::startListening(quint16 port, const QHostAddress &address)
               << "port" << port << "-" << qPrintable(why);
 }
 
-bool TcpServerService::refuse(qintptr socketDescriptor, const QHostAddress &peer, bool mayWait)
+bool TcpServerService::refuse(qintptr socketDescriptor, const QHostAddress &peer, qint64 cameAt)
 {
     const char *const what = role == ClientThread::Observer ? "observers" : "clients";
     if (!allowed.allows(peer)) {
@@ -116,8 +115,8 @@ bool TcpServerService::refuse(qintptr socketDescriptor, const QHostAddress &peer
     } else if (clientCount() >= MaxClientConnections && !makeRoom()) {
         // A script that closes and connects again at once finds its old place not yet free: the
         // new connection waits a moment for it.
-        if (mayWait) {
-            waitingForPlace.append({socketDescriptor, monotonicMs()});
+        if (monotonicMs() - cameAt < placeWaitMs) {
+            waitingForPlace.append({socketDescriptor, cameAt});
             placeCheck.start();
             return true;
         }
@@ -179,10 +178,10 @@ void TcpServerService::logNoDescriptors(const QHostAddress &peer)
 
 void TcpServerService::incomingConnection(qintptr socketDescriptor)
 {
-    take(socketDescriptor, true);
+    take(socketDescriptor, monotonicMs());
 }
 
-void TcpServerService::take(qintptr socketDescriptor, bool mayWait)
+void TcpServerService::take(qintptr socketDescriptor, qint64 cameAt)
 {
     // Only this thread adds clients, so the count checked here cannot grow before the thread
     // below is listed.
@@ -193,7 +192,7 @@ void TcpServerService::take(qintptr socketDescriptor, bool mayWait)
         Platform::closeSocketDescriptor(socketDescriptor);
         return;
     }
-    if (refuse(socketDescriptor, peer, mayWait))
+    if (refuse(socketDescriptor, peer, cameAt))
         return;
     LOG_INFO << "Incoming connection detected...";
     ++accepted;

@@ -112,9 +112,9 @@ protected:
 private:
     void threadFinished(ClientThread *thread);
     void reportStarted(int count);
-    // Serves the connection, or closes it; at the limit, one that may wait is kept for a moment.
-    void take(qintptr socketDescriptor, bool mayWait);
-    bool refuse(qintptr socketDescriptor, const QHostAddress &peer, bool mayWait);
+    // Serves the connection, or closes it; at the limit, it waits a moment from when it came.
+    void take(qintptr socketDescriptor, qint64 cameAt);
+    bool refuse(qintptr socketDescriptor, const QHostAddress &peer, qint64 cameAt);
     bool makeRoom();
     // With the client list locked: stops every client thread and forgets it.
     void letGoOfClients();
