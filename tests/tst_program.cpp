@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <sys/stat.h>
 
 const char *const logFile = "data/vqgateway/VQGateway%1_Log.txt";
 const char *const settingsFile = "config/Velquor/Gateway%1.conf";
@@ -33,7 +34,8 @@ class TestProgram : public QObject
             settings.setValue(it.key(), it.value());
     }
     // With a display the program runs on the offscreen platform; without one, nothing names one.
-    QProcess *start(const QStringList &arguments = {}, bool display = true)
+    QProcess *start(const QStringList &arguments = {}, bool display = true,
+                    const QProcessEnvironment &extra = {}, const QString &errorFile = {})
     {
         auto *process = new QProcess(this);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -41,7 +43,10 @@ class TestProgram : public QObject
             env.remove(QLatin1String(variable));
         if (display)
             env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(extra);
         process->setProcessEnvironment(env);
+        if (!errorFile.isEmpty())
+            process->setStandardErrorFile(errorFile);
         process->start(QStringLiteral(VQGATEWAY_EXECUTABLE), arguments);
         processes.append(process);
         return process;
@@ -293,7 +298,9 @@ private slots:
                  check);
         QVERIFY(logMessages(QStringLiteral("lab1")).contains("Running headless"));
         QVERIFY(run({"--check-config", "--instance", "lab2"}).contains("Traffic logging: off\n"));
-        QVERIFY(lab2->readAllStandardError().contains("Running headless"));
+        QVERIFY(QRegularExpression("\nINFO  [-0-9]{10}T[:.0-9]{12} Running headless ?\n")
+                        .match(lab2->readAllStandardError())
+                        .hasMatch());
         run({"--instance", "lab1"}, 1);
         QVERIFY(!QFile::exists(path(settingsFile)) && !QFile::exists(path(logFile)));
         // A log starts afresh once it would pass 20 MiB, and keeps no backup.
@@ -317,6 +324,31 @@ private slots:
         QSettings stored(path(settingsFile, QStringLiteral("lab2")), QSettings::IniFormat);
         QCOMPARE(stored.allKeys(), (QStringList{"IpAddress", "Port", "PortLocal"}));
         QCOMPARE(stored.value("Port").toInt() + stored.value("PortLocal").toInt(), 21000);
+    }
+    // As a service: errors reach the journal as errors, each line stamped by the journal alone.
+    void underSystemd()
+    {
+        FakeDevice device;
+        const QString errors = dir->filePath("stderr");
+        QFile(errors).open(QIODevice::WriteOnly);
+        struct stat file;
+        QVERIFY(::stat(QFile::encodeName(errors), &file) == 0);
+        QProcessEnvironment env;
+        env.insert("JOURNAL_STREAM", QStringLiteral("%1:%2").arg(file.st_dev).arg(file.st_ino));
+        writeSettings({{"LoggingLevel", "abc"}});
+        QProcess *gateway
+                = start({"--headless", "--device", "127.0.0.1:" + QString::number(device.port()),
+                         "--listen", "127.0.0.1:" + QString::number(freeLoopbackPort())},
+                        false, env, errors);
+        const auto journal = [&errors] {
+            QFile stream(errors);
+            return stream.open(QIODevice::ReadOnly) ? stream.readAll() : QByteArray();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(journal().contains("\n<6>INFO Running headless \n"), 10000);
+        QVERIFY2(journal().contains("\n<3>ERROR LoggingLevel \"abc\" is not a level from 0 to 6 - "
+                                    "using 1 \n"),
+                 journal());
+        terminate(gateway);
     }
 };
 
