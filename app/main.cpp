@@ -5,6 +5,7 @@
 #include "app/instancechannel.h"
 #include "app/metricsexporter.h"
 #include "app/qsingleapplication.h"
+#include "app/servicereporter.h"
 #include "app/version.h"
 #include "gateway/gatewaymanager.h"
 #include "gateway/gatewaysettings.h"
@@ -181,7 +182,9 @@ int runHeadless(int argc, char *argv[], const QString &instance, bool chosenByIt
     auto manager = std::make_unique<GatewayManager>(nullptr, true);
     InstanceChannel channel(instance);
     auto service = std::make_unique<StatusService>(*manager, channel, instance);
+    auto serviceManager = std::make_unique<ServiceReporter>(*manager);
     const int exitCode = app.exec();
+    serviceManager.reset();
     service.reset();
     manager.reset();
     LOG_INFO << "Program exited with return code" << exitCode;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <csignal>
 #include <sys/stat.h>
+#include <sys/un.h>
 
 const char *const logFile = "data/vqgateway/VQGateway%1_Log.txt";
 const char *const settingsFile = "config/Velquor/Gateway%1.conf";
@@ -325,30 +326,64 @@ private slots:
         QCOMPARE(stored.allKeys(), (QStringList{"IpAddress", "Port", "PortLocal"}));
         QCOMPARE(stored.value("Port").toInt() + stored.value("PortLocal").toInt(), 21000);
     }
-    // As a service: errors reach the journal as errors, each line stamped by the journal alone.
+    // As a service: systemd hears when the gateway is ready (not while its port is taken), what
+    // it does, that it lives and that it stops; errors reach the journal as errors, each line
+    // stamped by the journal alone.
     void underSystemd()
     {
         FakeDevice device;
-        const QString errors = dir->filePath("stderr");
+        QTcpServer taken;
+        QVERIFY(taken.listen(QHostAddress::LocalHost));
+        const quint16 port = taken.serverPort();
+        const QString errors = dir->filePath("stderr"), notify = dir->filePath("notify");
         QFile(errors).open(QIODevice::WriteOnly);
         struct stat file;
         QVERIFY(::stat(QFile::encodeName(errors), &file) == 0);
+        sockaddr_un address{AF_UNIX, {}};
+        qstrncpy(address.sun_path, QFile::encodeName(notify), sizeof address.sun_path);
+        const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+        QVERIFY(::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0);
+        QStringList told;
+        const auto hear = [&](const QString &what) {
+            for (char datagram[512]; ssize_t size = ::recv(fd, datagram, sizeof datagram, 0);)
+                if (size > 0)
+                    told.append(QString::fromUtf8(datagram, int(size)) + "\n");
+                else
+                    break;
+            return told.filter(what).size();
+        };
         QProcessEnvironment env;
         env.insert("JOURNAL_STREAM", QStringLiteral("%1:%2").arg(file.st_dev).arg(file.st_ino));
+        env.insert("NOTIFY_SOCKET", notify);
+        env.insert("WATCHDOG_USEC", "2000000");
         writeSettings({{"LoggingLevel", "abc"}});
         QProcess *gateway
                 = start({"--headless", "--device", "127.0.0.1:" + QString::number(device.port()),
-                         "--listen", "127.0.0.1:" + QString::number(freeLoopbackPort())},
+                         "--listen", "127.0.0.1:" + QString::number(port)},
                         false, env, errors);
+        const QString failed = QStringLiteral("clients 0/5, listening on port %1 failed").arg(port);
+        QTRY_VERIFY_WITH_TIMEOUT(hear(failed) > 0, 10000);
+        QCOMPARE(hear("READY=1"), 0);
+        taken.close();
+        QTRY_COMPARE_WITH_TIMEOUT(hear("READY=1"), 1, 10000);
+        FakeClient client(port);
+        const QString serving
+                = QStringLiteral("STATUS=device 127.0.0.1:%1 connected, clients 1/5\n");
+        QTRY_VERIFY2(hear(serving.arg(device.port())) > 0, qPrintable(told.join("")));
+        const int alive = hear("WATCHDOG=1");
+        QTRY_VERIFY_WITH_TIMEOUT(hear("WATCHDOG=1") > alive, 1500);
+        QCOMPARE(hear("STOPPING=1"), 0);
+        terminate(gateway);
+        QCOMPARE(hear("STOPPING=1"), 1);
+        ::close(fd);
         const auto journal = [&errors] {
             QFile stream(errors);
             return stream.open(QIODevice::ReadOnly) ? stream.readAll() : QByteArray();
         };
-        QTRY_VERIFY_WITH_TIMEOUT(journal().contains("\n<6>INFO Running headless \n"), 10000);
-        QVERIFY2(journal().contains("\n<3>ERROR LoggingLevel \"abc\" is not a level from 0 to 6 - "
-                                    "using 1 \n"),
+        QVERIFY2(journal().contains("\n<6>INFO Running headless \n")
+                         && journal().contains("\n<3>ERROR LoggingLevel \"abc\" is not a level "
+                                               "from 0 to 6 - using 1 \n"),
                  journal());
-        terminate(gateway);
     }
 };
 
