@@ -3,7 +3,8 @@
 # so that a second call costs nothing. Works on Debian 12 and 13.
 set -euo pipefail
 # libsystemd-dev: readiness and the watchdog through systemd's own library (without it the
-# build speaks their protocol itself). libc6-dbg names libc's own functions in ThreadSanitizer's reports, which tests/tsan.supp needs.
+# build speaks their protocol itself). libc6-dbg names libc's own functions in
+# ThreadSanitizer's reports, which tests/tsan.supp needs.
 packages=(cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools qtbase5-dev
           qtbase5-dev-tools prometheus-cpp-dev xvfb xauth trayer base-files fonts-dejavu-core dpkg-dev file lintian
           libc6-dbg libsystemd-dev)
