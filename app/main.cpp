@@ -93,14 +93,7 @@ public:
         if (!channel.listen())
             LOG_ERROR << "Another start cannot reach this one:"
                       << InstanceChannel::socketPath(instance);
-        const QString endpoint = GatewaySettings().metricsListen();
-        if (endpoint.isEmpty())
-            return;
-        QString error;
-        if (metrics.start(endpoint, &error))
-            LOG_INFO << "Serving metrics on" << endpoint;
-        else
-            LOG_ERROR << "Could not serve metrics on" << endpoint << "-" << error;
+        metrics.serve(GatewaySettings().metricsListen());
     }
 
 private:

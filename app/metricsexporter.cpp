@@ -1,7 +1,11 @@
 #include "app/metricsexporter.h"
 
+#include "VqLog/vqlog.h"
+#include "app/version.h"
 #include "gateway/gatewaymanager.h"
 #include "gateway/listenendpoint.h"
+
+#include <QTcpServer>
 
 #include <prometheus/collectable.h>
 #include <prometheus/exposer.h>
@@ -52,6 +56,8 @@ public:
                          {{{"side", "clients"}}, now.clientHolds}}),
                 counter("vqgateway_reply_timeouts_total", "Routed replies that timed out",
                         now.replyTimeouts)};
+        families.push_back(family("vqgateway_build_info", "The running program's version",
+                                  MetricType::Gauge, {{{{"version", productVersion}}, 1}}));
         if (now.observers >= 0)
             families.push_back(gauge("vqgateway_observers", "Observers connected", now.observers));
         return families;
@@ -94,6 +100,8 @@ private:
 MetricsExporter::MetricsExporter(const GatewayManager &manager, const QString &instance)
     : collectable(std::make_shared<GatewayCollectable>(manager, instance))
 {
+    retry.setSingleShot(true);
+    QObject::connect(&retry, &QTimer::timeout, &retry, [this] { serve(retried); });
 }
 
 MetricsExporter::~MetricsExporter() = default;
@@ -108,6 +116,25 @@ bool MetricsExporter::start(const QString &endpoint, QString *error)
     }
     if (address.isEmpty())
         address = QStringLiteral("127.0.0.1");
+    // The library's own failure says nothing of the cause: a socket of Qt's tells it first.
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress(address), port)) {
+        switch (probe.serverError()) {
+        case QAbstractSocket::AddressInUseError:
+            *error = QStringLiteral("address in use");
+            break;
+        case QAbstractSocket::SocketAccessError:
+            *error = QStringLiteral("permission denied");
+            break;
+        case QAbstractSocket::SocketAddressNotAvailableError:
+            *error = QStringLiteral("no such local address");
+            break;
+        default:
+            *error = QStringLiteral("cannot listen");
+        }
+        return false;
+    }
+    probe.close();
     if (address.contains(QLatin1Char(':')))
         address = QLatin1Char('[') + address + QLatin1Char(']');
     try {
@@ -117,10 +144,28 @@ bool MetricsExporter::start(const QString &endpoint, QString *error)
         exposer = std::make_unique<prometheus::Exposer>(std::vector<std::string>{
                 "listening_ports", QStringLiteral("%1:%2").arg(address).arg(port).toStdString(),
                 "num_threads", "8", "request_timeout_ms", "1000"});
-    } catch (const std::exception &failure) {
-        *error = QString::fromLocal8Bit(failure.what());
+    } catch (const std::exception &) {
+        *error = QStringLiteral("cannot listen");
         return false;
     }
     exposer->RegisterCollectable(collectable);
     return true;
+}
+
+void MetricsExporter::serve(const QString &endpoint)
+{
+    if (endpoint.isEmpty())
+        return;
+    QString error;
+    if (start(endpoint, &error)) {
+        LOG_INFO << "Serving metrics on" << endpoint;
+        return;
+    }
+    if (error != failure)
+        LOG_ERROR << qUtf8Printable(QStringLiteral("Could not serve metrics on %1: %2, retrying "
+                                                   "every 5 s")
+                                            .arg(endpoint, error));
+    failure = error;
+    retry.start(5000);
+    retried = endpoint;
 }

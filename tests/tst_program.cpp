@@ -279,6 +279,7 @@ private slots:
              {"vqgateway_bytes_to_device_total{instance_name=\"lab2\"} 9",
               "vqgateway_bytes_from_device_total{instance_name=\"lab2\"} 5",
               "vqgateway_clients{instance_name=\"lab2\"} 1",
+              "vqgateway_build_info{version=\"01.01.01\",instance_name=\"lab2\"} 1",
               "vqgateway_clients_refused_total{reason=\"not_allowed\",instance_name=\"lab2\"} 1"})
             QVERIFY2(metrics.contains(sample), sample);
         QTRY_VERIFY(logMessages(QStringLiteral("lab2"))
@@ -332,9 +333,10 @@ private slots:
     void underSystemd()
     {
         FakeDevice device;
-        QTcpServer taken;
-        QVERIFY(taken.listen(QHostAddress::LocalHost));
-        const quint16 port = taken.serverPort();
+        QTcpServer taken, metricsTaken;
+        QVERIFY(taken.listen(QHostAddress::LocalHost)
+                && metricsTaken.listen(QHostAddress::LocalHost));
+        const quint16 port = taken.serverPort(), metricsPort = metricsTaken.serverPort();
         const QString errors = dir->filePath("stderr"), notify = dir->filePath("notify");
         QFile(errors).open(QIODevice::WriteOnly);
         struct stat file;
@@ -359,12 +361,14 @@ private slots:
         writeSettings({{"LoggingLevel", "abc"}});
         QProcess *gateway
                 = start({"--headless", "--device", "127.0.0.1:" + QString::number(device.port()),
-                         "--listen", "127.0.0.1:" + QString::number(port)},
+                         "--listen", "127.0.0.1:" + QString::number(port), "--metrics",
+                         QString::number(metricsPort)},
                         false, env, errors);
         const QString failed = QStringLiteral("clients 0/5, listening on port %1 failed").arg(port);
         QTRY_VERIFY_WITH_TIMEOUT(hear(failed) > 0, 10000);
         QCOMPARE(hear("READY=1"), 0);
         taken.close();
+        metricsTaken.close();
         QTRY_COMPARE_WITH_TIMEOUT(hear("READY=1"), 1, 10000);
         FakeClient client(port);
         const QString serving
@@ -372,17 +376,28 @@ private slots:
         QTRY_VERIFY2(hear(serving.arg(device.port())) > 0, qPrintable(told.join("")));
         const int alive = hear("WATCHDOG=1");
         QTRY_VERIFY_WITH_TIMEOUT(hear("WATCHDOG=1") > alive, 1500);
-        QCOMPARE(hear("STOPPING=1"), 0);
-        terminate(gateway);
-        QCOMPARE(hear("STOPPING=1"), 1);
-        ::close(fd);
         const auto journal = [&errors] {
             QFile stream(errors);
             return stream.open(QIODevice::ReadOnly) ? stream.readAll() : QByteArray();
         };
+        QTRY_VERIFY_WITH_TIMEOUT(journal().contains("INFO Serving metrics"), 10000);
+        QCOMPARE(hear("STOPPING=1"), 0);
+        terminate(gateway);
+        QCOMPARE(hear("STOPPING=1"), 1);
+        ::close(fd);
         QVERIFY2(journal().contains("\n<6>INFO Running headless \n")
                          && journal().contains("\n<3>ERROR LoggingLevel \"abc\" is not a level "
-                                               "from 0 to 6 - using 1 \n"),
+                                               "from 0 to 6 - using 1 \n")
+                         && journal().count("Could not serve metrics") == 1
+                         && journal().contains(
+                                 QStringLiteral("\n<3>ERROR Could not serve metrics on "
+                                                "%1: address in use, retrying every "
+                                                "5 s \n")
+                                         .arg(metricsPort)
+                                         .toUtf8())
+                         && journal().contains(QStringLiteral("\n<6>INFO Serving metrics on \"%1\"")
+                                                       .arg(metricsPort)
+                                                       .toUtf8()),
                  journal());
     }
 };
