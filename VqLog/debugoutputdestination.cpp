@@ -6,6 +6,7 @@ namespace VqLog {
 
 DebugOutputDestination::DebugOutputDestination(DestinationPtr dropNotice)
     : dropNotice(std::move(dropNotice))
+    , journal(Platform::standardErrorIsJournal())
 {
 }
 
@@ -14,10 +15,11 @@ void DebugOutputDestination::write(const QString &message, Level level)
     writeUtf8(message, QByteArray(), level);
 }
 
-void DebugOutputDestination::writeUtf8(const QString &message, const QByteArray &utf8, Level)
+void DebugOutputDestination::writeUtf8(const QString &message, const QByteArray &utf8, Level level)
 {
     // Called with the logger's lock held, so the notice goes straight to its destination.
-    if (Platform::writeDebugOutputLine(message, utf8) || dropNoted)
+    if (Platform::writeDebugOutputLine(message, journal ? journalLine(level, message) : utf8)
+        || dropNoted)
         return;
     dropNoted = true;
     if (dropNotice)

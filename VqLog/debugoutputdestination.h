@@ -6,7 +6,8 @@ namespace VqLog {
 
 // Copies every line to the debugger, or to the standard error stream where there is none. A
 // line the stream cannot take at once is dropped from it; the first drop is noted once in
-// dropNotice (the log file), which keeps every line.
+// dropNotice (the log file), which keeps every line. Lines for the journal carry their
+// priority instead of a time.
 class DebugOutputDestination : public Destination
 {
 public:
@@ -18,6 +19,7 @@ public:
 private:
     DestinationPtr dropNotice;
     bool dropNoted = false;
+    const bool journal;
 };
 
 DestinationPtr createDebugOutputDestination(DestinationPtr dropNotice = DestinationPtr());

@@ -55,6 +55,20 @@ QString formatLine(Level level, const QString &message)
     return linePrefix(level, message.size()).append(message);
 }
 
+QByteArray journalLine(Level level, const QString &line)
+{
+    // Syslog's numbers: 2 critical, 3 error, 4 warning, 6 informational, 7 debug.
+    static const char priorities[] = "7764326";
+    const QByteArray priority = QByteArray("<") + priorities[qBound(0, int(level), int(Off))] + '>';
+    const QString levelText = QLatin1String(levelToText(level));
+    const int timeEnd = levelText.size() + 1 + timestampFormat.size();
+    QString text = line;
+    if (line.startsWith(levelText) && line.size() > timeEnd && line.at(timeEnd) == QLatin1Char(' ')
+        && line.at(levelText.size() + 11) == QLatin1Char('T'))
+        text = levelText.trimmed() + line.mid(timeEnd);
+    return priority + text.toUtf8().replace('\n', "\n" + priority) + '\n';
+}
+
 Destination::~Destination() = default;
 
 struct Logger::Private

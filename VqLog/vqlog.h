@@ -17,6 +17,11 @@ Level levelFromText(const QString &line, bool *ok = nullptr);
 QString formatLine(Level level, const QString &message);
 // The start of a line at that level, now, for a message to be appended to it in place.
 QString linePrefix(Level level, int messageSize = 0);
+// A line made by formatLine() as the journal takes it from the standard error stream: its
+// priority in front ("<3>" for Error, as syslog numbers them) and no time, since the journal
+// stamps every entry itself; each line of a message that spans several carries the priority.
+// Ends in a line end.
+QByteArray journalLine(Level level, const QString &line);
 
 class Destination
 {

@@ -5,6 +5,7 @@
 #include "app/instancechannel.h"
 #include "app/metricsexporter.h"
 #include "app/qsingleapplication.h"
+#include "app/servicereporter.h"
 #include "app/version.h"
 #include "gateway/gatewaymanager.h"
 #include "gateway/gatewaysettings.h"
@@ -92,14 +93,7 @@ public:
         if (!channel.listen())
             LOG_ERROR << "Another start cannot reach this one:"
                       << InstanceChannel::socketPath(instance);
-        const QString endpoint = GatewaySettings().metricsListen();
-        if (endpoint.isEmpty())
-            return;
-        QString error;
-        if (metrics.start(endpoint, &error))
-            LOG_INFO << "Serving metrics on" << endpoint;
-        else
-            LOG_ERROR << "Could not serve metrics on" << endpoint << "-" << error;
+        metrics.serve(GatewaySettings().metricsListen());
     }
 
 private:
@@ -192,7 +186,9 @@ int runHeadless(int argc, char *argv[], const QString &instance, bool chosenByIt
     auto manager = std::make_unique<GatewayManager>(nullptr, true);
     InstanceChannel channel(instance);
     auto service = std::make_unique<StatusService>(*manager, channel, instance);
+    auto serviceManager = std::make_unique<ServiceReporter>(*manager);
     const int exitCode = app.exec();
+    serviceManager.reset();
     service.reset();
     manager.reset();
     LOG_INFO << "Program exited with return code" << exitCode;

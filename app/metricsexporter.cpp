@@ -1,8 +1,12 @@
 #include "app/metricsexporter.h"
 
+#include "VqLog/vqlog.h"
+#include "app/version.h"
 #include "gateway/gatewaymanager.h"
 #include "gateway/listenendpoint.h"
 #include "platform/socketdescriptor.h"
+
+#include <QTcpServer>
 
 #include <prometheus/collectable.h>
 #include <prometheus/exposer.h>
@@ -63,6 +67,8 @@ public:
                 gauge("vqgateway_device_failed_attempts",
                       "Attempts to connect the device that failed since it was last up or down",
                       now.failedAttemptsSince)};
+        families.push_back(family("vqgateway_build_info", "The running program's version",
+                                  MetricType::Gauge, {{{{"version", productVersion}}, 1}}));
         if (now.observers >= 0)
             families.push_back(gauge("vqgateway_observers", "Observers connected", now.observers));
         return families;
@@ -105,6 +111,8 @@ private:
 MetricsExporter::MetricsExporter(const GatewayManager &manager, const QString &instance)
     : collectable(std::make_shared<GatewayCollectable>(manager, instance))
 {
+    retry.setSingleShot(true);
+    QObject::connect(&retry, &QTimer::timeout, &retry, [this] { serve(retried); });
 }
 
 MetricsExporter::~MetricsExporter()
@@ -126,6 +134,25 @@ bool MetricsExporter::start(const QString &endpoint, QString *error)
     }
     if (address.isEmpty())
         address = QStringLiteral("127.0.0.1");
+    // The library's own failure says nothing of the cause: a socket of Qt's tells it first.
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress(address), port)) {
+        switch (probe.serverError()) {
+        case QAbstractSocket::AddressInUseError:
+            *error = QStringLiteral("address in use");
+            break;
+        case QAbstractSocket::SocketAccessError:
+            *error = QStringLiteral("permission denied");
+            break;
+        case QAbstractSocket::SocketAddressNotAvailableError:
+            *error = QStringLiteral("no such local address");
+            break;
+        default:
+            *error = QStringLiteral("cannot listen");
+        }
+        return false;
+    }
+    probe.close();
     if (address.contains(QLatin1Char(':')))
         address = QLatin1Char('[') + address + QLatin1Char(']');
     try {
@@ -135,10 +162,28 @@ bool MetricsExporter::start(const QString &endpoint, QString *error)
         exposer = std::make_unique<prometheus::Exposer>(std::vector<std::string>{
                 "listening_ports", QStringLiteral("%1:%2").arg(address).arg(port).toStdString(),
                 "num_threads", "8", "request_timeout_ms", "1000"});
-    } catch (const std::exception &failure) {
-        *error = QString::fromLocal8Bit(failure.what());
+    } catch (const std::exception &) {
+        *error = QStringLiteral("cannot listen");
         return false;
     }
     exposer->RegisterCollectable(collectable);
     return true;
+}
+
+void MetricsExporter::serve(const QString &endpoint)
+{
+    if (endpoint.isEmpty())
+        return;
+    QString error;
+    if (start(endpoint, &error)) {
+        LOG_INFO << "Serving metrics on" << endpoint;
+        return;
+    }
+    if (error != failure)
+        LOG_ERROR << qUtf8Printable(QStringLiteral("Could not serve metrics on %1: %2, retrying "
+                                                   "every 5 s")
+                                            .arg(endpoint, error));
+    failure = error;
+    retry.start(5000);
+    retried = endpoint;
 }

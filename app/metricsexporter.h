@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QTimer>
 
 #include <memory>
 
@@ -22,8 +23,14 @@ public:
     // "[ADDRESS:]PORT"; a port alone listens on 127.0.0.1. False, with the reason, when it
     // cannot listen there.
     bool start(const QString &endpoint, QString *error);
+    // Starts, and says so in the log; a port it cannot listen on is tried again every 5 s, like
+    // the client server's, its reason logged once. Nothing for an empty endpoint.
+    void serve(const QString &endpoint);
 
 private:
+    QTimer retry;
+    QString retried;
+    QString failure;
     std::shared_ptr<GatewayCollectable> collectable;
     std::unique_ptr<prometheus::Exposer> exposer;
 };

@@ -14,6 +14,7 @@
 #include <deque>
 #include <mutex>
 #include <poll.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #endif
@@ -128,6 +129,21 @@ bool writeDebugOutputLine(const QString &line, const QByteArray &utf8)
     return true;
 #else
     return StderrWriter::instance().add(utf8.isEmpty() ? line.toUtf8() + '\n' : utf8);
+#endif
+}
+
+bool standardErrorIsJournal()
+{
+#ifdef Q_OS_WIN
+    return false;
+#else
+    const QByteArray stream = qgetenv("JOURNAL_STREAM");
+    struct stat status;
+    if (stream.isEmpty() || ::fstat(STDERR_FILENO, &status) != 0)
+        return false;
+    return stream
+            == QByteArray::number(quint64(status.st_dev)) + ':'
+            + QByteArray::number(quint64(status.st_ino));
 #endif
 }
 

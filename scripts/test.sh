@@ -2,7 +2,7 @@
 # Installs what is missing, checks the format, then builds the project with Qt 6 under
 # AddressSanitizer and UndefinedBehaviorSanitizer and runs the whole suite, builds the concurrency
 # tests under ThreadSanitizer and runs them, builds and runs the whole suite with Qt 5, and finally
-# builds the Debian package and checks it. Exits non-zero when anything fails.
+# builds the Debian package and checks it and its service units. Exits non-zero when anything fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -24,4 +24,26 @@ cmake -S . -B build/qt5 -DCMAKE_BUILD_TYPE=Debug -DVQ_QT_MAJOR=5 -DVQ_BENCHMARKS
 cmake --build build/qt5 -j"$jobs"
 (cd build/qt5 && ctest --output-on-failure -j"$jobs")
 
-tests/package-test.sh "$(scripts/package.sh | tail -n 1)"
+deb=$(scripts/package.sh | tail -n 1)
+tests/package-test.sh "$deb"
+
+# Both service units pass systemd's own check as the package installs them, with the program's
+# path pointed at the unpacked program, which the check wants to find.
+if command -v systemd-analyze >/dev/null; then
+    units=$(mktemp -d)
+    trap 'rm -rf "$units"' EXIT
+    dpkg-deb -x "$deb" "$units/root"
+    mkdir -m 700 "$units/run"
+    for manager in user system; do
+        mkdir "$units/$manager"
+        sed "s|=/usr/bin/vqgateway |=$units/root/usr/bin/vqgateway |" \
+            "$units/root/usr/lib/systemd/$manager/vqgateway@.service" >"$units/$manager/vqgateway@check.service"
+        # A key it does not know is only a warning to it: any word from it fails here.
+        said=$(XDG_RUNTIME_DIR="$units/run" HOME="$units" systemd-analyze verify --man=no \
+            --"$manager" "$units/$manager/vqgateway@check.service" 2>&1) && [ -z "$said" ] \
+            || { echo "service units: $manager unit: $said" >&2; exit 1; }
+    done
+    echo "service units: both pass systemd-analyze verify"
+else
+    echo "service units: not verified (systemd-analyze is not installed)"
+fi

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 
 const char *const logFile = "data/vqgateway/VQGateway%1_Log.txt";
 const char *const settingsFile = "config/Velquor/Gateway%1.conf";
@@ -36,7 +38,8 @@ class TestProgram : public QObject
     }
     // With a display the program runs on the offscreen platform; without one, nothing names one.
     // Without a session (su, cron) there is no runtime directory either.
-    QProcess *start(const QStringList &arguments = {}, bool display = true, bool session = true)
+    QProcess *start(const QStringList &arguments = {}, bool display = true, bool session = true,
+                    const QProcessEnvironment &extra = {}, const QString &errorFile = {})
     {
         auto *process = new QProcess(this);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -46,7 +49,10 @@ class TestProgram : public QObject
             env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
         if (display)
             env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(extra);
         process->setProcessEnvironment(env);
+        if (!errorFile.isEmpty())
+            process->setStandardErrorFile(errorFile);
         process->start(QStringLiteral(VQGATEWAY_EXECUTABLE), arguments);
         processes.append(process);
         return process;
@@ -317,6 +323,7 @@ private slots:
              {"vqgateway_bytes_to_device_total{instance_name=\"lab2\"} 9",
               "vqgateway_bytes_from_device_total{instance_name=\"lab2\"} 5",
               "vqgateway_clients{instance_name=\"lab2\"} 1",
+              "vqgateway_build_info{version=\"01.01.01\",instance_name=\"lab2\"} 1",
               "vqgateway_clients_refused_total{reason=\"not_allowed\",instance_name=\"lab2\"} 1"})
             QVERIFY2(metrics.contains(sample), sample);
         QTRY_VERIFY(logMessages(QStringLiteral("lab2"))
@@ -337,7 +344,9 @@ private slots:
                  check);
         QVERIFY(logMessages(QStringLiteral("lab1")).contains("Running headless"));
         QVERIFY(run({"--check-config", "--instance", "lab2"}).contains("Traffic logging: off\n"));
-        QVERIFY(lab2->readAllStandardError().contains("Running headless"));
+        QVERIFY(QRegularExpression("\nINFO  [-0-9]{10}T[:.0-9]{12} Running headless ?\n")
+                        .match(lab2->readAllStandardError())
+                        .hasMatch());
         run({"--instance", "lab1"}, 1);
         QVERIFY(!QFile::exists(path(settingsFile)) && !QFile::exists(path(logFile)));
         // A log starts afresh once it would pass 20 MiB, and keeps no backup.
@@ -368,6 +377,79 @@ private slots:
         QSettings stored(path(settingsFile, QStringLiteral("lab2")), QSettings::IniFormat);
         QCOMPARE(stored.allKeys(), (QStringList{"IpAddress", "Port", "PortLocal"}));
         QCOMPARE(stored.value("Port").toInt() + stored.value("PortLocal").toInt(), 21000);
+    }
+    // As a service: systemd hears when the gateway is ready (not while its port is taken), what
+    // it does, that it lives and that it stops; errors reach the journal as errors, each line
+    // stamped by the journal alone.
+    void underSystemd()
+    {
+        FakeDevice device;
+        QTcpServer taken, metricsTaken;
+        QVERIFY(taken.listen(QHostAddress::LocalHost)
+                && metricsTaken.listen(QHostAddress::LocalHost));
+        const quint16 port = taken.serverPort(), metricsPort = metricsTaken.serverPort();
+        const QString errors = dir->filePath("stderr"), notify = dir->filePath("notify");
+        QFile(errors).open(QIODevice::WriteOnly);
+        struct stat file;
+        QVERIFY(::stat(QFile::encodeName(errors), &file) == 0);
+        sockaddr_un address{AF_UNIX, {}};
+        qstrncpy(address.sun_path, QFile::encodeName(notify), sizeof address.sun_path);
+        const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+        QVERIFY(::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0);
+        QStringList told;
+        const auto hear = [&](const QString &what) {
+            for (char datagram[512]; ssize_t size = ::recv(fd, datagram, sizeof datagram, 0);)
+                if (size > 0)
+                    told.append(QString::fromUtf8(datagram, int(size)) + "\n");
+                else
+                    break;
+            return told.filter(what).size();
+        };
+        QProcessEnvironment env;
+        env.insert("JOURNAL_STREAM", QStringLiteral("%1:%2").arg(file.st_dev).arg(file.st_ino));
+        env.insert("NOTIFY_SOCKET", notify);
+        env.insert("WATCHDOG_USEC", "2000000");
+        writeSettings({{"LoggingLevel", "abc"}});
+        QProcess *gateway
+                = start({"--headless", "--device", "127.0.0.1:" + QString::number(device.port()),
+                         "--listen", "127.0.0.1:" + QString::number(port), "--metrics",
+                         QString::number(metricsPort)},
+                        false, true, env, errors);
+        const QString failed = QStringLiteral("clients 0/5, listening on port %1 failed").arg(port);
+        QTRY_VERIFY_WITH_TIMEOUT(hear(failed) > 0, 10000);
+        QCOMPARE(hear("READY=1"), 0);
+        taken.close();
+        metricsTaken.close();
+        QTRY_COMPARE_WITH_TIMEOUT(hear("READY=1"), 1, 10000);
+        FakeClient client(port);
+        const QString serving
+                = QStringLiteral("STATUS=device 127.0.0.1:%1 connected, clients 1/5\n");
+        QTRY_VERIFY2(hear(serving.arg(device.port())) > 0, qPrintable(told.join("")));
+        const int alive = hear("WATCHDOG=1");
+        QTRY_VERIFY_WITH_TIMEOUT(hear("WATCHDOG=1") > alive, 1500);
+        const auto journal = [&errors] {
+            QFile stream(errors);
+            return stream.open(QIODevice::ReadOnly) ? stream.readAll() : QByteArray();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(journal().contains("INFO Serving metrics"), 10000);
+        QCOMPARE(hear("STOPPING=1"), 0);
+        terminate(gateway);
+        QCOMPARE(hear("STOPPING=1"), 1);
+        ::close(fd);
+        QVERIFY2(journal().contains("\n<6>INFO Running headless \n")
+                         && journal().contains("\n<3>ERROR LoggingLevel \"abc\" is not a level "
+                                               "from 0 to 6 - using 1 \n")
+                         && journal().count("Could not serve metrics") == 1
+                         && journal().contains(
+                                 QStringLiteral("\n<3>ERROR Could not serve metrics on "
+                                                "%1: address in use, retrying every "
+                                                "5 s \n")
+                                         .arg(metricsPort)
+                                         .toUtf8())
+                         && journal().contains(QStringLiteral("\n<6>INFO Serving metrics on \"%1\"")
+                                                       .arg(metricsPort)
+                                                       .toUtf8()),
+                 journal());
     }
 };
 
