@@ -427,8 +427,8 @@ void GatewayManager::onObserverServerStatus(TCPSERVER_STATUS state, QString, qui
         observerRetryTimer.start();
 }
 
-void GatewayManager::logTraffic(const char *direction, const QByteArray &message,
-                                quint64 client, const char *toOrFrom)
+void GatewayManager::logTraffic(const char *direction, const QByteArray &message, quint64 client,
+                                const char *toOrFrom)
 {
     if (!GatewaySettings::logTrafficInAnyThread()
         || VqLog::Logger::instance().loggingLevel() > VqLog::Info)
