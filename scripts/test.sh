@@ -18,7 +18,7 @@ scripts/check-format.sh
 scripts/test-budget.sh
 
 stage "Qt 6 with AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake -S . -B build/asan "${debug[@]}" -DVQ_SANITIZE=address >/dev/null
+cmake -S . -B build/asan "${debug[@]}" -DVQ_SANITIZE=address -DVQ_BENCHMARKS=OFF >/dev/null
 cmake --build build/asan -j"$jobs"
 (cd build/asan && ctest --output-on-failure -j"$jobs")
 
@@ -28,7 +28,7 @@ cmake --build build/tsan -j"$jobs" --target concurrency_tests
 (cd build/tsan && ctest --output-on-failure -L concurrency)
 
 stage "Qt 5"
-cmake -S . -B build/qt5 "${debug[@]}" -DVQ_QT_MAJOR=5 -DVQ_BENCHMARKS=OFF >/dev/null
+cmake -S . -B build/qt5 "${debug[@]}" -DVQ_QT_MAJOR=5 >/dev/null
 cmake --build build/qt5 -j"$jobs"
 (cd build/qt5 && ctest --output-on-failure -j"$jobs")
 
