@@ -5,7 +5,7 @@ set -euo pipefail
 # libsystemd-dev: readiness and the watchdog through systemd's own library (without it the
 # build speaks their protocol itself). libc6-dbg names libc's own functions in
 # ThreadSanitizer's reports, which tests/tsan.supp needs.
-packages=(cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools qtbase5-dev
+packages=(cmake g++ make ninja-build pkg-config qt6-base-dev qt6-base-dev-tools qtbase5-dev
           qtbase5-dev-tools prometheus-cpp-dev xvfb xauth trayer base-files fonts-dejavu-core dpkg-dev file lintian
           libc6-dbg libsystemd-dev)
 # Packages that only some releases have, installed where they are real packages: Qt 6's CMake
