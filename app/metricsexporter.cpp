@@ -79,7 +79,7 @@ public:
             for (const ClientInfo &client : manager.connectedClients(role)) {
                 const std::vector<ClientMetric::Label> labels{
                         {"client", std::to_string(client.number)},
-                        {"address", peerText(client.address, client.port).toStdString()},
+                        {"address", clientEndpoint(client.address, client.port).toStdString()},
                         {"role", role == ClientThread::Observer ? "observer" : "client"}};
                 fromClients.push_back({labels, client.bytesReceived});
                 toClients.push_back({labels, client.bytesSent});

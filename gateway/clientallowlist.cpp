@@ -34,7 +34,7 @@ QHostAddress unmappedAddress(const QHostAddress &address)
                         | quint32(bytes[14]) << 8 | quint32(bytes[15]));
 }
 
-QString peerText(const QHostAddress &address, quint16 port)
+QString clientEndpoint(const QHostAddress &address, quint16 port)
 {
     const QHostAddress unmapped = unmappedAddress(address);
     return (unmapped.protocol() == QAbstractSocket::IPv6Protocol ? QStringLiteral("[%1]:%2")

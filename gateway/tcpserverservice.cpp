@@ -274,7 +274,7 @@ QString TcpServerService::clientName(quint64 client)
 {
     QString name = QStringLiteral("client %1").arg(client);
     withClient(client, [&name](ClientThread *thread) {
-        name += QLatin1Char(' ') + peerText(thread->peerAddress(), thread->peerPort());
+        name += QLatin1Char(' ') + clientEndpoint(thread->peerAddress(), thread->peerPort());
     });
     return name;
 }
