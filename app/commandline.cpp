@@ -27,7 +27,11 @@ QString commandLineHelp()
             "guard.\n"
             "  --status                   Show what the running gateway (of --instance) is "
             "doing.\n"
-            "  --json                     With --status: the same as one JSON object.\n"
+            "  --all                      With --status: every instance this user runs, one line "
+            "each.\n"
+            "  --json                     With --status: the same as one JSON object (with "
+            "--all, an\n"
+            "                             array of them).\n"
             "  --check-config             Print the configuration the settings and these options "
             "give,\n"
             "                             and every problem in it; start nothing. Exit 2 when "
@@ -192,7 +196,7 @@ CommandLine parseCommandLine(const QStringList &arguments)
     QCommandLineParser parser;
     parser.addOption({{QStringLiteral("h"), QStringLiteral("help")}, QString()});
     parser.addOption({{QStringLiteral("v"), QStringLiteral("version")}, QString()});
-    for (const char *flag : {"headless", "status", "json", "check-config", "log-traffic",
+    for (const char *flag : {"headless", "status", "json", "all", "check-config", "log-traffic",
                              "reply-routing", "device-notices"})
         parser.addOption({QLatin1String(flag), QString()});
     for (const ValueOption &option : valueOptions)
@@ -217,11 +221,16 @@ CommandLine parseCommandLine(const QStringList &arguments)
         return fail(QStringLiteral("--check-config and --status go alone."));
     if (parser.isSet(QStringLiteral("status")))
         result.action = CommandLine::ShowStatus;
-    else if (parser.isSet(QStringLiteral("json")))
-        return fail(QStringLiteral("--json goes with --status."));
+    else if (parser.isSet(QStringLiteral("json")) || parser.isSet(QStringLiteral("all")))
+        return fail(QStringLiteral("--%1 goes with --status.")
+                            .arg(parser.isSet(QStringLiteral("json")) ? QStringLiteral("json")
+                                                                      : QStringLiteral("all")));
+    if (parser.isSet(QStringLiteral("all")) && parser.isSet(QStringLiteral("instance")))
+        return fail(QStringLiteral("--all and --instance go alone."));
     if (parser.isSet(QStringLiteral("check-config")))
         result.action = CommandLine::CheckConfig;
     result.json = parser.isSet(QStringLiteral("json"));
+    result.all = parser.isSet(QStringLiteral("all"));
     result.headless = parser.isSet(QStringLiteral("headless"));
     QVariantMap &set = result.overrides;
     if (parser.isSet(QStringLiteral("log-traffic")))

@@ -13,6 +13,7 @@ struct CommandLine
     bool headless = false;
     bool platformNamed = false; // Qt's own -platform option was given
     bool json = false; // the status as one JSON object
+    bool all = false; // the status of every instance the user runs
     QString instance;
     // Settings for this run only, by key, checked and normalised.
     QVariantMap overrides;

@@ -63,6 +63,21 @@ QString InstanceChannel::socketPath(const QString &instance)
     return dir.isEmpty() ? QString() : QDir(dir).filePath(name);
 }
 
+QStringList InstanceChannel::instanceNames()
+{
+    const QString dir = Platform::instanceDirectory();
+    if (dir.isEmpty())
+        return {};
+    QStringList names;
+    for (const QString &file :
+         QDir(dir).entryList({QStringLiteral("vqgateway*.socket")}, QDir::System | QDir::Files)) {
+        const QString name = file.chopped(int(qstrlen(".socket"))).mid(int(qstrlen("vqgateway-")));
+        if (socketPath(name).endsWith(QLatin1Char('/') + file))
+            names.append(name);
+    }
+    return names;
+}
+
 bool InstanceChannel::listen()
 {
     const QString path = socketPath(instance);

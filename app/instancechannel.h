@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QTimer>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -32,6 +33,9 @@ public:
     // Asks the running instance; empty when none answers within timeoutMs.
     static QByteArray ask(const QString &instance, const QByteArray &request, int timeoutMs);
     static QString socketPath(const QString &instance);
+    // The instances whose sockets lie in the instance directory, "" for the unnamed one: those
+    // running, and those a crash left behind, which answer nothing.
+    static QStringList instanceNames();
 
 private:
     void answer(QLocalSocket *socket);

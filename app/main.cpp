@@ -23,6 +23,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QIcon>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QMessageBox>
 
@@ -88,6 +89,7 @@ public:
             status.insert(QStringLiteral("instance"), instance);
             status.insert(QStringLiteral("uptimeSeconds"),
                           double(started.secsTo(QDateTime::currentDateTime())));
+            status.insert(QStringLiteral("startedAt"), isoDateTime(started));
             return QJsonDocument(status).toJson(QJsonDocument::Compact);
         });
         if (!channel.listen())
@@ -100,28 +102,60 @@ private:
     MetricsExporter metrics;
 };
 
+// Says why nothing answered, on the standard error stream.
+int noneRunning(const QString &instance)
+{
+    QString refused;
+    Platform::instanceDirectory(&refused);
+    const QString name = instance.isEmpty() ? QString() : QStringLiteral("'%1' ").arg(instance);
+    if (!refused.isEmpty())
+        std::fprintf(stderr, "%s\n", qPrintable(refused));
+    else
+        std::fprintf(stderr, "no VQ Gateway instance %sis running for this user\n",
+                     qPrintable(name));
+    return 1;
+}
+
+// Every instance that answers; a socket left by a crash answers nothing and is left out.
+int showAllStatuses(const CommandLine &commandLine)
+{
+    QJsonArray statuses;
+    for (const QString &instance : InstanceChannel::instanceNames()) {
+        const QJsonObject status
+                = QJsonDocument::fromJson(InstanceChannel::ask(instance, "status", 2000)).object();
+        if (!status.isEmpty())
+            statuses.append(status);
+    }
+    // A script reads an empty array, as it reads a full one.
+    if (commandLine.json)
+        std::printf("%s\n", QJsonDocument(statuses).toJson(QJsonDocument::Compact).constData());
+    if (statuses.isEmpty())
+        return commandLine.json ? 1 : noneRunning(QString());
+    if (!commandLine.json)
+        std::fputs(qPrintable(instanceTable(statuses)), stdout);
+    return 0;
+}
+
 int showStatus(int argc, char *argv[], const CommandLine &commandLine)
 {
     QCoreApplication app(argc, argv);
+    if (commandLine.all)
+        return showAllStatuses(commandLine);
     const QByteArray answer = InstanceChannel::ask(commandLine.instance, "status", 5000);
     const QJsonObject status = QJsonDocument::fromJson(answer).object();
-    if (status.isEmpty()) {
-        QString refused;
-        Platform::instanceDirectory(&refused);
-        const QString name = commandLine.instance.isEmpty()
-                ? QString()
-                : QStringLiteral("'%1' ").arg(commandLine.instance);
-        if (!refused.isEmpty())
-            std::fprintf(stderr, "%s\n", qPrintable(refused));
-        else
-            std::fprintf(stderr, "no VQ Gateway instance %sis running for this user\n",
-                         qPrintable(name));
-        return 1;
-    }
+    if (status.isEmpty())
+        return noneRunning(commandLine.instance);
     std::fputs(commandLine.json ? answer.constData() : qPrintable(statusText(status)), stdout);
     if (commandLine.json)
         std::fputs("\n", stdout);
     return 0;
+}
+
+// "Application already running." and which one, since several may run side by side.
+QString alreadyRunning(const QString &instance)
+{
+    return QStringLiteral("Application already running. Instance: %1")
+            .arg(instance.isEmpty() ? QStringLiteral("default") : instance);
 }
 
 int runWithWindow(int argc, char *argv[], const QString &instance)
@@ -132,11 +166,10 @@ int runWithWindow(int argc, char *argv[], const QString &instance)
         // The running instance comes to the front, where the user looks first.
         if (refused.isEmpty())
             InstanceChannel::ask(instance, "show", 3000);
-        const QString text = !refused.isEmpty()
-                ? refused
-                : QStringLiteral("Application already running. Please check the %1 "
-                                 "(icon may be hidden).")
-                          .arg(Platform::systemTrayName());
+        const QString text = !refused.isEmpty() ? refused
+                                                : alreadyRunning(instance)
+                        + QStringLiteral("\nPlease check the %1 (icon may be hidden).")
+                                  .arg(Platform::systemTrayName());
         std::fputs(qPrintable(text + QLatin1Char('\n')), stderr);
         QMessageBox::critical(nullptr, QStringLiteral("Error"), text, QMessageBox::Ok);
         return 1;
@@ -172,9 +205,8 @@ int runHeadless(int argc, char *argv[], const QString &instance, bool chosenByIt
     QCoreApplication app(argc, argv);
     InstanceGuard guard(guardKey(instance));
     if (!guard.tryLock()) {
-        const QString refused = guard.error() + QLatin1Char('\n');
-        std::fputs(refused.size() > 1 ? qPrintable(refused) : "Application already running.\n",
-                   stderr);
+        const QString refused = guard.error().isEmpty() ? alreadyRunning(instance) : guard.error();
+        std::fputs(qPrintable(refused + QLatin1Char('\n')), stderr);
         return 1;
     }
     Platform::publishInstanceMutex();

@@ -2,6 +2,7 @@
 
 #include "VqLog/vqlog.h"
 #include "app/version.h"
+#include "gateway/clientallowlist.h"
 #include "gateway/gatewaymanager.h"
 #include "gateway/listenendpoint.h"
 #include "platform/socketdescriptor.h"
@@ -71,6 +72,22 @@ public:
                                   MetricType::Gauge, {{{{"version", productVersion}}, 1}}));
         if (now.observers >= 0)
             families.push_back(gauge("vqgateway_observers", "Observers connected", now.observers));
+        // Only the peers connected now: a series goes with its peer, so that at most five
+        // clients and five observers are ever exported.
+        std::vector<Sample> fromClients, toClients;
+        for (const auto role : {ClientThread::Application, ClientThread::Observer})
+            for (const ClientInfo &client : manager.connectedClients(role)) {
+                const std::vector<ClientMetric::Label> labels{
+                        {"client", std::to_string(client.number)},
+                        {"address", clientEndpoint(client.address, client.port).toStdString()},
+                        {"role", role == ClientThread::Observer ? "observer" : "client"}};
+                fromClients.push_back({labels, client.bytesReceived});
+                toClients.push_back({labels, client.bytesSent});
+            }
+        families.push_back(counter("vqgateway_bytes_from_client_total",
+                                   "Bytes received from each connected client", fromClients));
+        families.push_back(counter("vqgateway_bytes_to_client_total",
+                                   "Bytes sent to each connected client", toClients));
         return families;
     }
 

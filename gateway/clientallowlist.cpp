@@ -34,6 +34,15 @@ QHostAddress unmappedAddress(const QHostAddress &address)
                         | quint32(bytes[14]) << 8 | quint32(bytes[15]));
 }
 
+QString clientEndpoint(const QHostAddress &address, quint16 port)
+{
+    const QHostAddress unmapped = unmappedAddress(address);
+    return (unmapped.protocol() == QAbstractSocket::IPv6Protocol ? QStringLiteral("[%1]:%2")
+                                                                 : QStringLiteral("%1:%2"))
+            .arg(unmapped.toString())
+            .arg(port);
+}
+
 namespace {
 
 constexpr qint64 refusalLogIntervalMs = 60 * 1000;

@@ -8,6 +8,9 @@
 // A client's address as its user knows it: an IPv4 client that arrives on an IPv6 socket as
 // ::ffff:a.b.c.d is a.b.c.d; every other address stays as it is.
 QHostAddress unmappedAddress(const QHostAddress &address);
+// "127.0.0.1:50000" or "[::1]:50000", the address unmapped: where a client connects from, as the
+// log and the metrics name it.
+QString clientEndpoint(const QHostAddress &address, quint16 port);
 
 // Which client addresses may connect: addresses and networks such as "127.0.0.1,
 // 192.168.10.0/24, ::1". An empty list allows everyone; IPv4 clients that arrive as IPv4-mapped

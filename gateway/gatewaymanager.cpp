@@ -5,6 +5,7 @@
 #include "gateway/flowcontrol.h"
 #include "gateway/listenendpoint.h"
 #include "gateway/replyrouter.h"
+#include "gateway/statustext.h"
 #include "gateway/trafficlog.h"
 
 #include <QHostAddress>
@@ -510,15 +511,15 @@ GatewayManager::Counters GatewayManager::counters() const
 
 namespace {
 
-QJsonArray clientList(const TcpServerService *server)
+QJsonArray clientList(const QList<ClientInfo> &clients)
 {
     QJsonArray list;
-    for (const ClientInfo &client : server->clients()) {
+    for (const ClientInfo &client : clients) {
         list.append(
                 QJsonObject{{QStringLiteral("number"), double(client.number)},
                             {QStringLiteral("address"), unmappedAddress(client.address).toString()},
                             {QStringLiteral("port"), client.port},
-                            {QStringLiteral("since"), client.since.toString(Qt::ISODate)},
+                            {QStringLiteral("since"), isoDateTime(client.since)},
                             {QStringLiteral("bytesReceived"), double(client.bytesReceived)},
                             {QStringLiteral("bytesSent"), double(client.bytesSent)},
                             {QStringLiteral("bytesWaiting"), double(client.bytesWaiting)}});
@@ -526,6 +527,12 @@ QJsonArray clientList(const TcpServerService *server)
     return list;
 }
 
+}
+
+QList<ClientInfo> GatewayManager::connectedClients(ClientThread::Role role) const
+{
+    const TcpServerService *server = role == ClientThread::Observer ? observerServer : clientServer;
+    return server ? server->clients() : QList<ClientInfo>();
 }
 
 QJsonObject GatewayManager::status() const
@@ -540,7 +547,7 @@ QJsonObject GatewayManager::status() const
                      {QStringLiteral("address"), deviceAddress},
                      {QStringLiteral("port"), int(devicePort)},
                      {QStringLiteral("state"), QLatin1String(deviceStates[deviceState])},
-                     {QStringLiteral("since"), deviceSince.toString(Qt::ISODate)},
+                     {QStringLiteral("since"), isoDateTime(deviceSince)},
                      {QStringLiteral("bytesToDevice"), double(now.bytesToDevice)},
                      {QStringLiteral("bytesFromDevice"), double(now.bytesFromDevice)},
                      {QStringLiteral("reconnects"),
@@ -548,7 +555,7 @@ QJsonObject GatewayManager::status() const
                      {QStringLiteral("errors"), double(now.deviceErrors)},
                      {QStringLiteral("up"), deviceUp},
                      {QStringLiteral("upOrDownSince"),
-                      QDateTime::fromMSecsSinceEpoch(now.deviceStateSinceMs).toString(Qt::ISODate)},
+                      isoDateTime(QDateTime::fromMSecsSinceEpoch(now.deviceStateSinceMs))},
                      {QStringLiteral("failedAttemptsSince"), double(now.failedAttemptsSince)},
                      {QStringLiteral("bytesDroppedWhileDown"), double(now.bytesDroppedDeviceDown)},
                      {QStringLiteral("lastError"), lastDeviceError}}},
@@ -558,10 +565,10 @@ QJsonObject GatewayManager::status() const
                          {QStringLiteral("state"),
                           paused ? QStringLiteral("paused at the limit")
                                  : QLatin1String(serverStates[serverState])},
-                         {QStringLiteral("since"), serverSince.toString(Qt::ISODate)},
+                         {QStringLiteral("since"), isoDateTime(serverSince)},
                          {QStringLiteral("clients"), now.clients},
                          {QStringLiteral("maxClients"), MaxClientConnections}}},
-            {QStringLiteral("clients"), clientList(clientServer)},
+            {QStringLiteral("clients"), clientList(connectedClients())},
             {QStringLiteral("flowControl"),
              QJsonObject{{QStringLiteral("deviceHolds"), double(now.deviceHolds)},
                          {QStringLiteral("clientHolds"), double(now.clientHolds)},
@@ -571,7 +578,8 @@ QJsonObject GatewayManager::status() const
         server.insert(QStringLiteral("observers"), now.observers);
         server.insert(QStringLiteral("observerListen"), settings.observerListen());
         status.insert(QStringLiteral("server"), server);
-        status.insert(QStringLiteral("observers"), clientList(observerServer));
+        status.insert(QStringLiteral("observers"),
+                      clientList(connectedClients(ClientThread::Observer)));
     }
     return status;
 }

@@ -74,6 +74,9 @@ public:
         quint64 refusedDeviceDown = 0;
     };
     Counters counters() const;
+    // The client applications connected now, or the observers, each under the number the log
+    // and the status give it; read from any thread.
+    QList<ClientInfo> connectedClients(ClientThread::Role role = ClientThread::Application) const;
     // What the gateway is doing, with every client, for the status command.
     QJsonObject status() const;
 

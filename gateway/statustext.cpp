@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace {
 
@@ -36,6 +37,7 @@ QString number(const QJsonValue &value)
 QString when(const QJsonValue &value)
 {
     return QDateTime::fromString(value.toString(), Qt::ISODate)
+            .toLocalTime()
             .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
 }
 
@@ -59,6 +61,36 @@ QString uptime(qint64 seconds)
             .arg(seconds % 60);
 }
 
+}
+
+QString isoDateTime(const QDateTime &time)
+{
+    // Qt writes a UTC time with "Z" and a local one without any offset.
+    const int offsetMinutes = time.offsetFromUtc() / 60;
+    return time.toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss"))
+            + QString::asprintf("%c%02d:%02d", offsetMinutes < 0 ? '-' : '+',
+                                std::abs(offsetMinutes) / 60, std::abs(offsetMinutes) % 60);
+}
+
+QString instanceTable(const QJsonArray &statuses)
+{
+    QList<QStringList> rows{{QStringLiteral("Instance"), QStringLiteral("Device"),
+                             QStringLiteral("State"), QStringLiteral("Clients"),
+                             QStringLiteral("Up since")}};
+    for (const QJsonValue &value : statuses) {
+        const QJsonObject status = value.toObject();
+        const QJsonObject device = status.value(QStringLiteral("device")).toObject();
+        const QJsonObject server = status.value(QStringLiteral("server")).toObject();
+        const QString name = status.value(QStringLiteral("instance")).toString();
+        rows.append(
+                {name.isEmpty() ? QStringLiteral("default") : name,
+                 endpoint(device, QStringLiteral("address")),
+                 device.value(QStringLiteral("state")).toString(),
+                 QStringLiteral("%1/%2").arg(number(server.value(QStringLiteral("clients"))),
+                                             number(server.value(QStringLiteral("maxClients")))),
+                 when(status.value(QStringLiteral("startedAt")))});
+    }
+    return aligned(rows);
 }
 
 QString deviceUpOrDown(const QJsonObject &device)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QString>
@@ -11,3 +12,9 @@ QString statusText(const QJsonObject &status);
 QString deviceUpOrDown(const QJsonObject &device);
 // The clients alone, one row each, as the window's tooltip shows them.
 QString clientTable(const QJsonArray &clients);
+// ISO 8601 with the time's offset from UTC, as every time in the status is written:
+// "2026-12-08T04:10:00+01:00", "+00:00" for UTC.
+QString isoDateTime(const QDateTime &time);
+// Every running instance's status in one row each: its name, device, clients and since when it
+// runs.
+QString instanceTable(const QJsonArray &statuses);

@@ -274,10 +274,7 @@ QString TcpServerService::clientName(quint64 client)
 {
     QString name = QStringLiteral("client %1").arg(client);
     withClient(client, [&name](ClientThread *thread) {
-        const QHostAddress address = unmappedAddress(thread->peerAddress());
-        name += address.protocol() == QAbstractSocket::IPv6Protocol
-                ? QStringLiteral(" [%1]:%2").arg(address.toString()).arg(thread->peerPort())
-                : QStringLiteral(" %1:%2").arg(address.toString()).arg(thread->peerPort());
+        name += QLatin1Char(' ') + clientEndpoint(thread->peerAddress(), thread->peerPort());
     });
     return name;
 }

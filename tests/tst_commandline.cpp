@@ -15,6 +15,7 @@ private slots:
         QStringList cases{
                 " -> run", "--help -> help", "-v --headless -> version",
                 "--status --instance lab1 --json -> status json instance=lab1",
+                "--json --all --status -> status json all",
                 "--headless --instance lab_1-B --device 127.000.0.1:10500 --listen 127.0.0.1:1 "
                 "--log-traffic --device-line-end lf --reply-routing -> run headless "
                 "instance=lab_1-B DeviceLineEnd=LF IpAddress=127.0.0.1 ListenAddress=127.0.0.1 "
@@ -60,7 +61,8 @@ private slots:
                      "--listen 0.0.0.0:7000 --observe 127.0.0.1:7000",
                      "--observe 7000 --metrics 127.0.0.1:7000", "--listen 7000 --metrics 7000",
                      "--reply-end query --reply-end-pattern ^OK$", "--check-config --status",
-                     "--check-config --json", "-platform", "--headless -platform --instance x"})
+                     "--check-config --json", "--all", "--status --all --instance lab1",
+                     "-platform", "--headless -platform --instance x"})
             cases.append(bad + " -> fail");
         for (const QString &c : cases) {
             const QString input = c.section(QStringLiteral(" -> "), 0, 0);
@@ -70,7 +72,8 @@ private slots:
                     line.action);
             seen += QLatin1String(line.headless ? " headless" : "")
                     + QLatin1String(line.platformNamed ? " platform" : "")
-                    + QLatin1String(line.json ? " json" : "");
+                    + QLatin1String(line.json ? " json" : "")
+                    + QLatin1String(line.all ? " all" : "");
             if (!line.instance.isEmpty() && line.action != CommandLine::Fail)
                 seen += QStringLiteral(" instance=") + line.instance;
             for (auto it = line.overrides.cbegin(); it != line.overrides.cend(); ++it)

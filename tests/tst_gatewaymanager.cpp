@@ -6,6 +6,8 @@
 #include <QThread>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 class TestGatewayManager : public GatewayTest
 {
@@ -200,6 +202,18 @@ private slots:
                 = QStringLiteral(" from client 1 127.0.0.1:%1").arg(first.localPort());
         QTRY_COMPARE(capture->messages().filter("[CLIENT]"),
                      QStringList{quoted.chopped(1) + firstName});
+        // The metrics read each client from a thread of their own while the relay goes on.
+        std::atomic<quint64> fromFirst{0};
+        std::thread scraper([&] {
+            const QDeadlineTimer deadline(5000);
+            while (fromFirst < 260 && !deadline.hasExpired())
+                for (const ClientInfo &client : manager->connectedClients())
+                    fromFirst = client.number == 1 ? client.bytesReceived : fromFirst.load();
+        });
+        first.write("more");
+        QTRY_COMPARE(device->received, all + "more");
+        scraper.join();
+        QCOMPARE(fromFirst.load(), 260u);
         // Both sides of both links are watched for peers that vanished.
         QCOMPARE(keepAliveIdle(port, first.localPort()), 30);
         QCOMPARE(keepAliveIdle(device->latest()->peerPort(), device->port()), 30);
@@ -248,7 +262,7 @@ private slots:
         manager->closeDeviceConnection();
         first.write("lost\r\n");
         QTRY_VERIFY(capture->messages().contains("[CLIENT] -  \"lost[CR][LF]\"" + firstName));
-        QCOMPARE(device->received, all + "BYE\r\nASK\r\n");
+        QCOMPARE(device->received, all + "moreBYE\r\nASK\r\n");
     }
     // While the device is away the clients are told; with "close" they are closed, and new ones
     // refused, until it is back, and observers stay. With "keep", what a client sends meanwhile is

@@ -1,6 +1,7 @@
 #include "app/instancechannel.h"
 #include "tests/testsupport.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocalSocket>
@@ -124,10 +125,11 @@ private slots:
         const QStringList logBefore = logMessages();
         QProcess *second = start();
         QByteArray said;
-        QTRY_VERIFY_WITH_TIMEOUT((said += second->readAllStandardError())
-                                         .contains("Application already running. Please check the "
-                                                   "system tray (icon may be hidden).\n"),
-                                 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+                (said += second->readAllStandardError())
+                        .contains("Application already running. Instance: default\nPlease "
+                                  "check the system tray (icon may be hidden).\n"),
+                20000);
         QCOMPARE(logMessages().mid(0, logBefore.size()), logBefore);
         QVERIFY(logMessages()
                         .mid(logBefore.size())
@@ -228,6 +230,8 @@ private slots:
     void headlessNamedInstances()
     {
         FakeDevice first, second(QHostAddress(QHostAddress::LocalHostIPv6));
+        QProcessEnvironment zone; // lab2 runs 5 h 30 min ahead of UTC
+        zone.insert(QStringLiteral("TZ"), QStringLiteral("IST-5:30"));
         const quint16 firstPort = freeLoopbackPort(), secondPort = freeLoopbackPort(),
                       metricsPort = freeLoopbackPort();
         writeSettings({{"Port", first.port()}, {"PortLocal", firstPort}, {"LoggingLevel", "abc"}},
@@ -239,7 +243,7 @@ private slots:
                                 "127.0.0.1:" + QString::number(secondPort), "--log-traffic",
                                 "--device-line-end", "lf", "--allow", "127.0.0.1", "--metrics",
                                 QString::number(metricsPort)},
-                               false);
+                               false, true, zone);
         QTRY_COMPARE_WITH_TIMEOUT(first.connectionCount() * 10 + second.connectionCount(), 11,
                                   20000);
         FakeClient one(firstPort), two(secondPort);
@@ -267,6 +271,30 @@ private slots:
         QCOMPARE(status.value("device").toObject().value("bytesFromDevice").toInt(), 5);
         QCOMPARE(run({"--status", "--instance", "lab3"}, 1),
                  QByteArray("no VQ Gateway instance 'lab3' is running for this user\n"));
+        // Every instance that answers, each once; the socket of one that crashed is none.
+        const int crashed = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un ghost{AF_UNIX, {}};
+        qstrncpy(ghost.sun_path, QFile::encodeName(InstanceChannel::socketPath("ghost")),
+                 sizeof ghost.sun_path);
+        QVERIFY(::bind(crashed, reinterpret_cast<sockaddr *>(&ghost), sizeof ghost) == 0);
+        ::close(crashed);
+        const QByteArray all = run({"--status", "--all"});
+        QVERIFY2(QRegularExpression(QStringLiteral("^Instance +Device +State +Clients +Up since\n"
+                                                   "lab1 +127.0.0.1:%1 +connected +1/5 +%3\n"
+                                                   "lab2 +\\[::1\\]:%2 +connected +1/5 +%3\n$")
+                                            .arg(first.port())
+                                            .arg(second.port())
+                                            .arg("[-0-9]{10} [:0-9]{8}"))
+                         .match(all)
+                         .hasMatch(),
+                 all);
+        // Every time carries its offset from UTC, lab2's its own zone's.
+        const QByteArray json = run({"--status", "--all", "--json"});
+        const QJsonArray statuses = QJsonDocument::fromJson(json).array();
+        QCOMPARE(statuses.size(), 2);
+        QVERIFY(statuses[1]["startedAt"].toString().endsWith("+05:30"));
+        QCOMPARE(QString(json).count(QRegularExpression("T[:0-9]{8}[^+-]")), 0);
+        QCOMPARE(QString(json).count(QRegularExpression("T[:0-9]{8}[+-][0-9]{2}:[0-9]{2}\"")), 10);
         // The channel serves a few connections that ask nothing, and none of them for long.
         QObject idleOwner;
         QList<QLocalSocket *> silent;
@@ -314,18 +342,28 @@ private slots:
         QTRY_VERIFY(std::all_of(idle.begin(), idle.end(), [](QTcpSocket *s) {
             return s->state() == QAbstractSocket::ConnectedState;
         }));
-        QTcpSocket scrape;
-        scrape.connectToHost(QHostAddress::LocalHost, metricsPort);
-        scrape.write("GET /metrics HTTP/1.0\r\n\r\n");
-        QTRY_VERIFY(scrape.state() == QAbstractSocket::UnconnectedState);
-        const QByteArray metrics = scrape.readAll();
-        for (const char *sample :
-             {"vqgateway_bytes_to_device_total{instance_name=\"lab2\"} 9",
-              "vqgateway_bytes_from_device_total{instance_name=\"lab2\"} 5",
-              "vqgateway_clients{instance_name=\"lab2\"} 1",
-              "vqgateway_build_info{version=\"01.01.01\",instance_name=\"lab2\"} 1",
-              "vqgateway_clients_refused_total{reason=\"not_allowed\",instance_name=\"lab2\"} 1"})
+        const auto scrape = [metricsPort] {
+            QTcpSocket scraper;
+            scraper.connectToHost(QHostAddress::LocalHost, metricsPort);
+            scraper.write("GET /metrics HTTP/1.0\r\n\r\n");
+            return scraper.waitForDisconnected(5000) ? scraper.readAll() : QByteArray();
+        };
+        const QByteArray metrics = scrape();
+        const QByteArray clientSeries = "{client=\"1\",address=\"" + client.toLatin1()
+                + "\",role=\"client\",instance_name=\"lab2\"} ";
+        for (const QByteArray &sample :
+             {QByteArray("vqgateway_bytes_to_device_total{instance_name=\"lab2\"} 9"),
+              QByteArray("vqgateway_bytes_from_device_total{instance_name=\"lab2\"} 5"),
+              QByteArray("vqgateway_clients{instance_name=\"lab2\"} 1"),
+              QByteArray("vqgateway_build_info{version=\"01.01.01\",instance_name=\"lab2\"} 1"),
+              QByteArray("vqgateway_clients_refused_total{reason=\"not_allowed\",instance_name="
+                         "\"lab2\"} 1"),
+              "\nvqgateway_bytes_from_client_total" + clientSeries + "9\n",
+              "\nvqgateway_bytes_to_client_total" + clientSeries + "5\n"})
             QVERIFY2(metrics.contains(sample), sample);
+        // A client's series leave with it.
+        two.abort();
+        QTRY_VERIFY(!scrape().contains("_client_total{"));
         QTRY_VERIFY(logMessages(QStringLiteral("lab2"))
                             .contains(QStringLiteral("[DEVICE] -  \"PONG[LF]\"")));
         QVERIFY(inOrder(logMessages(QStringLiteral("lab1")),
@@ -347,7 +385,8 @@ private slots:
         QVERIFY(QRegularExpression("\nINFO  [-0-9]{10}T[:.0-9]{12} Running headless ?\n")
                         .match(lab2->readAllStandardError())
                         .hasMatch());
-        run({"--instance", "lab1"}, 1);
+        QCOMPARE(run({"--instance", "lab1"}, 1),
+                 QByteArray("Application already running. Instance: lab1\n"));
         QVERIFY(!QFile::exists(path(settingsFile)) && !QFile::exists(path(logFile)));
         // A log starts afresh once it would pass 20 MiB, and keeps no backup.
         const QString log = path(logFile, QStringLiteral("lab2"));
