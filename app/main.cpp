@@ -220,6 +220,7 @@ int runHeadless(int argc, char *argv[], const QString &instance, bool chosenByIt
     auto service = std::make_unique<StatusService>(*manager, channel, instance);
     auto serviceManager = std::make_unique<ServiceReporter>(*manager);
     const int exitCode = app.exec();
+    LOG_INFO << "Stopping the gateway";
     serviceManager.reset();
     service.reset();
     manager.reset();
