@@ -68,8 +68,8 @@ public:
                 gauge("vqgateway_device_failed_attempts",
                       "Attempts to connect the device that failed since it was last up or down",
                       now.failedAttemptsSince)};
-        families.push_back(counter("vqgateway_turns_total", "Turns clients were given at the device",
-                                   now.turns));
+        families.push_back(counter("vqgateway_turns_total",
+                                   "Turns clients were given at the device", now.turns));
         families.push_back(counter("vqgateway_lock_grants_total", "Locks clients were granted",
                                    now.lockGrants));
         families.push_back(counter("vqgateway_lock_expiries_total",
@@ -93,11 +93,10 @@ private:
         quint64 cumulative = 0;
         for (std::size_t bound = 0; bound < now.waitCounts.size(); ++bound) {
             cumulative += now.waitCounts[bound];
-            metric.histogram.bucket.push_back(
-                    {cumulative,
-                     bound < WaitHistogram::boundsMs.size()
-                             ? WaitHistogram::boundsMs[bound] / 1000.0
-                             : std::numeric_limits<double>::infinity()});
+            metric.histogram.bucket.push_back({cumulative,
+                                               bound < WaitHistogram::boundsMs.size()
+                                                       ? WaitHistogram::boundsMs[bound] / 1000.0
+                                                       : std::numeric_limits<double>::infinity()});
         }
         metric.histogram.sample_count = cumulative;
         metric.histogram.sample_sum = now.waitSumMs / 1000.0;

@@ -612,9 +612,9 @@ QJsonObject GatewayManager::status() const
                             {QStringLiteral("lockExpiries"), double(now.lockExpiries)}};
         if (hold != TurnKeeper::Free) {
             sharing.insert(QStringLiteral("holder"), double(keeper.holder()));
-            sharing.insert(QStringLiteral("since"),
-                           QDateTime::fromMSecsSinceEpoch(keeper.holdingSinceMs())
-                                   .toString(Qt::ISODate));
+            sharing.insert(
+                    QStringLiteral("since"),
+                    QDateTime::fromMSecsSinceEpoch(keeper.holdingSinceMs()).toString(Qt::ISODate));
         }
         status.insert(QStringLiteral("sharing"), sharing);
     }

@@ -114,7 +114,8 @@ private:
 
 // What a start would run with: a few lines stating the effective configuration (instance,
 // device and line end, listen, observe, allowed clients, reply routing and its rule, metrics,
-// traffic logging, turns, locks and device events), and every problem of the settings, as GatewaySettings::problems() says it.
+// traffic logging, turns, locks and device events), and every problem of the settings, as
+// GatewaySettings::problems() says it.
 struct ConfigurationReport
 {
     QStringList lines;

@@ -105,8 +105,8 @@ void ReplyRouter::queue(quint64 client, const QByteArray &lines)
         const int end = lines.indexOf('\n', from) + 1;
         const QByteArray text = withoutLineEnd(lines.mid(from, end - from));
         const WaitingLines::Kind kind = text == sharing.lockLine ? WaitingLines::Lock
-                : text == sharing.unlockLine && !text.isEmpty() ? WaitingLines::Unlock
-                                                                : WaitingLines::Lines;
+                : text == sharing.unlockLine && !text.isEmpty()  ? WaitingLines::Unlock
+                                                                 : WaitingLines::Lines;
         if (kind != WaitingLines::Lines) {
             if (from > start)
                 queuePiece(client, lines.mid(start, from - start), WaitingLines::Lines);

@@ -144,7 +144,6 @@ void TurnKeeper::lock(quint64 client)
         return;
     }
     take(client, Lock);
-    LOG_INFO << "Client" << client << "locked the device";
 }
 
 bool TurnKeeper::unlock(quint64 client)

@@ -473,11 +473,10 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
     if (watched == ui->deviceStatus && event->type() == QEvent::ToolTip) {
         const QJsonObject status = gatewayManager->status();
         const QString holder = holderText(status);
-        QToolTip::showText(
-                static_cast<QHelpEvent *>(event)->globalPos(),
-                deviceUpOrDown(status.value(QStringLiteral("device")).toObject())
-                        + (holder.isEmpty() ? QString() : QLatin1Char('\n') + holder),
-                ui->deviceStatus);
+        QToolTip::showText(static_cast<QHelpEvent *>(event)->globalPos(),
+                           deviceUpOrDown(status.value(QStringLiteral("device")).toObject())
+                                   + (holder.isEmpty() ? QString() : QLatin1Char('\n') + holder),
+                           ui->deviceStatus);
         return true;
     }
     const bool field = watched == ui->ipAddress || watched == ui->port || watched == ui->portLocal;
