@@ -1,4 +1,5 @@
 #include "gateway/replyrouter.h"
+#include "gateway/statustext.h"
 #include "gateway/flowcontrol.h"
 #include "platform/socketdescriptor.h"
 #include "tests/testsupport.h"
@@ -118,6 +119,7 @@ private slots:
         FakeClient &leaver = *clients.back();
         leaver.write(locks ? ":LOCK\n" : "CONF:NONE\n");
         QTRY_VERIFY(leaver.received == "LOCKED\r\n" || device->received == "CONF:NONE\n");
+        QVERIFY(holderText(manager->status()).startsWith("Device held by client"));
         const QByteArray lock = locks ? ":LOCK\n" : "", unlock = locks ? ":UNLOCK\n" : "";
         for (int i = 0; i < controllers; ++i)
             clients[i]->write(lock + "CONF:" + quantities[i] + '\n');
@@ -137,6 +139,7 @@ private slots:
                      got.constData());
         }
         QVERIFY(!device->received.contains("LOCK"));
+        QTRY_VERIFY(statusText(manager->status()).contains("Device free, 0 lines waiting"));
         const GatewayManager::Counters now = manager->counters();
         QCOMPARE(locks ? now.lockGrants : now.turns, quint64(controllers + 1));
         QCOMPARE(capture->count("left holding the lock"), int(locks));
