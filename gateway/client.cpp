@@ -26,6 +26,8 @@ Platform::ReceiveResult Client::read(QByteArray *bytes, qint64 size, QString *er
     const Platform::ReceiveResult result
             = Platform::receiveSome(descriptor, bytes->data(), size, &received, error);
     bytes->resize(int(received));
+    if (result == Platform::ReceiveResult::Received)
+        Platform::acknowledgeAtOnce(descriptor);
     // A few bytes must not keep a whole read buffer alive while they wait somewhere.
     if (received < size / 2)
         bytes->squeeze();

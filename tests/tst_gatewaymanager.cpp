@@ -250,6 +250,32 @@ private slots:
         QTRY_VERIFY(capture->messages().contains("[CLIENT] -  \"lost[CR][LF]\"" + firstName));
         QCOMPARE(device->received, all + "BYE\r\nASK\r\n");
     }
+    // A client that leaves Nagle's algorithm on, as PyVISA does, sends a small line only once the
+    // one before is acknowledged; once replies follow its lines, the system would acknowledge
+    // them up to 40 ms late. Each read is acknowledged at once: the option is set when a line
+    // reaches the device, before anything is sent back.
+    void linesAcknowledgedAtOnce()
+    {
+        startGateway();
+        FakeClient client(port);
+        QTRY_COMPARE(server()->clientCount(), 1);
+        const int gatewaySide = socketOf(port, client.localPort());
+        QList<int> quickAck;
+        device->answer = [&](const QByteArray &line) {
+            int on = 0;
+            socklen_t size = sizeof on;
+            getsockopt(gatewaySide, IPPROTO_TCP, TCP_QUICKACK, &on, &size);
+            quickAck.append(on);
+            return line.startsWith("READ?") ? QByteArray("1.5\r\n") : QByteArray();
+        };
+        for (int n = 1; n <= 3; ++n) {
+            client.write("READ?\n");
+            QTRY_COMPARE(client.received.count('\n'), n);
+        }
+        client.write("CONF:VOLT\n");
+        QTRY_COMPARE(quickAck.size(), 4);
+        QCOMPARE(quickAck, (QList<int>{1, 1, 1, 1}));
+    }
     // While the device is away the clients are told; with "close" they are closed, and new ones
     // refused, until it is back, and observers stay. With "keep", what a client sends meanwhile is
     // dropped with one line per client, and a routed reply waited for ends without a time-out.

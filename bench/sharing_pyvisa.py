@@ -1,0 +1,36 @@
+#!/usr/bin/python3
+# One PyVISA controller (Debian's python3-pyvisa and python3-pyvisa-py) doing configure-then-read
+# sequences against the meter of bench_sharing, straight or through the gateway.
+# Usage: sharing_pyvisa.py PORT SEQUENCES MAX_GAP_MS FIRST_MODE
+# Prints: the median ms per sequence, the wrong readings, the sequences.
+import random
+import statistics
+import sys
+import time
+
+import pyvisa
+
+port, sequences, max_gap_ms, first = (int(a) for a in sys.argv[1:5])
+modes = ["VOLT", "CURR", "RES"]
+rng = random.Random(first)
+meter = pyvisa.ResourceManager("@py").open_resource(
+    f"TCPIP::127.0.0.1::{port}::SOCKET",
+    read_termination="\n",
+    write_termination="\n",
+    timeout=2000,
+)
+times, wrong = [], 0
+for n in range(sequences):
+    mode = modes[(first + n) % len(modes)]
+    start = time.perf_counter()
+    meter.write(f"CONF:{mode}")
+    if max_gap_ms:
+        time.sleep(rng.uniform(0, max_gap_ms) / 1000)
+    try:
+        reading = meter.query("READ?").strip()
+    except pyvisa.errors.VisaIOError:
+        reading = ""
+    times.append((time.perf_counter() - start) * 1000)
+    wrong += not reading.startswith(mode + ",")
+meter.close()
+print(f"{statistics.median(times):.3f} {wrong} {sequences}")
