@@ -63,7 +63,21 @@ QString commandLineHelp()
             "                             them and refuse new ones until it is back.\n"
             "  --device-notices           Tell the clients, in a line, when the device link goes "
             "down\n"
-            "                             and when it is back.\n\n"
+            "                             and when it is back.\n"
+            "  --hold MS                  Turns: a client whose line went keeps the device until "
+            "it\n"
+            "                             has been quiet for MS after its reply; the others' "
+            "lines\n"
+            "                             wait (0, the default: no turns).\n"
+            "  --lock-command LINE        A client line that asks for the device alone, answered "
+            "with\n"
+            "                             LOCKED when it is the client's.\n"
+            "  --unlock-command LINE      A client line that gives the device back, answered "
+            "with\n"
+            "                             UNLOCKED.\n"
+            "  --event-pattern REGEX      Device lines that match go to every client, outside "
+            "every\n"
+            "                             reply.\n\n"
             "Values given here are used for this run only and never stored.\n");
 }
 
@@ -104,6 +118,10 @@ const ValueOption valueOptions[] = {
         {"reply-end", "quiet|query|pattern", "quiet, query or pattern"},
         {"reply-end-pattern", "REGEX", "a regular expression"},
         {"when-device-down", "keep|close", "keep or close"},
+        {"hold", "MS", "a number of ms from 0 to 600000"},
+        {"lock-command", "LINE", "a line"},
+        {"unlock-command", "LINE", "a line apart from the lock line"},
+        {"event-pattern", "REGEX", "a regular expression"},
 };
 
 // Checks one option's value and puts what it sets into the overrides; false when it is bad.
@@ -159,7 +177,22 @@ bool takeValue(const QString &name, const QString &value, CommandLine *result)
         set.insert(QStringLiteral("WhenDeviceDown"), value.toLower());
         return QStringList{"keep", "close"}.contains(value.toLower());
     }
-    set.insert(QStringLiteral("ReplyEndPattern"), value);
+    if (name == QLatin1String("hold")) {
+        bool ok = false;
+        const int ms = value.toInt(&ok);
+        set.insert(QStringLiteral("HoldMs"), ms);
+        return ok && isDecimalNumber(value) && ms <= 600000;
+    }
+    if (name == QLatin1String("lock-command") || name == QLatin1String("unlock-command")) {
+        const bool lock = name == QLatin1String("lock-command");
+        set.insert(lock ? QStringLiteral("LockCommand") : QStringLiteral("UnlockCommand"), value);
+        // The line is read without its line end; it cannot hold one.
+        return !value.isEmpty() && !value.contains(QLatin1Char('\n'))
+                && !value.contains(QLatin1Char('\r'))
+                && (lock || value != set.value(QStringLiteral("LockCommand")).toString());
+    }
+    const bool events = name == QLatin1String("event-pattern");
+    set.insert(events ? QStringLiteral("EventPattern") : QStringLiteral("ReplyEndPattern"), value);
     return !value.isEmpty() && QRegularExpression(value).isValid();
 }
 

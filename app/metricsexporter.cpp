@@ -13,6 +13,7 @@
 #include <prometheus/metric_family.h>
 
 #include <exception>
+#include <limits>
 #include <utility>
 
 using prometheus::ClientMetric;
@@ -67,6 +68,16 @@ public:
                 gauge("vqgateway_device_failed_attempts",
                       "Attempts to connect the device that failed since it was last up or down",
                       now.failedAttemptsSince)};
+        families.push_back(counter("vqgateway_turns_total",
+                                   "Turns clients were given at the device", now.turns));
+        families.push_back(counter("vqgateway_lock_grants_total", "Locks clients were granted",
+                                   now.lockGrants));
+        families.push_back(counter("vqgateway_lock_expiries_total",
+                                   "Locks that ended because their client was idle",
+                                   now.lockExpiries));
+        families.push_back(counter("vqgateway_event_lines_total",
+                                   "Device lines that matched the event pattern", now.eventLines));
+        families.push_back(waitHistogram(now));
         families.push_back(family("vqgateway_build_info", "The running program's version",
                                   MetricType::Gauge, {{{{"version", productVersion}}, 1}}));
         if (now.observers >= 0)
@@ -75,6 +86,27 @@ public:
     }
 
 private:
+    MetricFamily waitHistogram(const GatewayManager::Counters &now) const
+    {
+        ClientMetric metric;
+        metric.label = instanceLabels;
+        quint64 cumulative = 0;
+        for (std::size_t bound = 0; bound < now.waitCounts.size(); ++bound) {
+            cumulative += now.waitCounts[bound];
+            metric.histogram.bucket.push_back({cumulative,
+                                               bound < WaitHistogram::boundsMs.size()
+                                                       ? WaitHistogram::boundsMs[bound] / 1000.0
+                                                       : std::numeric_limits<double>::infinity()});
+        }
+        metric.histogram.sample_count = cumulative;
+        metric.histogram.sample_sum = now.waitSumMs / 1000.0;
+        return {"vqgateway_turn_wait_seconds",
+                "How long client lines waited in the gateway while the device was shared in turns "
+                "or locks",
+                MetricType::Histogram,
+                {metric}};
+    }
+
     using Sample = std::pair<std::vector<ClientMetric::Label>, quint64>;
 
     MetricFamily family(const char *name, const char *help, MetricType type,

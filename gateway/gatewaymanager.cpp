@@ -47,9 +47,14 @@ GatewayManager::GatewayManager(QObject *parent, bool keepConnected)
     // The relay's threads read the traffic switch as this reads it.
     settings.logTraffic();
     // The settings give usable values only; what they could not use was logged at start.
-    if (settings.replyRouting())
-        routeReplies(replyRule());
     const bool lf = settings.deviceLineEnd() == QLatin1String("LF");
+    // Turns, locks and device events need the router too; without routing it waits for no reply.
+    const SharingRules sharing = sharingRules();
+    if (settings.replyRouting() || sharing.enabled() || !settings.eventPattern().isEmpty()) {
+        const QByteArray lineEnd = lf ? "\n" : "\r\n";
+        routeReplies(replyRule(), sharing, settings.lockReply().toUtf8() + lineEnd,
+                     settings.unlockReply().toUtf8() + lineEnd);
+    }
     if (lf)
         deviceClient->setLineEnd(DeviceLineEnd::Lf);
     if (settings.deviceNotices()) {
@@ -112,6 +117,11 @@ GatewayManager::~GatewayManager()
 ReplyRule GatewayManager::replyRule() const
 {
     ReplyRule rule;
+    rule.events = QRegularExpression(settings.eventPattern());
+    if (!settings.replyRouting()) {
+        rule.kind = ReplyRule::None;
+        return rule;
+    }
     rule.quietMs = settings.replyQuietMs();
     rule.timeoutMs = settings.replyTimeoutMs();
     const QString end = settings.replyEnd();
@@ -124,9 +134,21 @@ ReplyRule GatewayManager::replyRule() const
     return rule;
 }
 
-void GatewayManager::routeReplies(const ReplyRule &rule)
+SharingRules GatewayManager::sharingRules() const
 {
-    router = new ReplyRouter(rule, this);
+    SharingRules rules;
+    rules.holdMs = settings.holdMs();
+    rules.holdMaxMs = settings.holdMaxMs();
+    rules.lockLine = settings.lockCommand().toUtf8();
+    rules.unlockLine = settings.unlockCommand().toUtf8();
+    rules.lockIdleMs = settings.lockIdleMs();
+    return rules;
+}
+
+void GatewayManager::routeReplies(const ReplyRule &rule, const SharingRules &sharing,
+                                  const QByteArray &lockReply, const QByteArray &unlockReply)
+{
+    router = new ReplyRouter(rule, sharing, lockReply, unlockReply, this);
     router->deviceLinkChanged(deviceUp);
     // Through one inbox, so that the router sees a client join, send, end and leave in the
     // order it did.
@@ -152,6 +174,10 @@ void GatewayManager::routeReplies(const ReplyRule &rule)
     connect(router, &ReplyRouter::toAllClients, this, [this](const QByteArray &lines) {
         holdDeviceWhen(clientServer->sendToAllClients(lines));
         logTraffic("[DEVICE] - ", lines);
+    });
+    connect(router, &ReplyRouter::answered, this, [this](quint64 client, const QByteArray &line) {
+        clientServer->sendToClient(client, line);
+        logTraffic("[GATEWAY] - ", line, client, "to");
     });
     connect(router, &ReplyRouter::replyTimedOut, this, [this] { ++replyTimeouts; });
     connect(router, &ReplyRouter::clientSettled, clientServer, &TcpServerService::repliesSettled);
@@ -494,6 +520,15 @@ GatewayManager::Counters GatewayManager::counters() const
     now.deviceStateSinceMs = deviceStateSinceMs;
     now.failedAttemptsSince = failedAttemptsSince;
     now.bytesDroppedDeviceDown = droppedDeviceDown;
+    if (router) {
+        const TurnKeeper &keeper = router->turnKeeper();
+        now.turns = keeper.turns();
+        now.lockGrants = keeper.lockGrants();
+        now.lockExpiries = keeper.lockExpiries();
+        now.eventLines = router->eventLines();
+        now.waitCounts = keeper.waitTimes().counts();
+        now.waitSumMs = keeper.waitTimes().sumMs();
+    }
     for (const TcpServerService *server : {clientServer, observerServer}) {
         if (!server)
             continue;
@@ -566,6 +601,23 @@ QJsonObject GatewayManager::status() const
              QJsonObject{{QStringLiteral("deviceHolds"), double(now.deviceHolds)},
                          {QStringLiteral("clientHolds"), double(now.clientHolds)},
                          {QStringLiteral("stalledClientsDropped"), double(now.droppedAsStalled)}}}};
+    if (router && router->turnKeeper().rules().enabled()) {
+        static const char *const holds[] = {"none", "turn", "lock"};
+        const TurnKeeper &keeper = router->turnKeeper();
+        const TurnKeeper::Hold hold = keeper.hold();
+        QJsonObject sharing{{QStringLiteral("hold"), QLatin1String(holds[hold])},
+                            {QStringLiteral("linesWaiting"), double(router->linesWaiting())},
+                            {QStringLiteral("turns"), double(now.turns)},
+                            {QStringLiteral("lockGrants"), double(now.lockGrants)},
+                            {QStringLiteral("lockExpiries"), double(now.lockExpiries)}};
+        if (hold != TurnKeeper::Free) {
+            sharing.insert(QStringLiteral("holder"), double(keeper.holder()));
+            sharing.insert(
+                    QStringLiteral("since"),
+                    QDateTime::fromMSecsSinceEpoch(keeper.holdingSinceMs()).toString(Qt::ISODate));
+        }
+        status.insert(QStringLiteral("sharing"), sharing);
+    }
     if (observerServer) {
         QJsonObject server = status.value(QStringLiteral("server")).toObject();
         server.insert(QStringLiteral("observers"), now.observers);

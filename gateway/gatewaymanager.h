@@ -4,6 +4,7 @@
 #include "gateway/tcpclientservice.h"
 #include "gateway/tcpserverservice.h"
 #include "gateway/threadinbox.h"
+#include "gateway/turnkeeper.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -72,6 +73,14 @@ public:
         quint64 failedAttemptsSince = 0;
         quint64 bytesDroppedDeviceDown = 0;
         quint64 refusedDeviceDown = 0;
+        // Sharing the device.
+        quint64 turns = 0;
+        quint64 lockGrants = 0;
+        quint64 lockExpiries = 0;
+        quint64 eventLines = 0;
+        // How long lines waited for their turn, per bound of WaitHistogram::boundsMs.
+        std::array<quint64, WaitHistogram::boundsMs.size() + 1> waitCounts{};
+        quint64 waitSumMs = 0;
     };
     Counters counters() const;
     // What the gateway is doing, with every client, for the status command.
@@ -101,8 +110,10 @@ private slots:
     void serverStartAttempt();
 
 private:
-    void routeReplies(const ReplyRule &rule);
+    void routeReplies(const ReplyRule &rule, const SharingRules &sharing,
+                      const QByteArray &lockReply, const QByteArray &unlockReply);
     ReplyRule replyRule() const;
+    SharingRules sharingRules() const;
     void startObservers();
     void allowClients();
     void writeToDevice(quint64 client, const QByteArray &line);
@@ -130,7 +141,9 @@ private:
     TcpClientService *deviceClient = nullptr;
     TcpServerService *clientServer = nullptr;
     TcpServerService *observerServer = nullptr; // only with an observers' port
-    ReplyRouter *router = nullptr; // only when replies are routed to their clients
+    // Only when replies are routed to their clients, or the device is shared in turns or locks,
+    // or device events are looked for.
+    ReplyRouter *router = nullptr;
     GatewaySettings settings;
     std::atomic<int> deviceState{VQDEVICE_DISCONNECTED};
     int serverState = VQSERVER_IDLE;

@@ -39,6 +39,14 @@ const QString keyWhenDeviceDown = QStringLiteral("WhenDeviceDown");
 const QString keyDeviceNotices = QStringLiteral("DeviceNotices");
 const QString keyDeviceDownNotice = QStringLiteral("DeviceDownNotice");
 const QString keyDeviceUpNotice = QStringLiteral("DeviceUpNotice");
+const QString keyHoldMs = QStringLiteral("HoldMs");
+const QString keyHoldMaxMs = QStringLiteral("HoldMaxMs");
+const QString keyLockCommand = QStringLiteral("LockCommand");
+const QString keyUnlockCommand = QStringLiteral("UnlockCommand");
+const QString keyLockReply = QStringLiteral("LockReply");
+const QString keyUnlockReply = QStringLiteral("UnlockReply");
+const QString keyLockIdleMs = QStringLiteral("LockIdleMs");
+const QString keyEventPattern = QStringLiteral("EventPattern");
 
 // The last "LogTraffic" read or written in this process, for the relay's own threads, which
 // must not touch a settings object of the GUI thread.
@@ -85,7 +93,15 @@ const QList<QPair<QString, QVariant>> &keys()
             {keyDeviceNotices, false},
             // No instrument, radio or modem answers with a line that starts so.
             {keyDeviceDownNotice, QStringLiteral("!VQGATEWAY DEVICE DOWN")},
-            {keyDeviceUpNotice, QStringLiteral("!VQGATEWAY DEVICE UP")}};
+            {keyDeviceUpNotice, QStringLiteral("!VQGATEWAY DEVICE UP")},
+            {keyHoldMs, 0},
+            {keyHoldMaxMs, 5000},
+            {keyLockCommand, QString()},
+            {keyUnlockCommand, QString()},
+            {keyLockReply, QStringLiteral("LOCKED")},
+            {keyUnlockReply, QStringLiteral("UNLOCKED")},
+            {keyLockIdleMs, 10000},
+            {keyEventPattern, QString()}};
     return all;
 }
 
@@ -303,6 +319,24 @@ QVariant GatewaySettings::checked(const QString &key, QString *problem) const
     if (key == keyReplyQuietMs || key == keyReplyTimeoutMs)
         return inRange(1, 10000, QStringLiteral("from %1 to %2 ms"), defaultValue,
                        defaultValue.toString());
+    if (key == keyHoldMs)
+        return inRange(0, 600000, QStringLiteral("from %1 to %2 ms"), defaultValue,
+                       QStringLiteral("0: no turns"));
+    if (key == keyHoldMaxMs || key == keyLockIdleMs)
+        return inRange(1, 3600000, QStringLiteral("from %1 to %2 ms"), defaultValue,
+                       defaultValue.toString());
+    if (key == keyUnlockCommand && !text.isEmpty() && text == checked(keyLockCommand).toString())
+        return refuse(QStringLiteral("apart from LockCommand"), QString(),
+                      QStringLiteral("none: a lock ends when its client leaves or is idle"));
+    if (key == keyLockReply || key == keyUnlockReply)
+        return !text.isEmpty()
+                ? text
+                : refuse(QStringLiteral("a line"), defaultValue, defaultValue.toString());
+    if (key == keyEventPattern)
+        return text.isEmpty() || QRegularExpression(text).isValid()
+                ? text
+                : refuse(QStringLiteral("a regular expression"), QString(),
+                         QStringLiteral("none: no device events"));
     if (key == keyLoggingLevel)
         return inRange(0, 6, QStringLiteral("a level from %1 to %2"), defaultValue,
                        defaultValue.toString());
@@ -570,6 +604,38 @@ QString GatewaySettings::deviceUpNotice() const
 {
     return checked(keyDeviceUpNotice).toString();
 }
+int GatewaySettings::holdMs() const
+{
+    return checked(keyHoldMs).toInt();
+}
+int GatewaySettings::holdMaxMs() const
+{
+    return checked(keyHoldMaxMs).toInt();
+}
+QString GatewaySettings::lockCommand() const
+{
+    return checked(keyLockCommand).toString();
+}
+QString GatewaySettings::unlockCommand() const
+{
+    return checked(keyUnlockCommand).toString();
+}
+QString GatewaySettings::lockReply() const
+{
+    return checked(keyLockReply).toString();
+}
+QString GatewaySettings::unlockReply() const
+{
+    return checked(keyUnlockReply).toString();
+}
+int GatewaySettings::lockIdleMs() const
+{
+    return checked(keyLockIdleMs).toInt();
+}
+QString GatewaySettings::eventPattern() const
+{
+    return checked(keyEventPattern).toString();
+}
 
 ConfigurationReport configurationReport(const GatewaySettings &settings)
 {
@@ -633,6 +699,31 @@ ConfigurationReport configurationReport(const GatewaySettings &settings)
     report.lines.append(QStringLiteral("Metrics: %1")
                                 .arg(metrics.isEmpty() ? QStringLiteral("none") : metrics));
     report.lines.append(QStringLiteral("Traffic logging: %1").arg(onOff(settings.logTraffic())));
+    report.lines.append(
+            QStringLiteral("Turns: %1")
+                    .arg(settings.holdMs() > 0
+                                 ? QStringLiteral("hold %1 ms, at most %2 ms while others wait")
+                                           .arg(settings.holdMs())
+                                           .arg(settings.holdMaxMs())
+                                 : onOff(false)));
+    const QString unlock = settings.unlockCommand();
+    report.lines.append(
+            QStringLiteral("Locks: %1")
+                    .arg(settings.lockCommand().isEmpty()
+                                 ? onOff(false)
+                                 : QStringLiteral("\"%1\" answered \"%2\", %3, idle limit %4 ms")
+                                           .arg(settings.lockCommand(), settings.lockReply(),
+                                                unlock.isEmpty()
+                                                        ? QStringLiteral("no unlock line")
+                                                        : QStringLiteral("\"%1\" answered \"%2\"")
+                                                                  .arg(unlock,
+                                                                       settings.unlockReply()))
+                                           .arg(settings.lockIdleMs())));
+    report.lines.append(QStringLiteral("Device events: %1")
+                                .arg(settings.eventPattern().isEmpty()
+                                             ? QStringLiteral("none")
+                                             : QStringLiteral("lines that match \"%1\"")
+                                                       .arg(settings.eventPattern())));
     report.lines.append(QStringLiteral("When the device is down: %1, notices %2")
                                 .arg(settings.whenDeviceDown() == QLatin1String("close")
                                              ? QStringLiteral("clients closed and refused")

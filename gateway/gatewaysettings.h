@@ -87,6 +87,18 @@ public:
     bool deviceNotices() const;
     QString deviceDownNotice() const;
     QString deviceUpNotice() const;
+    // Sharing the device: a client's turn lasts until it has been quiet for holdMs (0: no turns)
+    // and, while others wait, at most holdMaxMs; a client's lock line (empty: no locks) gives it
+    // the device alone until its unlock line, or until it is quiet for lockIdleMs.
+    int holdMs() const;
+    int holdMaxMs() const;
+    QString lockCommand() const;
+    QString unlockCommand() const;
+    QString lockReply() const;
+    QString unlockReply() const;
+    int lockIdleMs() const;
+    // The regular expression of device lines that go to everyone, outside every reply.
+    QString eventPattern() const;
 
     // Every stored value that is not usable, one line each in the order of the keys above:
     // "<Key> "<value>" is not <what it must be> - using <fallback>".
@@ -102,7 +114,8 @@ private:
 
 // What a start would run with: a few lines stating the effective configuration (instance,
 // device and line end, listen, observe, allowed clients, reply routing and its rule, metrics,
-// traffic logging), and every problem of the settings, as GatewaySettings::problems() says it.
+// traffic logging, turns, locks and device events), and every problem of the settings, as
+// GatewaySettings::problems() says it.
 struct ConfigurationReport
 {
     QStringList lines;

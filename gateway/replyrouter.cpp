@@ -71,11 +71,17 @@ QString lineText(const QByteArray &text)
 
 }
 
-ReplyRouter::ReplyRouter(const ReplyRule &rule, QObject *parent)
+ReplyRouter::ReplyRouter(const ReplyRule &rule, const SharingRules &sharing,
+                         const QByteArray &lockReply, const QByteArray &unlockReply,
+                         QObject *parent)
     : QObject(parent)
     , rule(rule)
+    , lockReply(lockReply)
+    , unlockReply(unlockReply)
+    , keeper(sharing, this)
     , replyTimer(this)
 {
+    connect(&keeper, &TurnKeeper::freed, this, &ReplyRouter::sendNext);
     replyTimer.setSingleShot(true);
     replyTimer.setTimerType(Qt::PreciseTimer);
     connect(&replyTimer, &QTimer::timeout, this, &ReplyRouter::timedOut);
@@ -88,25 +94,61 @@ void ReplyRouter::clientJoined(quint64 client)
 
 void ReplyRouter::queue(quint64 client, const QByteArray &lines)
 {
+    const SharingRules &sharing = keeper.rules();
+    if (sharing.lockLine.isEmpty() || !lines.endsWith('\n')) {
+        queuePiece(client, lines, WaitingLines::Lines);
+        return;
+    }
+    // A lock or unlock line waits apart, between the lines before and after it.
+    int start = 0;
+    for (int from = 0; from < lines.size();) {
+        const int end = lines.indexOf('\n', from) + 1;
+        const QByteArray text = withoutLineEnd(lines.mid(from, end - from));
+        const WaitingLines::Kind kind = text == sharing.lockLine ? WaitingLines::Lock
+                : text == sharing.unlockLine && !text.isEmpty()  ? WaitingLines::Unlock
+                                                                 : WaitingLines::Lines;
+        if (kind != WaitingLines::Lines) {
+            if (from > start)
+                queuePiece(client, lines.mid(start, from - start), WaitingLines::Lines);
+            queuePiece(client, lines.mid(from, end - from), kind);
+            start = end;
+        }
+        from = end;
+    }
+    if (start < lines.size())
+        queuePiece(client, lines.mid(start), WaitingLines::Lines);
+}
+
+void ReplyRouter::queuePiece(quint64 client, const QByteArray &lines, WaitingLines::Kind kind)
+{
+    waitingLines += lines.count('\n');
     // Whole lines join those of the same client before them; a piece without a line end stays
     // apart, so that it is never read as part of a line.
-    if (lines.endsWith('\n') && !waiting.isEmpty() && waiting.last().client == client
-        && waiting.last().isWholeLines()) {
+    if (kind == WaitingLines::Lines && lines.endsWith('\n') && !waiting.isEmpty()
+        && waiting.last().client == client && waiting.last().isWholeLines()) {
         waiting.last().bytes += lines;
         held += lines.size();
         return;
     }
-    waiting.append({client, lines, 0});
+    waiting.append({client, lines, 0, kind, keeper.rules().enabled() ? monotonicMs() : 0});
     held += lines.size() + queuedPieceOverheadBytes;
 }
 
-QPair<quint64, QByteArray> ReplyRouter::takeNext(bool untilQuery)
+QPair<quint64, QByteArray> ReplyRouter::takeNext(int index, bool untilQuery)
 {
-    WaitingLines &first = waiting.first();
-    const QPair<quint64, QByteArray> next{first.client, first.takeNext(untilQuery)};
+    WaitingLines &first = waiting[index];
+    if (first.taken == 0 && keeper.rules().enabled())
+        keeper.waited(monotonicMs() - first.queuedMs);
+    // Without replies to wait for, the lines go together.
+    const QPair<quint64, QByteArray> next{
+            first.client,
+            rule.kind == ReplyRule::None
+                    ? first.bytes.mid(std::exchange(first.taken, int(first.bytes.size())))
+                    : first.takeNext(untilQuery)};
     held -= next.second.size();
+    waitingLines -= next.second.count('\n');
     if (first.taken == first.bytes.size()) {
-        waiting.removeFirst();
+        waiting.removeAt(index);
         held -= queuedPieceOverheadBytes;
     }
     return next;
@@ -118,6 +160,7 @@ void ReplyRouter::clientData(quint64 client, const QByteArray &bytes)
     // What arrives after the client left goes nowhere, so that no half line stays behind.
     if (partial == partialLines.end())
         return;
+    keeper.clientActive(client);
     held -= partial->size();
     for (const QByteArray &line : cutClientLines(*partial, bytes))
         queue(client, line);
@@ -149,6 +192,7 @@ void ReplyRouter::clientLeft(quint64 client)
     sendHalfLine(client);
     partialLines.remove(client);
     ended.remove(client);
+    keeper.clientLeft(client);
     if (lineInFlight && inFlightClient == client && !inFlightClientGone) {
         inFlightClientGone = true;
         LOG_INFO << "Client left before its reply was complete: the rest of the reply is dropped";
@@ -170,6 +214,31 @@ void ReplyRouter::toInFlightClient(const QByteArray &lines)
 }
 
 void ReplyRouter::deviceData(const QByteArray &lines)
+{
+    if (rule.events.pattern().isEmpty()) {
+        readReply(lines);
+        return;
+    }
+    // An event goes to everyone at once; the lines around it are read as if it were not there.
+    int start = 0;
+    for (int from = 0; from < lines.size();) {
+        int end = lines.indexOf('\n', from);
+        end = end < 0 ? lines.size() : end + 1;
+        const QByteArray line = lines.mid(from, end - from);
+        if (rule.events.match(lineText(withoutLineEnd(line))).hasMatch()) {
+            if (from > start)
+                readReply(lines.mid(start, from - start));
+            ++events;
+            emit toAllClients(line);
+            start = end;
+        }
+        from = end;
+    }
+    if (start < lines.size())
+        readReply(start == 0 ? lines : lines.mid(start));
+}
+
+void ReplyRouter::readReply(const QByteArray &lines)
 {
     if (!lineInFlight) {
         emit toAllClients(lines);
@@ -216,6 +285,7 @@ void ReplyRouter::deviceLinkChanged(bool up)
         replyTimer.stop();
         lineInFlight = false;
         inFlightLine.clear();
+        keeper.replyEnded(inFlightClient);
     }
     sendNext();
 }
@@ -223,11 +293,23 @@ void ReplyRouter::deviceLinkChanged(bool up)
 void ReplyRouter::sendNext()
 {
     while (!lineInFlight && !waiting.isEmpty()) {
+        // While the device link is down, lines go at once, to be dropped, whoever holds it.
+        const int index = deviceUp && keeper.rules().enabled() ? chooseNext() : 0;
+        if (index < 0)
+            break;
+        if (waiting.at(index).kind != WaitingLines::Lines) {
+            answerLock(index);
+            continue;
+        }
         // A line without '?' gets no reply from an instrument: the next one follows at once, and
         // so, while the device link is down, does every line.
         const QPair<quint64, QByteArray> next
-                = takeNext(rule.kind == ReplyRule::Query || !deviceUp);
-        if (!deviceUp || (rule.kind == ReplyRule::Query && !next.second.contains('?'))) {
+                = takeNext(index, rule.kind == ReplyRule::Query || !deviceUp);
+        const bool awaitsReply = deviceUp && rule.kind != ReplyRule::None
+                && (rule.kind != ReplyRule::Query || next.second.contains('?'));
+        if (deviceUp)
+            keeper.lineWent(next.first, awaitsReply);
+        if (!awaitsReply) {
             emit toDevice(next.first, next.second);
             continue;
         }
@@ -241,6 +323,39 @@ void ReplyRouter::sendNext()
         emit toDevice(next.first, next.second);
     }
     settleEnded();
+}
+
+int ReplyRouter::chooseNext()
+{
+    QList<quint64> clients;
+    for (const WaitingLines &lines : std::as_const(waiting))
+        if (!clients.contains(lines.client))
+            clients.append(lines.client);
+    quint64 cut = 0;
+    const quint64 chosen = keeper.next(clients, &cut);
+    // The lines of a client whose turn was cut short wait behind those of the others.
+    if (cut != 0)
+        std::stable_partition(waiting.begin(), waiting.end(),
+                              [cut](const WaitingLines &lines) { return lines.client != cut; });
+    for (int index = 0; index < waiting.size(); ++index)
+        if (waiting.at(index).client == chosen)
+            return index;
+    return -1;
+}
+
+void ReplyRouter::answerLock(int index)
+{
+    const WaitingLines lines = waiting.takeAt(index);
+    held -= lines.bytes.size() + queuedPieceOverheadBytes;
+    --waitingLines;
+    // A client that left is granted nothing.
+    if (!partialLines.contains(lines.client))
+        return;
+    if (lines.kind == WaitingLines::Lock)
+        keeper.lock(lines.client);
+    else
+        keeper.unlock(lines.client);
+    emit answered(lines.client, lines.kind == WaitingLines::Lock ? lockReply : unlockReply);
 }
 
 bool ReplyRouter::owes(quint64 client) const
@@ -270,10 +385,11 @@ void ReplyRouter::sendAllWaiting()
     // joins a line of another client at the device.
     for (bool whole : {true, false})
         for (const WaitingLines &lines : std::as_const(waiting))
-            if (lines.isWholeLines() == whole)
+            if (lines.kind == WaitingLines::Lines && lines.isWholeLines() == whole)
                 emit toDevice(lines.client, lines.bytes.mid(lines.taken));
     waiting.clear();
     held = 0;
+    waitingLines = 0;
     for (const QByteArray &partial : std::as_const(partialLines))
         held += partial.size();
 }
@@ -295,5 +411,6 @@ void ReplyRouter::replyComplete()
     replyTimer.stop();
     lineInFlight = false;
     inFlightLine.clear();
+    keeper.replyEnded(inFlightClient);
     sendNext();
 }

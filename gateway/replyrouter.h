@@ -9,6 +9,8 @@
 #include <QSet>
 #include <QTimer>
 
+#include "gateway/turnkeeper.h"
+
 #include <atomic>
 
 // A client line longer than this without a line end goes to the device as it is.
@@ -23,11 +25,16 @@ QList<QByteArray> cutClientLines(QByteArray &partial, const QByteArray &received
 // without a line end. Kept together, a flood of tiny lines costs about its bytes.
 struct WaitingLines
 {
+    // A lock or unlock line is for the gateway, never for the device.
+    enum Kind { Lines, Lock, Unlock };
+
     quint64 client = 0;
     QByteArray bytes;
     int taken = 0; // bytes already passed on
+    Kind kind = Lines;
+    qint64 queuedMs = 0; // monotonic
 
-    bool isWholeLines() const { return bytes.endsWith('\n'); }
+    bool isWholeLines() const { return kind == Lines && bytes.endsWith('\n'); }
     // The next line, or, with a rule that lets lines without '?' go at once, every line before
     // the next one with '?' and that one alone after them.
     QByteArray takeNext(bool untilQuery);
@@ -39,24 +46,31 @@ struct ReplyRule
     enum Kind {
         Quiet, // the device has been quiet for quietMs after at least one line
         Query, // a line with '?' gets exactly one reply line, any other line none
-        Pattern // the reply ends with the first line that matches pattern
+        Pattern, // the reply ends with the first line that matches pattern
+        None // no reply is waited for: the device's lines go to every client
     };
     Kind kind = Quiet;
     int quietMs = 50;
     // No reply is waited for longer than this.
     int timeoutMs = 500;
     QRegularExpression pattern;
+    // Device lines that match go to every client and are never part of a reply; empty for none.
+    QRegularExpression events;
 };
 
 // Request and reply for clients that expect the answers to their own commands only: one client
 // line at a time goes to the device, and the device's reply goes back to that client alone.
-// Device lines that arrive while no line is in flight go to every client.
+// Device lines that arrive while no line is in flight go to every client. Lines wait, too, while
+// another client holds the device, as the turn keeper says.
 class ReplyRouter : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit ReplyRouter(const ReplyRule &rule, QObject *parent = nullptr);
+    // lockReply and unlockReply are whole lines, with the device's line end.
+    explicit ReplyRouter(const ReplyRule &rule, const SharingRules &sharing = {},
+                         const QByteArray &lockReply = {}, const QByteArray &unlockReply = {},
+                         QObject *parent = nullptr);
 
     // A client's data is routed only between its joining and its leaving.
     void clientJoined(quint64 client);
@@ -75,18 +89,29 @@ public:
     // Any thread: the bytes waiting here for the device, half lines included, and what each
     // waiting line costs beyond its bytes.
     qint64 heldBytes() const { return held.load(std::memory_order_relaxed); }
+    // Any thread.
+    qint64 linesWaiting() const { return waitingLines.load(std::memory_order_relaxed); }
+    quint64 eventLines() const { return events.load(std::memory_order_relaxed); }
+    const TurnKeeper &turnKeeper() const { return keeper; }
 
 signals:
     void toDevice(quint64 client, QByteArray line);
     void toClient(quint64 client, QByteArray lines);
     void toAllClients(QByteArray lines);
+    // The gateway's own answer to a client's lock or unlock line.
+    void answered(quint64 client, QByteArray line);
     void replyTimedOut();
     // Nothing more is owed to a client that ended its sending side: it may go at once.
     void clientSettled(quint64 client);
 
 private:
     void queue(quint64 client, const QByteArray &lines);
-    QPair<quint64, QByteArray> takeNext(bool untilQuery);
+    void queuePiece(quint64 client, const QByteArray &lines, WaitingLines::Kind kind);
+    QPair<quint64, QByteArray> takeNext(int index, bool untilQuery);
+    // The index of the waiting lines that may go next, -1 for none.
+    int chooseNext();
+    void answerLock(int index);
+    void readReply(const QByteArray &lines);
     void sendHalfLine(quint64 client);
     bool owes(quint64 client) const;
     void settleEnded();
@@ -97,10 +122,15 @@ private:
     bool endsReply(const QByteArray &line) const;
 
     const ReplyRule rule;
+    const QByteArray lockReply;
+    const QByteArray unlockReply;
+    TurnKeeper keeper;
     QHash<quint64, QByteArray> partialLines; // of the clients that joined and did not leave
     QList<WaitingLines> waiting;
     QSet<quint64> ended; // clients whose input ended, while something is owed to them
     std::atomic<qint64> held{0};
+    std::atomic<qint64> waitingLines{0};
+    std::atomic<quint64> events{0};
     bool lineInFlight = false;
     bool deviceUp = true;
     quint64 inFlightClient = 0;

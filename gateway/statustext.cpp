@@ -70,6 +70,20 @@ QString deviceUpOrDown(const QJsonObject &device)
                  number(device.value(QStringLiteral("failedAttemptsSince"))));
 }
 
+QString holderText(const QJsonObject &status)
+{
+    if (!status.contains(QStringLiteral("sharing")))
+        return QString();
+    const QJsonObject sharing = status.value(QStringLiteral("sharing")).toObject();
+    const QString hold = sharing.value(QStringLiteral("hold")).toString();
+    const QString waiting = number(sharing.value(QStringLiteral("linesWaiting")));
+    if (hold == QLatin1String("none"))
+        return QStringLiteral("Device free, %1 lines waiting").arg(waiting);
+    return QStringLiteral("Device held by client %1 (%2) since %3, %4 lines waiting")
+            .arg(number(sharing.value(QStringLiteral("holder"))), hold,
+                 when(sharing.value(QStringLiteral("since"))), waiting);
+}
+
 QString clientTable(const QJsonArray &clients)
 {
     QList<QStringList> rows{{QStringLiteral("Client"), QStringLiteral("Address"),
@@ -132,6 +146,14 @@ QString statusText(const QJsonObject &status)
     if (status.contains(QStringLiteral("observers")))
         text += QStringLiteral("\nObservers\n")
                 + clientTable(status.value(QStringLiteral("observers")).toArray());
+    const QString holder = holderText(status);
+    if (!holder.isEmpty()) {
+        const QJsonObject sharing = status.value(QStringLiteral("sharing")).toObject();
+        text += QStringLiteral("\n%1; turns %2, locks %3, lock expiries %4\n")
+                        .arg(holder, number(sharing.value(QStringLiteral("turns"))),
+                             number(sharing.value(QStringLiteral("lockGrants"))),
+                             number(sharing.value(QStringLiteral("lockExpiries"))));
+    }
     text += QStringLiteral("\nFlow control: device held %1 times, clients held %2 times, stalled "
                            "clients dropped %3\n")
                     .arg(number(flow.value(QStringLiteral("deviceHolds"))),

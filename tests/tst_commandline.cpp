@@ -40,7 +40,10 @@ private slots:
                 "--observe 7000 --metrics [::1]:9100 --allow 127.0.0.1,192.0.2.0/24 -> run "
                 "AllowedClients=127.0.0.1,192.0.2.0/24 MetricsListen=[::1]:9100 "
                 "ObserverListen=7000",
-                "--instance " + QString(32, 'n') + " -> run instance=" + QString(32, 'n')};
+                "--instance " + QString(32, 'n') + " -> run instance=" + QString(32, 'n'),
+                "--hold 0 --lock-command :LOCK --unlock-command :UNLOCK --event-pattern ^RING -> "
+                "run EventPattern=^RING HoldMs=0 LockCommand=:LOCK UnlockCommand=:UNLOCK",
+                "--hold 600000 -> run HoldMs=600000"};
         for (const QString &bad : QStringList{
                      "--bogus", "stray", "--json", "--instance", "--instance " + QString(33, 'n'),
                      "--instance a.b", "--device 127.0.0.1:0", "--device ::1:10600",
@@ -60,7 +63,9 @@ private slots:
                      "--listen 0.0.0.0:7000 --observe 127.0.0.1:7000",
                      "--observe 7000 --metrics 127.0.0.1:7000", "--listen 7000 --metrics 7000",
                      "--reply-end query --reply-end-pattern ^OK$", "--check-config --status",
-                     "--check-config --json", "-platform", "--headless -platform --instance x"})
+                     "--check-config --json", "-platform", "--headless -platform --instance x",
+                     "--hold -1", "--hold 600001", "--hold 1s", "--hold +5", "--lock-command",
+                     "--event-pattern [", "--lock-command :L --unlock-command :L"})
             cases.append(bad + " -> fail");
         for (const QString &c : cases) {
             const QString input = c.section(QStringLiteral(" -> "), 0, 0);

@@ -33,7 +33,13 @@ class TestGatewaySettings : public QObject
                            {"ObserverListen", s.observerListen()},
                            {"MetricsListen", s.metricsListen()},
                            {"AllowedClients", s.allowedClients()},
-                           {"WhenDeviceDown", s.whenDeviceDown()}}
+                           {"WhenDeviceDown", s.whenDeviceDown()},
+                           {"HoldMs", s.holdMs()},
+                           {"HoldMaxMs", s.holdMaxMs()},
+                           {"LockIdleMs", s.lockIdleMs()},
+                           {"UnlockCommand", s.unlockCommand()},
+                           {"LockReply", s.lockReply()},
+                           {"EventPattern", s.eventPattern()}}
                 .value(key);
     }
     // The settings of a new instance, from this text as a user writes it in the file.
@@ -108,7 +114,18 @@ private slots:
                 "server's port - using none: no observers",
                 "ObserverListen=127.0.0.1:7000 -> 127.0.0.1:7000",
                 "MetricsListen=x:1 ->  | MetricsListen \"x:1\" is not [ADDRESS:]PORT with a port "
-                "from 1 to 65535 - using none: no metrics"};
+                "from 1 to 65535 - using none: no metrics",
+                "HoldMs=250 -> 250",
+                "HoldMs=-1 -> 0 | HoldMs \"-1\" is not from 0 to 600000 ms - using 0: no turns",
+                "HoldMaxMs=5 s -> 5000 | HoldMaxMs \"5 s\" is not from 1 to 3600000 ms - using "
+                "5000",
+                "LockIdleMs=0 -> 10000 | LockIdleMs \"0\" is not from 1 to 3600000 ms - using "
+                "10000",
+                "UnlockCommand=:UNLOCK -> :UNLOCK",
+                "LockReply=\"\" -> LOCKED | LockReply \"\" is not a line - using LOCKED",
+                "EventPattern=^(RING|\\*STB) -> ^(RING|\\*STB)",
+                "EventPattern=[RING ->  | EventPattern \"[RING\" is not a regular expression - "
+                "using none: no device events"};
         for (const QString &row : rows)
             QTest::newRow(qPrintable(row.section(" -> ", 0, 0))) << row;
     }
@@ -140,11 +157,13 @@ private slots:
                  (QStringList{"Device: 192.168.1.140:10500, lines end in CR LF",
                               "Listen: every interface, port 10500", "Observe: none",
                               "Allowed clients: everyone", "Reply routing: off", "Metrics: none",
-                              "Traffic logging: off",
+                              "Traffic logging: off", "Turns: off", "Locks: off",
+                              "Device events: none",
                               "When the device is down: clients kept, notices off"}));
         writeFile("ReplyRouting=true\nReplyEnd=pattern\nReplyEndPattern=^OK$\nPortLocal=x\n"
                   "DeviceLineEnd=LF\nMetricsListen=9464\nAllowedClients=10\nLogTraffic=true\n"
-                  "ObserverListen=[::1]:7000\nIpAddress=[0::1]");
+                  "ObserverListen=[::1]:7000\nIpAddress=[0::1]\nHoldMs=200\nLockCommand=:L\n"
+                  "UnlockCommand=:L\nEventPattern=^RING");
         const ConfigurationReport report = configurationReport(GatewaySettings());
         QCOMPARE(report.lines,
                  (QStringList{"Instance: file" + GatewaySettings::instanceName().mid(4)
@@ -154,9 +173,13 @@ private slots:
                               "Reply routing: on, replies end at a line that matches \"^OK$\", "
                               "time-out 500 ms",
                               "Metrics: 127.0.0.1:9464", "Traffic logging: on",
+                              "Turns: hold 200 ms, at most 5000 ms while others wait",
+                              "Locks: \":L\" answered \"LOCKED\", no unlock line, idle limit "
+                              "10000 ms",
+                              "Device events: lines that match \"^RING\"",
                               "When the device is down: clients kept, notices off"}));
         QCOMPARE(report.problems, GatewaySettings().problems());
-        QCOMPARE(report.problems.size(), 2);
+        QCOMPARE(report.problems.size(), 3);
     }
     // Own key and default for each; writes seen at once; the same file under Qt 5 and Qt 6.
     void defaultsAndRoundTrips()

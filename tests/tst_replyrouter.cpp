@@ -77,13 +77,99 @@ private slots:
         observer.abort();
         QTRY_COMPARE_WITH_TIMEOUT(manager->counters().observers, 0, 8000);
     }
+    // Controllers that configure a meter, then read it, interleaved, in turns or with locks: each
+    // reading is of what its own controller configured, routed or not, and one that leaves while
+    // it holds the device holds nobody up.
+    void sharedMeter_data()
+    {
+        QTest::addColumn<int>("controllers");
+        QTest::addColumn<bool>("routing");
+        QTest::addColumn<bool>("locks");
+        // Beside the one that leaves.
+        QTest::newRow("2 in turns, routed") << 1 << true << false;
+        QTest::newRow("5 in turns, routed") << 4 << true << false;
+        QTest::newRow("3 in turns, not routed") << 2 << false << false;
+        QTest::newRow("5 with locks, routed") << 4 << true << true;
+        QTest::newRow("3 with locks, not routed") << 2 << false << true;
+    }
+    void sharedMeter()
+    {
+        QFETCH(int, controllers);
+        QFETCH(bool, routing);
+        QFETCH(bool, locks);
+        GatewaySettings settings;
+        settings.setReplyRouting(routing);
+        settings.setValue(QStringLiteral("ReplyEnd"), QStringLiteral("query"));
+        settings.setValue(QStringLiteral("HoldMs"), locks ? 0 : 500);
+        settings.setValue(QStringLiteral("LockCommand"), locks ? ":LOCK" : "");
+        settings.setValue(QStringLiteral("UnlockCommand"), QStringLiteral(":UNLOCK"));
+        startGateway();
+        QByteArray configured;
+        device->answer = [&configured](const QByteArray &line) {
+            if (line.startsWith("CONF:"))
+                configured = line.mid(5).trimmed();
+            return line.startsWith("READ?") ? configured + " reading\r\n" : QByteArray();
+        };
+        const QByteArray quantities[] = {"VOLT", "CURR", "RES", "FREQ", "TEMP"};
+        std::vector<std::unique_ptr<FakeClient>> clients;
+        for (int i = 0; i <= controllers; ++i)
+            clients.emplace_back(new FakeClient(port));
+        QTRY_COMPARE(server()->clientCount(), controllers + 1);
+        FakeClient &leaver = *clients.back();
+        leaver.write(locks ? ":LOCK\n" : "CONF:NONE\n");
+        QTRY_VERIFY(leaver.received == "LOCKED\r\n" || device->received == "CONF:NONE\n");
+        const QByteArray lock = locks ? ":LOCK\n" : "", unlock = locks ? ":UNLOCK\n" : "";
+        for (int i = 0; i < controllers; ++i)
+            clients[i]->write(lock + "CONF:" + quantities[i] + '\n');
+        for (int i = 0; i < controllers; ++i)
+            clients[i]->write("READ?\n" + unlock);
+        leaver.disconnectFromHost();
+        for (int i = 0; i < controllers; ++i) {
+            const QByteArray reading = quantities[i] + " reading\r\n";
+            QTRY_VERIFY2(clients[i]->received.count(" reading") == (routing ? 1 : controllers),
+                         clients[i]->received.constData());
+            QVERIFY(device->received.contains("CONF:" + quantities[i] + "\nREAD?\n"));
+            QVERIFY(clients[i]->received.contains(reading));
+            QVERIFY(!locks || clients[i]->received.startsWith("LOCKED\r\n"));
+            // Without routing, the device's reply comes to everyone, perhaps after the unlock.
+            QVERIFY(!locks
+                    || clients[i]->received.indexOf("UNLOCKED")
+                            > (routing ? clients[i]->received.indexOf(reading) : 0));
+        }
+        QVERIFY(!device->received.contains("LOCK"));
+        const GatewayManager::Counters now = manager->counters();
+        QCOMPARE(locks ? now.lockGrants : now.turns, quint64(controllers + 1));
+        QCOMPARE(capture->count("left holding the lock"), int(locks));
+    }
+    // A controller that never stops sending has its turn cut after HoldMaxMs, logged once: each of
+    // the others waits for one turn of it at most, the one that waited longest first.
+    void fairTurns()
+    {
+        ReplyRouter router({ReplyRule::Query, 20, 1000, {}, {}}, {20, 100, {}, {}, 10000});
+        QByteArray order;
+        connect(&router, &ReplyRouter::toDevice, this, [&](quint64 client, const QByteArray &) {
+            order += QByteArray::number(client);
+            QTimer::singleShot(1, &router, [&router] { router.deviceData("R\r\n"); });
+        });
+        for (quint64 client : {1, 2, 3})
+            router.clientJoined(client);
+        router.clientData(1, QByteArray("A?\n").repeated(300));
+        router.clientData(3, "C?\n");
+        router.clientData(2, "B?\n");
+        QTRY_COMPARE(order.size(), 302);
+        const int cut = order.indexOf('3');
+        QCOMPARE(order, QByteArray(cut, '1') + "32" + QByteArray(300 - cut, '1'));
+        QCOMPARE(capture->count(QStringLiteral("Turn of client 1 ended after")), 1);
+    }
     // "rule: script -> what comes out". The script: "c1>A?" client 1 sends the line A? ("~" at the
     // end: no line end), "d>x|y" the device sends the lines x and y in one read, "L1" client 1
     // leaves, "E1" it ends its sending side, "held N in L" the router holds N bytes in L lines, "t"
     // a byte of a line comes 5 ms after the step before, "down" and "up" the device link. What
     // comes out: "dev 1 A?" a line of client 1 to the device, "1< x" lines to client 1, "all< x"
     // lines to everyone, "late 1 A?" the logged time-out of client 1's A?, "done 1" nothing more is
-    // owed to client 1 after its input ended, and "log ..." other log lines.
+    // owed to client 1 after its input ended, "ok 1 LOCKED" the gateway's answer to a lock line,
+    // and "log ..." other log lines. Device lines that start with "!EV" are events; ":LOCK" and
+    // ":UNLOCK" are the lock lines.
     void rules_data()
     {
         QTest::addColumn<QString>("row");
@@ -106,7 +192,21 @@ private slots:
               "query: c1>SET 1, c1>A?, E1, d>R, c2>B, E2 -> dev 1 SET 1, dev 1 A?, 1< R, done 1, "
               "dev 2 B, done 2",
               "pattern: c1>A, c2>B, down, c3>C, up, c1>D -> dev 1 A, dev 2 B, dev 3 C, dev 1 D, "
-              "late 1 D"})
+              "late 1 D",
+              "query: c1>A?, d>!EV 1, d>R1|!EV 2, c2>B?, d>!EV 3|R2 -> dev 1 A?, all< !EV 1, 1< "
+              "R1, "
+              "all< !EV 2, dev 2 B?, all< !EV 3, 2< R2",
+              "pattern: c1>AT+X, d>+X: 1|!EV RING|+X: 2, d>!EV 2|OK|!EV 3 -> dev 1 AT+X, 1< +X: 1, "
+              "all< !EV RING, 1< +X: 2, all< !EV 2, 1< OK, all< !EV 3",
+              "quiet: c1>A, c2>B, d>!EV, d>a -> dev 1 A, all< !EV, 1< a, dev 2 B, late 2 B",
+              "none: c1>A, c2>B?, d>x|!EV|y -> dev 1 A, dev 2 B?, all< x, all< !EV, all< y",
+              "query: c1>:LOCK, c2>B?, c1>A?, d>R, c1>:UNLOCK, d>S -> ok 1 LOCKED, dev 1 A?, 1< R, "
+              "log Client 1 unlocked the device, held for # ms, ok 1 UNLOCKED, dev 2 B?, 2< S",
+              "none: c2>:UNLOCK, c1>:LOCK, c2>:LOCK, c3>:LOCK, c2>X, held 17 in 3, L1, c2>:UNLOCK, "
+              "c3>:UNLOCK -> ok 2 UNLOCKED, ok 1 LOCKED, log Client 1 left holding the lock, held "
+              "for # ms, ok 2 LOCKED, dev 2 X, log Client 2 unlocked the device, held for # ms, ok "
+              "2 UNLOCKED, ok 3 LOCKED, log Client 3 unlocked the device, held for # ms, ok 3 "
+              "UNLOCKED"})
             QTest::newRow(row) << QString::fromLatin1(row);
     }
     void rules()
@@ -115,9 +215,11 @@ private slots:
                 = "log ERROR No complete reply within 150 ms to client %1 for \"%2\"";
         QFETCH(QString, row);
         const auto kind = ReplyRule::Kind(
-                QStringList{"quiet", "query", "pattern"}.indexOf(row.section(':', 0, 0)));
-        ReplyRouter router(
-                {kind, 20, 150, QRegularExpression(QStringLiteral("^(OK|ERROR.*|FIN °)$"))});
+                QStringList{"quiet", "query", "pattern", "none"}.indexOf(row.section(':', 0, 0)));
+        ReplyRouter router({kind, 20, 150,
+                            QRegularExpression(QStringLiteral("^(OK|ERROR.*|FIN °)$")),
+                            QRegularExpression(QStringLiteral("^!EV"))},
+                           {0, 5000, ":LOCK", ":UNLOCK", 10000}, "LOCKED\r\n", "UNLOCKED\r\n");
         QStringList out;
         QList<qint64> at;
         QElapsedTimer clock;
@@ -135,10 +237,17 @@ private slots:
                 });
         connect(&router, &ReplyRouter::toAllClients, this,
                 [&](const QByteArray &bytes) { out.append("all< " + lines(bytes)); });
+        connect(&router, &ReplyRouter::answered, this, [&](quint64 client, const QByteArray &line) {
+            out.append(QStringLiteral("ok %1 ").arg(client) + lines(line));
+        });
         connect(&router, &ReplyRouter::replyTimedOut, this, [&] { out.append("timeout"); });
         connect(&router, &ReplyRouter::clientSettled, this,
                 [&](quint64 client) { out.append(QStringLiteral("done %1").arg(client)); });
-        capture->onMessage = [&out](const QString &message) { out.append("log " + message); };
+        capture->onMessage = [&out](const QString &message) {
+            out.append(
+                    "log "
+                    + QString(message).replace(QRegularExpression("held for \\d+"), "held for #"));
+        };
         for (quint64 client : {1, 2, 3})
             router.clientJoined(client);
         for (const QString &step : row.section(": ", 1).section(" -> ", 0, 0).split(", ")) {
@@ -166,7 +275,7 @@ private slots:
                     ? QStringList{timedOut.arg(item.section(' ', 1, 1), item.section(' ', 2)),
                                   "timeout"}
                     : QStringList{item};
-        QTRY_COMPARE(out, expected);
+        QTRY_COMPARE(out.join(", "), expected.join(", "));
         QCOMPARE(router.heldBytes(), 0);
         // The quiet rule ends a reply after the quiet time, not the time-out.
         if (kind == ReplyRule::Quiet)

@@ -471,10 +471,12 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
         return true;
     }
     if (watched == ui->deviceStatus && event->type() == QEvent::ToolTip) {
-        QToolTip::showText(
-                static_cast<QHelpEvent *>(event)->globalPos(),
-                deviceUpOrDown(gatewayManager->status().value(QStringLiteral("device")).toObject()),
-                ui->deviceStatus);
+        const QJsonObject status = gatewayManager->status();
+        const QString holder = holderText(status);
+        QToolTip::showText(static_cast<QHelpEvent *>(event)->globalPos(),
+                           deviceUpOrDown(status.value(QStringLiteral("device")).toObject())
+                                   + (holder.isEmpty() ? QString() : QLatin1Char('\n') + holder),
+                           ui->deviceStatus);
         return true;
     }
     const bool field = watched == ui->ipAddress || watched == ui->port || watched == ui->portLocal;

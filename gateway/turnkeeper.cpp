@@ -1,0 +1,156 @@
+#include "gateway/turnkeeper.h"
+
+#include "VqLog/vqlog.h"
+
+#include <QDateTime>
+
+void WaitHistogram::add(qint64 ms)
+{
+    std::size_t bucket = 0;
+    while (bucket < boundsMs.size() && ms > boundsMs[bucket])
+        ++bucket;
+    buckets[bucket].fetch_add(1, std::memory_order_relaxed);
+    sum.fetch_add(quint64(qMax<qint64>(ms, 0)), std::memory_order_relaxed);
+}
+
+std::array<quint64, WaitHistogram::boundsMs.size() + 1> WaitHistogram::counts() const
+{
+    std::array<quint64, boundsMs.size() + 1> now{};
+    for (std::size_t bucket = 0; bucket < now.size(); ++bucket)
+        now[bucket] = buckets[bucket].load(std::memory_order_relaxed);
+    return now;
+}
+
+TurnKeeper::TurnKeeper(const SharingRules &rules, QObject *parent)
+    : QObject(parent)
+    , sharing(rules)
+    , holdTimer(this)
+    , maxTimer(this)
+    , idleTimer(this)
+{
+    for (QTimer *timer : {&holdTimer, &maxTimer, &idleTimer}) {
+        timer->setSingleShot(true);
+        timer->setTimerType(Qt::PreciseTimer);
+    }
+    connect(&holdTimer, &QTimer::timeout, this, [this] {
+        release();
+        emit freed();
+    });
+    connect(&maxTimer, &QTimer::timeout, this, [this] {
+        // A client alone keeps its turn: it ends only when another one waits.
+        overdue = true;
+        emit freed();
+    });
+    connect(&idleTimer, &QTimer::timeout, this, [this] {
+        LOG_WARN << "Lock of client" << holder() << "expired: nothing from it for"
+                 << sharing.lockIdleMs << "ms, held for" << heldMs() << "ms";
+        ++expiryCount;
+        release();
+        emit freed();
+    });
+}
+
+quint64 TurnKeeper::next(const QList<quint64> &waiting, quint64 *cut)
+{
+    *cut = 0;
+    if (waiting.isEmpty())
+        return 0;
+    const quint64 holding = holder();
+    if (hold() == Free)
+        return waiting.first();
+    if (hold() == Turn && overdue) {
+        for (const quint64 client : waiting) {
+            if (client == holding)
+                continue;
+            LOG_INFO << "Turn of client" << holding << "ended after" << heldMs()
+                     << "ms: other clients wait";
+            *cut = holding;
+            release();
+            return client;
+        }
+    }
+    return waiting.contains(holding) ? holding : 0;
+}
+
+void TurnKeeper::take(quint64 client, Hold kind)
+{
+    holdTimer.stop();
+    maxTimer.stop();
+    idleTimer.stop();
+    overdue = false;
+    holderNow = client;
+    holdNow = kind;
+    sinceMs = QDateTime::currentMSecsSinceEpoch();
+    held.start();
+    if (kind == Turn) {
+        ++turnCount;
+        maxTimer.start(sharing.holdMaxMs);
+    } else {
+        ++grantCount;
+        idleTimer.start(sharing.lockIdleMs);
+    }
+}
+
+void TurnKeeper::release()
+{
+    holdTimer.stop();
+    maxTimer.stop();
+    idleTimer.stop();
+    overdue = false;
+    holderNow = 0;
+    holdNow = Free;
+}
+
+void TurnKeeper::lineWent(quint64 client, bool awaitsReply)
+{
+    if (sharing.holdMs <= 0)
+        return;
+    if (hold() == Free)
+        take(client, Turn);
+    if (hold() != Turn || holder() != client)
+        return;
+    // The turn's silence is counted from the end of the reply.
+    if (awaitsReply)
+        holdTimer.stop();
+    else
+        holdTimer.start(sharing.holdMs);
+}
+
+void TurnKeeper::replyEnded(quint64 client)
+{
+    if (hold() == Turn && holder() == client)
+        holdTimer.start(sharing.holdMs);
+}
+
+void TurnKeeper::clientActive(quint64 client)
+{
+    if (hold() == Lock && holder() == client)
+        idleTimer.start(sharing.lockIdleMs);
+}
+
+void TurnKeeper::clientLeft(quint64 client)
+{
+    if (holder() != client)
+        return;
+    if (hold() == Lock)
+        LOG_INFO << "Client" << client << "left holding the lock, held for" << heldMs() << "ms";
+    release();
+}
+
+void TurnKeeper::lock(quint64 client)
+{
+    if (hold() == Lock && holder() == client) {
+        idleTimer.start(sharing.lockIdleMs);
+        return;
+    }
+    take(client, Lock);
+}
+
+bool TurnKeeper::unlock(quint64 client)
+{
+    if (hold() != Lock || holder() != client)
+        return false;
+    LOG_INFO << "Client" << client << "unlocked the device, held for" << heldMs() << "ms";
+    release();
+    return true;
+}

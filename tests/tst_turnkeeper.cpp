@@ -1,0 +1,95 @@
+#include "gateway/turnkeeper.h"
+#include "tests/testsupport.h"
+
+class TestTurnKeeper : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // "steps -> what comes out", with turns held 30 ms, at most 100 ms, and locks idle 60 ms. The
+    // steps: "w2,1" asks who of the waiting clients 2 and 1 goes next ("next 0": none), "s1" a
+    // line of client 1 went, "q1" one that awaits its reply, "e1" the reply ended, "L1" the lock
+    // line of client 1 came up, "U1" its unlock line ("unlock true" when it held the lock), "x1"
+    // client 1 left, "a1" bytes came from it, "t" waits until the keeper frees the device. What
+    // comes out besides: "cut 1" the turn of client 1 was cut short, "freed", and "log ...".
+    void grants_data()
+    {
+        QTest::addColumn<QString>("row");
+        for (const char *row :
+             {"w2,1 -> next 2", "s1, w2 -> next 0", "s1, w2,1 -> next 1",
+              "s1, t, w2 -> freed, next 2", "q1, w2 -> next 0", "q1, e1, t, w2,1 -> freed, next 2",
+              "q1, t, w1,2,3 -> freed, log Turn of client 1 ended after # ms: other clients wait, "
+              "cut 1, next 2",
+              "q1, t, w1 -> freed, next 1", "s1, x1, w2 -> next 2", "s1, L1, w2 -> next 0",
+              "L1, w2,1 -> next 1", "L1, U2, w2 -> unlock false, next 0",
+              "L1, a2, U1, w2 -> log Client 1 unlocked the device, held for # ms, unlock true, "
+              "next 2",
+              "L1, x1, w2 -> log Client 1 left holding the lock, held for # ms, next 2",
+              "L1, t, w2 -> log WARN  Lock of client 1 expired: nothing from it for 60 ms, held "
+              "for "
+              "# ms, freed, next 2",
+              "L1, L1, U1, U1 -> log Client 1 unlocked the device, held for # ms, unlock true, "
+              "unlock false"})
+            QTest::newRow(row) << QString::fromLatin1(row);
+    }
+    void grants()
+    {
+        QFETCH(QString, row);
+        const auto capture = CaptureDestination::install();
+        TurnKeeper keeper({30, 100, ":LOCK", ":UNLOCK", 60});
+        QStringList out;
+        int freed = 0;
+        connect(&keeper, &TurnKeeper::freed, this, [&] { ++freed, out.append("freed"); });
+        capture->onMessage = [&out](const QString &message) {
+            out.append("log "
+                       + QString(message).replace(QRegularExpression("(after|held for) \\d+"),
+                                                  "\\1 #"));
+        };
+        for (const QString &step : row.section(" -> ", 0, 0).split(", ")) {
+            const quint64 client = step.mid(1).toULongLong();
+            quint64 cut = 0;
+            if (step == "t") {
+                const int before = freed;
+                QTRY_VERIFY2_WITH_TIMEOUT(freed > before, "the device was not freed", 3000);
+            } else if (step.startsWith('w')) {
+                QList<quint64> waiting;
+                for (const QString &number : step.mid(1).split(','))
+                    waiting.append(number.toULongLong());
+                const quint64 next = keeper.next(waiting, &cut);
+                out += cut ? QStringList{QStringLiteral("cut %1").arg(cut)} : QStringList();
+                out.append(QStringLiteral("next %1").arg(next));
+            } else if (step.startsWith('U')) {
+                out.append(keeper.unlock(client) ? "unlock true" : "unlock false");
+            } else {
+                const QString kinds = "sqeLxa";
+                switch (kinds.indexOf(step.at(0))) {
+                case 0:
+                case 1:
+                    keeper.lineWent(client, step.at(0) == 'q');
+                    break;
+                case 2:
+                    keeper.replyEnded(client);
+                    break;
+                case 3:
+                    keeper.lock(client);
+                    break;
+                case 4:
+                    keeper.clientLeft(client);
+                    break;
+                default:
+                    keeper.clientActive(client);
+                }
+            }
+        }
+        QCOMPARE(out.join(", "), row.section(" -> ", 1));
+        capture->onMessage = nullptr;
+        const QString steps = row.section(" -> ", 0, 0);
+        const bool locks = steps.contains('L'), turns = steps.contains('s') || steps.contains('q');
+        QCOMPARE(keeper.turns(), quint64(turns));
+        QCOMPARE(keeper.lockGrants(), quint64(locks));
+        QCOMPARE(keeper.lockExpiries(), quint64(row.contains("expired")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTurnKeeper)
+#include "tst_turnkeeper.moc"
