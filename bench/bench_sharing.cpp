@@ -157,16 +157,22 @@ private:
 
 // What the controllers saw: sequences whose own reading came in another mode, readings that
 // reached a controller that had not asked for them, own readings that never came, and the time
-// each sequence took.
+// each sequence took. A sequence is late when its READ? left 5 ms or more after its CONF, as on a
+// busy machine a controller's thread may be kept waiting that long: a turn of 5 ms may then end
+// in between.
 struct Tally
 {
     int wrong = 0;
+    int late = 0;
+    int wrongLate = 0;
     int misrouted = 0;
     int lost = 0;
     std::vector<double> ms;
     void add(const Tally &other)
     {
         wrong += other.wrong;
+        late += other.late;
+        wrongLate += other.wrongLate;
         misrouted += other.misrouted;
         lost += other.lost;
         ms.insert(ms.end(), other.ms.begin(), other.ms.end());
@@ -218,8 +224,11 @@ Tally control(quint16 port, int id, const Workload &work)
         const QByteArray configure = "CONF:" + mode + '\n', read = "READ? " + tag + '\n';
         if (work.configure)
             sendAll(fd, configure.constData(), configure.size());
+        const Clock::time_point configured = Clock::now();
         std::this_thread::sleep_for(std::chrono::microseconds(gapUs(random)));
         sendAll(fd, read.constData(), read.size());
+        const bool late = Clock::now() - configured >= std::chrono::milliseconds(5);
+        tally.late += late;
         // The reading of another mode or another controller ends with its tag.
         QByteArray reading;
         const Clock::time_point deadline = waitLimit();
@@ -233,8 +242,10 @@ Tally control(quint16 port, int id, const Workload &work)
         }
         if (reading.isEmpty())
             ++tally.lost;
-        else if (work.configure && !reading.startsWith(mode + ','))
+        else if (work.configure && !reading.startsWith(mode + ',')) {
             ++tally.wrong;
+            tally.wrongLate += late;
+        }
         if (lock) {
             sendAll(fd, ":UNLOCK\n", 8);
             await("UNLOCKED");
@@ -261,8 +272,9 @@ Tally controlAll(quint16 port, int count, const Workload &work = Workload())
 
 void printRow(const char *name, const Tally &tally)
 {
-    std::printf("  %-44s %6d %9d %5d %9.2f %9.2f\n", name, tally.wrong, tally.misrouted, tally.lost,
-                percentile(tally.ms, 0.5), percentile(tally.ms, 0.9));
+    std::printf("  %-44s %6d %5d %10d %9d %5d %9.2f %9.2f\n", name, tally.wrong, tally.late,
+                tally.wrongLate, tally.misrouted, tally.lost, percentile(tally.ms, 0.5),
+                percentile(tally.ms, 0.9));
 }
 
 // PyVISA controllers, each a process of its own, started together; their figures as a tally
@@ -281,7 +293,7 @@ Tally pyvisa(quint16 port, int count, int maxGapMs)
     for (const auto &process : processes) {
         process->waitForFinished(300000);
         const QList<QByteArray> figures = process->readAllStandardOutput().trimmed().split(' ');
-        if (figures.size() != 3) {
+        if (figures.size() != 5) {
             std::fprintf(stderr, "PyVISA controller failed: %s\n",
                          process->readAllStandardError().constData());
             ++tally.lost;
@@ -289,6 +301,8 @@ Tally pyvisa(quint16 port, int count, int maxGapMs)
         }
         tally.ms.push_back(figures.at(0).toDouble());
         tally.wrong += figures.at(1).toInt();
+        tally.late += figures.at(3).toInt();
+        tally.wrongLate += figures.at(4).toInt();
     }
     return tally;
 }
@@ -335,8 +349,8 @@ int main(int argc, char **argv)
 
     std::printf("%d controllers, %d sequences each: CONF, 0 to 2 ms, READ?\n", controllers,
                 sequences);
-    std::printf("  %-44s %6s %9s %5s %9s %9s\n", "", "wrong", "misrouted", "lost", "median ms",
-                "p90 ms");
+    std::printf("  %-44s %6s %5s %10s %9s %5s %9s %9s\n", "", "wrong", "late", "wrong+late",
+                "misrouted", "lost", "median ms", "p90 ms");
     {
         Meter meter(false);
         printRow("one controller straight to the meter", controlAll(meter.port, 1));

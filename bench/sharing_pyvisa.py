@@ -2,7 +2,8 @@
 # One PyVISA controller (Debian's python3-pyvisa and python3-pyvisa-py) doing configure-then-read
 # sequences against the meter of bench_sharing, straight or through the gateway.
 # Usage: sharing_pyvisa.py PORT SEQUENCES MAX_GAP_MS FIRST_MODE
-# Prints: the median ms per sequence, the wrong readings, the sequences.
+# Prints: the median ms per sequence, the wrong readings, the sequences, the late sequences (READ?
+# written 5 ms or more after CONF) and the wrong readings among them.
 import random
 import statistics
 import sys
@@ -19,18 +20,23 @@ meter = pyvisa.ResourceManager("@py").open_resource(
     write_termination="\n",
     timeout=2000,
 )
-times, wrong = [], 0
+times, wrong, late, wrong_late = [], 0, 0, 0
 for n in range(sequences):
     mode = modes[(first + n) % len(modes)]
     start = time.perf_counter()
     meter.write(f"CONF:{mode}")
+    configured = time.perf_counter()
     if max_gap_ms:
         time.sleep(rng.uniform(0, max_gap_ms) / 1000)
+    is_late = time.perf_counter() - configured >= 0.005
     try:
         reading = meter.query("READ?").strip()
     except pyvisa.errors.VisaIOError:
         reading = ""
     times.append((time.perf_counter() - start) * 1000)
-    wrong += not reading.startswith(mode + ",")
+    is_wrong = not reading.startswith(mode + ",")
+    wrong += is_wrong
+    late += is_late
+    wrong_late += is_wrong and is_late
 meter.close()
-print(f"{statistics.median(times):.3f} {wrong} {sequences}")
+print(f"{statistics.median(times):.3f} {wrong} {sequences} {late} {wrong_late}")
