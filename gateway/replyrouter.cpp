@@ -307,7 +307,8 @@ void ReplyRouter::sendNext()
                 = takeNext(index, rule.kind == ReplyRule::Query || !deviceUp);
         const bool awaitsReply = deviceUp && rule.kind != ReplyRule::None
                 && (rule.kind != ReplyRule::Query || next.second.contains('?'));
-        if (deviceUp)
+        // A client that left takes no turn: it would keep the others waiting for nothing.
+        if (deviceUp && partialLines.contains(next.first))
             keeper.lineWent(next.first, awaitsReply);
         if (!awaitsReply) {
             emit toDevice(next.first, next.second);

@@ -37,7 +37,6 @@ class TestGatewaySettings : public QObject
                            {"HoldMs", s.holdMs()},
                            {"HoldMaxMs", s.holdMaxMs()},
                            {"LockIdleMs", s.lockIdleMs()},
-                           {"UnlockCommand", s.unlockCommand()},
                            {"LockReply", s.lockReply()},
                            {"EventPattern", s.eventPattern()}}
                 .value(key);
@@ -115,13 +114,11 @@ private slots:
                 "ObserverListen=127.0.0.1:7000 -> 127.0.0.1:7000",
                 "MetricsListen=x:1 ->  | MetricsListen \"x:1\" is not [ADDRESS:]PORT with a port "
                 "from 1 to 65535 - using none: no metrics",
-                "HoldMs=250 -> 250",
                 "HoldMs=-1 -> 0 | HoldMs \"-1\" is not from 0 to 600000 ms - using 0: no turns",
                 "HoldMaxMs=5 s -> 5000 | HoldMaxMs \"5 s\" is not from 1 to 3600000 ms - using "
                 "5000",
                 "LockIdleMs=0 -> 10000 | LockIdleMs \"0\" is not from 1 to 3600000 ms - using "
                 "10000",
-                "UnlockCommand=:UNLOCK -> :UNLOCK",
                 "LockReply=\"\" -> LOCKED | LockReply \"\" is not a line - using LOCKED",
                 "EventPattern=^(RING|\\*STB) -> ^(RING|\\*STB)",
                 "EventPattern=[RING ->  | EventPattern \"[RING\" is not a regular expression - "

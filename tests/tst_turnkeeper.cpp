@@ -38,52 +38,39 @@ private slots:
         const auto capture = CaptureDestination::install();
         TurnKeeper keeper({30, 100, ":LOCK", ":UNLOCK", 60});
         QStringList out;
-        int freed = 0;
-        connect(&keeper, &TurnKeeper::freed, this, [&] { ++freed, out.append("freed"); });
+        connect(&keeper, &TurnKeeper::freed, this, [&out] { out.append("freed"); });
         capture->onMessage = [&out](const QString &message) {
             out.append("log "
                        + QString(message).replace(QRegularExpression("(after|held for) \\d+"),
                                                   "\\1 #"));
         };
-        for (const QString &step : row.section(" -> ", 0, 0).split(", ")) {
+        const QString steps = row.section(" -> ", 0, 0);
+        for (const QString &step : steps.split(", ")) {
             const quint64 client = step.mid(1).toULongLong();
+            const QChar kind = step.at(0);
             quint64 cut = 0;
-            if (step == "t") {
-                const int before = freed;
-                QTRY_VERIFY2_WITH_TIMEOUT(freed > before, "the device was not freed", 3000);
-            } else if (step.startsWith('w')) {
-                QList<quint64> waiting;
-                for (const QString &number : step.mid(1).split(','))
-                    waiting.append(number.toULongLong());
-                const quint64 next = keeper.next(waiting, &cut);
-                out += cut ? QStringList{QStringLiteral("cut %1").arg(cut)} : QStringList();
-                out.append(QStringLiteral("next %1").arg(next));
-            } else if (step.startsWith('U')) {
+            QList<quint64> waiting;
+            for (const QString &number : step.mid(1).split(','))
+                waiting.append(number.toULongLong());
+            if (kind == 't')
+                QTRY_VERIFY2_WITH_TIMEOUT(out.endsWith("freed"), "the device was not freed", 3000);
+            else if (kind == 'w')
+                out.append(QStringLiteral("next %1").arg(keeper.next(waiting, &cut)));
+            else if (kind == 'U')
                 out.append(keeper.unlock(client) ? "unlock true" : "unlock false");
-            } else {
-                const QString kinds = "sqeLxa";
-                switch (kinds.indexOf(step.at(0))) {
-                case 0:
-                case 1:
-                    keeper.lineWent(client, step.at(0) == 'q');
-                    break;
-                case 2:
-                    keeper.replyEnded(client);
-                    break;
-                case 3:
-                    keeper.lock(client);
-                    break;
-                case 4:
-                    keeper.clientLeft(client);
-                    break;
-                default:
-                    keeper.clientActive(client);
-                }
-            }
+            else if (kind == 's' || kind == 'q')
+                keeper.lineWent(client, kind == 'q');
+            else if (kind == 'e')
+                keeper.replyEnded(client);
+            else if (kind == 'L')
+                keeper.lock(client);
+            else
+                kind == 'x' ? keeper.clientLeft(client) : keeper.clientActive(client);
+            if (cut)
+                out.insert(out.size() - 1, QStringLiteral("cut %1").arg(cut));
         }
         QCOMPARE(out.join(", "), row.section(" -> ", 1));
         capture->onMessage = nullptr;
-        const QString steps = row.section(" -> ", 0, 0);
         const bool locks = steps.contains('L'), turns = steps.contains('s') || steps.contains('q');
         QCOMPARE(keeper.turns(), quint64(turns));
         QCOMPARE(keeper.lockGrants(), quint64(locks));
