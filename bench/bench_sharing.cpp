@@ -157,9 +157,9 @@ private:
 
 // What the controllers saw: sequences whose own reading came in another mode, readings that
 // reached a controller that had not asked for them, own readings that never came, and the time
-// each sequence took. A sequence is late when its READ? left 5 ms or more after its CONF, as on a
-// busy machine a controller's thread may be kept waiting that long: a turn of 5 ms may then end
-// in between.
+// each sequence took. A sequence is late when its READ? left 5 ms or more after its CONF began, as
+// on a busy machine a controller's thread may be kept waiting that long: a turn of 5 ms may then
+// end in between.
 struct Tally
 {
     int wrong = 0;
@@ -222,12 +222,12 @@ Tally control(quint16 port, int id, const Workload &work)
             await("LOCKED");
         }
         const QByteArray configure = "CONF:" + mode + '\n', read = "READ? " + tag + '\n';
+        const Clock::time_point configuring = Clock::now();
         if (work.configure)
             sendAll(fd, configure.constData(), configure.size());
-        const Clock::time_point configured = Clock::now();
         std::this_thread::sleep_for(std::chrono::microseconds(gapUs(random)));
         sendAll(fd, read.constData(), read.size());
-        const bool late = Clock::now() - configured >= std::chrono::milliseconds(5);
+        const bool late = Clock::now() - configuring >= std::chrono::milliseconds(5);
         tally.late += late;
         // The reading of another mode or another controller ends with its tag.
         QByteArray reading;
@@ -344,6 +344,11 @@ int main(int argc, char **argv)
         waitUntilServing(process, *port, true);
         return process;
     };
+    // With an argument, only the sections it names run: turns, pyvisa, events, acknowledge.
+    const QString only = app.arguments().value(1);
+    const auto wanted = [&only](const char *section) {
+        return only.isEmpty() || only.contains(QLatin1String(section));
+    };
     const QStringList hold{"--hold", "5"};
     const QStringList locks{"--lock-command", ":LOCK", "--unlock-command", ":UNLOCK"};
 
@@ -351,7 +356,7 @@ int main(int argc, char **argv)
                 sequences);
     std::printf("  %-44s %6s %5s %10s %9s %5s %9s %9s\n", "", "wrong", "late", "wrong+late",
                 "misrouted", "lost", "median ms", "p90 ms");
-    {
+    if (wanted("turns")) {
         Meter meter(false);
         printRow("one controller straight to the meter", controlAll(meter.port, 1));
     }
@@ -364,6 +369,8 @@ int main(int argc, char **argv)
                    {"gateway, --hold 5", hold, false},
                    {"gateway, locks around each sequence", locks, true}};
     for (const auto &mode : sharing) {
+        if (!wanted("turns"))
+            break;
         Meter meter(false);
         quint16 port = 0;
         if (QProcess *process = gateway(mode.name, meter, mode.options, &port, program)) {
@@ -371,7 +378,7 @@ int main(int argc, char **argv)
             stopProcess(process);
         }
     }
-    {
+    if (wanted("pyvisa")) {
         Meter meter(false);
         printRow("PyVISA, one controller straight to the meter", pyvisa(meter.port, 1, 2));
         quint16 port = 0;
@@ -391,6 +398,8 @@ int main(int argc, char **argv)
     } events[] = {{"gateway, no event pattern", {}},
                   {"gateway, --event-pattern '^EVENT:'", {"--event-pattern", "^EVENT:"}}};
     for (const auto &mode : events) {
+        if (!wanted("events"))
+            break;
         Meter meter(true);
         quint16 port = 0;
         if (QProcess *process = gateway(mode.name, meter, mode.options, &port, program)) {
@@ -401,6 +410,8 @@ int main(int argc, char **argv)
     }
 
     // Nagle's algorithm in PyVISA holds the read until the configuration is acknowledged.
+    if (!wanted("acknowledge"))
+        return 0;
     std::printf("\none PyVISA controller, CONF then READ? at once (median ms)\n");
     Meter meter(false);
     printRow("straight to the meter", pyvisa(meter.port, 1, 0));
