@@ -252,8 +252,8 @@ private slots:
     }
     // A client that leaves Nagle's algorithm on, as PyVISA does, sends a small line only once the
     // one before is acknowledged; once replies follow its lines, the system would acknowledge
-    // them up to 40 ms late. Each read is acknowledged at once: the option is set when a line
-    // reaches the device, before anything is sent back.
+    // them up to 40 ms late. A line that asks nothing is acknowledged at once: the option is set
+    // when it reaches the device. A query's reply carries its acknowledgement.
     void linesAcknowledgedAtOnce()
     {
         startGateway();
@@ -274,7 +274,7 @@ private slots:
         }
         client.write("CONF:VOLT\n");
         QTRY_COMPARE(quickAck.size(), 4);
-        QCOMPARE(quickAck, (QList<int>{1, 1, 1, 1}));
+        QCOMPARE(quickAck.last(), 1);
     }
     // While the device is away the clients are told; with "close" they are closed, and new ones
     // refused, until it is back, and observers stay. With "keep", what a client sends meanwhile is
