@@ -13,8 +13,10 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <netinet/in.h>
 #include <poll.h>
 #include <random>
@@ -192,20 +194,18 @@ struct Workload
 
 Tally control(quint16 port, int id, const Workload &work)
 {
-    const bool lock = work.lock;
-    const int replyWaitMs = work.replyWaitMs;
     Tally tally;
     const int fd = connectTo(port);
     LineReader reader(fd);
     std::mt19937 random(id);
     std::uniform_int_distribution<int> gapUs(0, 2000);
-    // Waits for expected, counting the other readings that came meanwhile; false when it did not.
-    const auto waitLimit
-            = [replyWaitMs] { return Clock::now() + std::chrono::milliseconds(replyWaitMs); };
-    const auto await = [&](const QByteArray &expected) {
-        const Clock::time_point deadline = waitLimit();
+    // The first line that matches, counting the other readings that came meanwhile; empty, and
+    // counted as lost, when none came in time.
+    const auto await = [&](const auto &matches) {
+        const Clock::time_point deadline
+                = Clock::now() + std::chrono::milliseconds(work.replyWaitMs);
         for (QByteArray line; !(line = reader.next(deadline)).isEmpty();) {
-            if (line.startsWith(expected))
+            if (matches(line))
                 return line;
             if (!line.startsWith("EVENT:"))
                 ++tally.misrouted;
@@ -213,13 +213,16 @@ Tally control(quint16 port, int id, const Workload &work)
         ++tally.lost;
         return QByteArray();
     };
+    const auto reply = [](const char *text) {
+        return [text](const QByteArray &line) { return line == text; };
+    };
     for (int n = 0; n < sequences; ++n) {
         const QByteArray mode = modes[(id + n) % 3];
         const QByteArray tag = QByteArray::number(id) + ':' + QByteArray::number(n);
         const Clock::time_point start = Clock::now();
-        if (lock) {
+        if (work.lock) {
             sendAll(fd, ":LOCK\n", 6);
-            await("LOCKED");
+            await(reply("LOCKED"));
         }
         const QByteArray configure = "CONF:" + mode + '\n', read = "READ? " + tag + '\n';
         const Clock::time_point configuring = Clock::now();
@@ -229,26 +232,16 @@ Tally control(quint16 port, int id, const Workload &work)
         sendAll(fd, read.constData(), read.size());
         const bool late = Clock::now() - configuring >= std::chrono::milliseconds(5);
         tally.late += late;
-        // The reading of another mode or another controller ends with its tag.
-        QByteArray reading;
-        const Clock::time_point deadline = waitLimit();
-        for (QByteArray line; !(line = reader.next(deadline)).isEmpty();) {
-            if (line.endsWith(',' + tag)) {
-                reading = line;
-                break;
-            }
-            if (!line.startsWith("EVENT:"))
-                ++tally.misrouted;
-        }
-        if (reading.isEmpty())
-            ++tally.lost;
-        else if (work.configure && !reading.startsWith(mode + ',')) {
+        // A reading ends with the tag of its query.
+        const QByteArray reading
+                = await([&tag](const QByteArray &line) { return line.endsWith(',' + tag); });
+        if (!reading.isEmpty() && work.configure && !reading.startsWith(mode + ',')) {
             ++tally.wrong;
             tally.wrongLate += late;
         }
-        if (lock) {
+        if (work.lock) {
             sendAll(fd, ":UNLOCK\n", 8);
-            await("UNLOCKED");
+            await(reply("UNLOCKED"));
         }
         tally.ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
     }

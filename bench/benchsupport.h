@@ -3,9 +3,9 @@
 // Loopback sockets for the benchmarks, plain descriptors so that the figures measure the relay
 // under test and not the benchmark's own socket objects; and the gateway's process around them.
 #include <QFile>
-#include <QSysInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QSysInfo>
 #include <QThread>
 
 #include <algorithm>
