@@ -251,21 +251,18 @@ private slots:
         QCOMPARE(device->received, all + "BYE\r\nASK\r\n");
     }
     // A client that leaves Nagle's algorithm on, as PyVISA does, sends a small line only once the
-    // one before is acknowledged; once replies follow its lines, the system would acknowledge
-    // them up to 40 ms late. A line that asks nothing is acknowledged at once: the option is set
-    // when it reaches the device. A query's reply carries its acknowledgement.
+    // one before is acknowledged, which the system delays by 40 ms once replies follow its lines.
+    // A line that asks nothing is acknowledged at once; a query's reply carries its own.
     void linesAcknowledgedAtOnce()
     {
         startGateway();
         FakeClient client(port);
         QTRY_COMPARE(server()->clientCount(), 1);
         const int gatewaySide = socketOf(port, client.localPort());
-        QList<int> quickAck;
+        int quickAck = -1;
         device->answer = [&](const QByteArray &line) {
-            int on = 0;
-            socklen_t size = sizeof on;
-            getsockopt(gatewaySide, IPPROTO_TCP, TCP_QUICKACK, &on, &size);
-            quickAck.append(on);
+            socklen_t size = sizeof quickAck;
+            getsockopt(gatewaySide, IPPROTO_TCP, TCP_QUICKACK, &quickAck, &size);
             return line.startsWith("READ?") ? QByteArray("1.5\r\n") : QByteArray();
         };
         for (int n = 1; n <= 3; ++n) {
@@ -273,8 +270,8 @@ private slots:
             QTRY_COMPARE(client.received.count('\n'), n);
         }
         client.write("CONF:VOLT\n");
-        QTRY_COMPARE(quickAck.size(), 4);
-        QCOMPARE(quickAck.last(), 1);
+        QTRY_VERIFY(device->received.endsWith("CONF:VOLT\n"));
+        QCOMPARE(quickAck, 1);
     }
     // While the device is away the clients are told; with "close" they are closed, and new ones
     // refused, until it is back, and observers stay. With "keep", what a client sends meanwhile is
