@@ -36,7 +36,6 @@ class TestGatewaySettings : public QObject
                            {"WhenDeviceDown", s.whenDeviceDown()},
                            {"HoldMs", s.holdMs()},
                            {"HoldMaxMs", s.holdMaxMs()},
-                           {"LockIdleMs", s.lockIdleMs()},
                            {"LockReply", s.lockReply()},
                            {"EventPattern", s.eventPattern()}}
                 .value(key);
@@ -117,8 +116,6 @@ private slots:
                 "HoldMs=-1 -> 0 | HoldMs \"-1\" is not from 0 to 600000 ms - using 0: no turns",
                 "HoldMaxMs=5 s -> 5000 | HoldMaxMs \"5 s\" is not from 1 to 3600000 ms - using "
                 "5000",
-                "LockIdleMs=0 -> 10000 | LockIdleMs \"0\" is not from 1 to 3600000 ms - using "
-                "10000",
                 "LockReply=\"\" -> LOCKED | LockReply \"\" is not a line - using LOCKED",
                 "EventPattern=^(RING|\\*STB) -> ^(RING|\\*STB)",
                 "EventPattern=[RING ->  | EventPattern \"[RING\" is not a regular expression - "

@@ -87,7 +87,6 @@ private slots:
         QTest::addColumn<bool>("routing");
         QTest::addColumn<bool>("locks");
         // Beside the one that leaves.
-        QTest::newRow("2 in turns, routed") << 1 << true << false;
         QTest::newRow("5 in turns, routed") << 4 << true << false;
         QTest::newRow("3 in turns, not routed") << 2 << false << false;
         QTest::newRow("5 with locks, routed") << 4 << true << true;
