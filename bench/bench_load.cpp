@@ -106,30 +106,6 @@ struct Relay
     quint16 port = 0;
 };
 
-QByteArray fileText(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// The machine the figures come from, printed above them.
-void printMachine()
-{
-    QByteArray cpu, memory, os;
-    for (const QByteArray &line : fileText(QStringLiteral("/proc/cpuinfo")).split('\n'))
-        if (cpu.isEmpty() && line.startsWith("model name"))
-            cpu = line.mid(line.indexOf(':') + 2);
-    for (const QByteArray &line : fileText(QStringLiteral("/proc/meminfo")).split('\n'))
-        if (line.startsWith("MemTotal:"))
-            memory = QByteArray::number(
-                    line.mid(9).trimmed().split(' ').first().toLongLong() / 1024 / 1024 + 1);
-    for (const QByteArray &line : fileText(QStringLiteral("/etc/os-release")).split('\n'))
-        if (line.startsWith("PRETTY_NAME="))
-            os = line.mid(12).replace('"', "");
-    std::printf("machine: %s, %ld cores, %s GiB, %s, kernel %s, Qt %s\n\n", cpu.constData(),
-                sysconf(_SC_NPROCESSORS_ONLN), memory.constData(), os.constData(),
-                QSysInfo::kernelVersion().toLatin1().constData(), qVersion());
-}
 QList<qint64> processTree(qint64 pid)
 {
     QList<qint64> pids{pid};
@@ -165,14 +141,6 @@ QPair<double, qint64> cost(const Relay &relay)
                                 "nonvoluntary_ctxt_switches:");
     }
     return {cpuMs, switches};
-}
-
-double percentile(std::vector<double> values, double p)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty()
-            ? 0
-            : values.at(std::min(values.size() - 1, size_t(p * double(values.size()))));
 }
 
 }

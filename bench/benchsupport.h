@@ -5,7 +5,12 @@
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QSysInfo>
 #include <QThread>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -101,4 +106,38 @@ inline qint64 procValue(qint64 pid, const char *file, const char *key)
         if (line.startsWith(key))
             return line.mid(qstrlen(key)).trimmed().split(' ').first().toLongLong();
     return 0;
+}
+
+inline QByteArray fileText(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The machine the figures come from, printed above them.
+inline void printMachine()
+{
+    QByteArray cpu, memory, os;
+    for (const QByteArray &line : fileText(QStringLiteral("/proc/cpuinfo")).split('\n'))
+        if (cpu.isEmpty() && line.startsWith("model name"))
+            cpu = line.mid(line.indexOf(':') + 2);
+    for (const QByteArray &line : fileText(QStringLiteral("/proc/meminfo")).split('\n'))
+        if (line.startsWith("MemTotal:"))
+            memory = QByteArray::number(
+                    line.mid(9).trimmed().split(' ').first().toLongLong() / 1024 / 1024 + 1);
+    for (const QByteArray &line : fileText(QStringLiteral("/etc/os-release")).split('\n'))
+        if (line.startsWith("PRETTY_NAME="))
+            os = line.mid(12).replace('"', "");
+    std::printf("machine: %s, %ld cores, %s GiB, %s, kernel %s, Qt %s\n\n", cpu.constData(),
+                sysconf(_SC_NPROCESSORS_ONLN), memory.constData(), os.constData(),
+                QSysInfo::kernelVersion().toLatin1().constData(), qVersion());
+}
+
+// The value below which the share p of the values lie.
+inline double percentile(std::vector<double> values, double p)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty()
+            ? 0
+            : values.at(std::min(values.size() - 1, size_t(p * double(values.size()))));
 }

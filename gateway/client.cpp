@@ -26,6 +26,11 @@ Platform::ReceiveResult Client::read(QByteArray *bytes, qint64 size, QString *er
     const Platform::ReceiveResult result
             = Platform::receiveSome(descriptor, bytes->data(), size, &received, error);
     bytes->resize(int(received));
+    // A query ('?', as instruments have it) is answered soon, and the answer carries the
+    // acknowledgement: one of its own would cost a client that turned Nagle off a packet more on
+    // every round trip.
+    if (result == Platform::ReceiveResult::Received && !bytes->contains('?'))
+        Platform::acknowledgeAtOnce(descriptor);
     // A few bytes must not keep a whole read buffer alive while they wait somewhere.
     if (received < size / 2)
         bytes->squeeze();

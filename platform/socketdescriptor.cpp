@@ -270,6 +270,16 @@ void prepareConnectedSocket(qintptr descriptor)
 #endif
 }
 
+void acknowledgeAtOnce(qintptr descriptor)
+{
+#ifdef Q_OS_LINUX
+    const int on = 1;
+    setsockopt(int(descriptor), IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+#else
+    Q_UNUSED(descriptor)
+#endif
+}
+
 bool connectionGone(qintptr descriptor)
 {
     // Asking for no event still reports a hang-up or an error.

@@ -57,6 +57,11 @@ ReceiveResult receiveSome(qintptr descriptor, char *data, qint64 size, qint64 *r
                           QString *error = nullptr);
 // A connected socket that never blocks and sends small writes at once.
 void prepareConnectedSocket(qintptr descriptor);
+// Acknowledges what arrived on a connected socket at once rather than up to 40 ms later: a peer
+// that leaves Nagle's algorithm on sends its next small write only once the last one is
+// acknowledged. Linux forgets the choice as the connection goes on, so it is made again after
+// each read; elsewhere it does nothing.
+void acknowledgeAtOnce(qintptr descriptor);
 
 // True once a connection is gone altogether: reset by the peer, or given up by keep-alive. A
 // peer that has only ended its sending side is still there.

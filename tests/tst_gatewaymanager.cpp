@@ -264,6 +264,29 @@ private slots:
         QTRY_VERIFY(capture->messages().contains("[CLIENT] -  \"lost[CR][LF]\"" + firstName));
         QCOMPARE(device->received, all + "moreBYE\r\nASK\r\n");
     }
+    // A client that leaves Nagle's algorithm on, as PyVISA does, sends a small line only once the
+    // one before is acknowledged, which the system delays by 40 ms once replies follow its lines.
+    // A line that asks nothing is acknowledged at once; a query's reply carries its own.
+    void linesAcknowledgedAtOnce()
+    {
+        startGateway();
+        FakeClient client(port);
+        QTRY_COMPARE(server()->clientCount(), 1);
+        const int gatewaySide = socketOf(port, client.localPort());
+        int quickAck = -1;
+        device->answer = [&](const QByteArray &line) {
+            socklen_t size = sizeof quickAck;
+            getsockopt(gatewaySide, IPPROTO_TCP, TCP_QUICKACK, &quickAck, &size);
+            return line.startsWith("READ?") ? QByteArray("1.5\r\n") : QByteArray();
+        };
+        for (int n = 1; n <= 3; ++n) {
+            client.write("READ?\n");
+            QTRY_COMPARE(client.received.count('\n'), n);
+        }
+        client.write("CONF:VOLT\n");
+        QTRY_VERIFY(device->received.endsWith("CONF:VOLT\n"));
+        QCOMPARE(quickAck, 1);
+    }
     // While the device is away the clients are told; with "close" they are closed, and new ones
     // refused, until it is back, and observers stay. With "keep", what a client sends meanwhile is
     // dropped with one line per client, and a routed reply waited for ends without a time-out.
