@@ -37,7 +37,9 @@ class TestGatewaySettings : public QObject
                            {"HoldMs", s.holdMs()},
                            {"HoldMaxMs", s.holdMaxMs()},
                            {"LockReply", s.lockReply()},
-                           {"EventPattern", s.eventPattern()}}
+                           {"EventPattern", s.eventPattern()},
+                           {"DeviceNotices", s.deviceNotices()},
+                           {"DeviceDownNotice", s.deviceDownNotice()}}
                 .value(key);
     }
     // The settings of a new instance, from this text as a user writes it in the file.
@@ -97,6 +99,9 @@ private slots:
                 "LoggingLevel=-3 -> 1 | LoggingLevel \"-3\" is not a level from 0 to 6 - using 1",
                 "DeviceLineEnd=lf -> LF",
                 "WhenDeviceDown=Close -> close",
+                "DeviceNotices=yes -> false | DeviceNotices \"yes\" is not true or false - using "
+                "false",
+                "DeviceDownNotice=\"!DOWN, \\\"lab\\\"\" -> !DOWN, \\\"lab\\\"",
                 "WhenDeviceDown=drop -> keep | WhenDeviceDown \"drop\" is not keep or close - "
                 "using "
                 "keep",
