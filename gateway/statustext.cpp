@@ -61,6 +61,14 @@ QString uptime(qint64 seconds)
 
 }
 
+QString deviceText(const QJsonObject &device)
+{
+    const QString serialPort = device.value(QStringLiteral("serialPort")).toString();
+    return serialPort.isEmpty() ? endpoint(device, QStringLiteral("address"))
+                                : serialPort + QLatin1Char(' ')
+                    + device.value(QStringLiteral("serialSettings")).toString();
+}
+
 QString deviceUpOrDown(const QJsonObject &device)
 {
     return QStringLiteral("%1 since %2, failed attempts since: %3")
@@ -108,7 +116,7 @@ QString statusText(const QJsonObject &status)
                                 number(server.value(QStringLiteral("maxClients"))));
     const QString lastError = device.value(QStringLiteral("lastError")).toString();
     text += aligned(
-            {{QStringLiteral("Device"), endpoint(device, QStringLiteral("address")),
+            {{QStringLiteral("Device"), deviceText(device),
               device.value(QStringLiteral("state")).toString(),
               QStringLiteral("since ") + when(device.value(QStringLiteral("since")))},
              {QString(), QStringLiteral("to device"),

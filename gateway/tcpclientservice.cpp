@@ -11,7 +11,7 @@
 #include <QTcpSocket>
 
 TcpClientService::TcpClientService(QObject *parent)
-    : QObject(parent)
+    : DeviceLink(parent)
     , inbox(this)
     , writer(backlogHighBytes, SocketWriter::State::Closed,
              [this] { inbox.post([this] { armWriter(); }); })
@@ -39,12 +39,12 @@ bool TcpClientService::connectToHost(QString ipAddress, uint port)
     case DeviceAddressCheck::EmptyOrBadPort:
         LOG_ERROR << "Trying to connect host using either an empty IP address or an invalid port "
                      "number!";
-        emit connectState(TCPCLIENT_ERROR,
+        emit connectState(DEVICELINK_ERROR,
                           QStringLiteral("Empty IP address or invalid port number!"));
         return false;
     case DeviceAddressCheck::Invalid:
         LOG_ERROR << "Trying to connect using an invalid IP address!";
-        emit connectState(TCPCLIENT_ERROR, QStringLiteral("Invalid IP address!"));
+        emit connectState(DEVICELINK_ERROR, QStringLiteral("Invalid IP address!"));
         return false;
     case DeviceAddressCheck::Valid:
         break;
@@ -58,7 +58,7 @@ bool TcpClientService::connectToHost(QString ipAddress, uint port)
 
     // A host name is looked up again by every attempt: the device may have moved meanwhile.
     LOG_INFO << "Connecting to" << address << "port" << port;
-    emit connectState(TCPCLIENT_CONNECTING, QStringLiteral("Connecting host..."));
+    emit connectState(DEVICELINK_CONNECTING, QStringLiteral("Connecting host..."));
     connectTimer.start();
     socket->connectToHost(address, quint16(port));
     return true;
@@ -69,7 +69,7 @@ void TcpClientService::disconnectFromHost()
     if (!socket && !linked)
         return;
     LOG_INFO << "Disconnecting from host";
-    emit connectState(TCPCLIENT_DISCONNECTED, QStringLiteral("Disconnected"));
+    emit connectState(DEVICELINK_DISCONNECTED, QStringLiteral("Disconnected"));
     releaseSocket();
 }
 
@@ -152,7 +152,7 @@ void TcpClientService::connected()
     connect(writable, &QSocketNotifier::activated, this, &TcpClientService::sendWaiting);
     armWriter();
     LOG_INFO << "Connected to" << peer << "port" << peerPort;
-    emit connectState(TCPCLIENT_CONNECTED, QStringLiteral("Connected"));
+    emit connectState(DEVICELINK_CONNECTED, QStringLiteral("Connected"));
 }
 
 void TcpClientService::linkLost(const QString &received)
@@ -166,9 +166,9 @@ void TcpClientService::linkLost(const QString &received)
     else if (writer.backlog() > 0)
         LOG_ERROR << writer.backlog()
                   << "bytes that waited for the device are dropped with the link";
-    emit connectState(TCPCLIENT_ERROR, text);
+    emit connectState(DEVICELINK_ERROR, text);
     LOG_INFO << "Disconnected from host.";
-    emit connectState(TCPCLIENT_DISCONNECTED, QStringLiteral("Disconnected"));
+    emit connectState(DEVICELINK_DISCONNECTED, QStringLiteral("Disconnected"));
     releaseSocket();
 }
 
@@ -228,5 +228,5 @@ void TcpClientService::attemptFailed(const QString &text)
     writer.close();
     emit writeProgressed();
     LOG_ERROR << "TCP error:" << text;
-    emit connectState(TCPCLIENT_ERROR, text);
+    emit connectState(DEVICELINK_ERROR, text);
 }

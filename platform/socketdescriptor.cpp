@@ -226,6 +226,34 @@ SendResult sendSome(qintptr descriptor, const char *data, qint64 size, qint64 *s
 #endif
 }
 
+SendResult writeSome(qintptr descriptor, const char *data, qint64 size, qint64 *sent,
+                     QString *error)
+{
+    *sent = 0;
+#ifdef Q_OS_WIN
+    Q_UNUSED(descriptor);
+    Q_UNUSED(data);
+    Q_UNUSED(size);
+    if (error)
+        *error = QStringLiteral("Writing to a serial port directly is not supported here");
+    return SendResult::Failed;
+#else
+    ssize_t result;
+    do {
+        result = ::write(int(descriptor), data, size_t(size));
+    } while (result < 0 && errno == EINTR);
+    if (result >= 0) {
+        *sent = result;
+        return SendResult::Sent;
+    }
+    if (errno == EAGAIN || errno == EWOULDBLOCK)
+        return SendResult::Full;
+    if (error)
+        *error = failureText(errno);
+    return SendResult::Failed;
+#endif
+}
+
 ReceiveResult receiveSome(qintptr descriptor, char *data, qint64 size, qint64 *received,
                           QString *error)
 {

@@ -18,10 +18,12 @@ private slots:
                 "--headless --instance lab_1-B --device 127.000.0.1:10500 --listen 127.0.0.1:1 "
                 "--log-traffic --device-line-end lf --reply-routing -> run headless "
                 "instance=lab_1-B DeviceLineEnd=LF IpAddress=127.0.0.1 ListenAddress=127.0.0.1 "
-                "LogTraffic=true Port=10500 PortLocal=1 ReplyRouting=true",
+                "LogTraffic=true Port=10500 PortLocal=1 ReplyRouting=true SerialPort=",
                 "--listen 65535 -> run ListenAddress= PortLocal=65535",
-                "--device [::1]:10600 -> run IpAddress=::1 Port=10600",
-                "--device meter.lab:5025 -> run IpAddress=meter.lab Port=5025",
+                "--device [::1]:10600 -> run IpAddress=::1 Port=10600 SerialPort=",
+                "--device meter.lab:5025 -> run IpAddress=meter.lab Port=5025 SerialPort=",
+                "--device /dev/serial/by-id/usb-1 --serial 9600,7e2,RTSCTS -> run "
+                "SerialPort=/dev/serial/by-id/usb-1 SerialSettings=9600,7E2,rtscts",
                 "--listen [::1]:7000 -> run ListenAddress=::1 PortLocal=7000",
                 "--device-line-end CRLF -platform offscreen -> run platform DeviceLineEnd=CRLF",
                 // A reply rule or pattern switches routing on; a pattern asks for its rule.
@@ -60,7 +62,8 @@ private slots:
                      "--listen 0.0.0.0:7000 --observe 127.0.0.1:7000",
                      "--observe 7000 --metrics 127.0.0.1:7000", "--listen 7000 --metrics 7000",
                      "--reply-end query --reply-end-pattern ^OK$", "--check-config --status",
-                     "--check-config --json", "-platform", "--headless -platform --instance x"})
+                     "--check-config --json", "-platform", "--serial 115200,8X1",
+                     "--device 127.0.0.1:1 --serial 9600,8N1", "--headless -platform --instance x"})
             cases.append(bad + " -> fail");
         for (const QString &c : cases) {
             const QString input = c.section(QStringLiteral(" -> "), 0, 0);
