@@ -24,8 +24,6 @@ struct DeviceTarget
     QString serialSettings;
 
     bool isSerial() const { return !serialPort.isEmpty(); }
-    // For people: "127.0.0.1:10500", "[::1]:10600" or "/dev/ttyUSB0 115200,8N1".
-    QString text() const;
 };
 
 // The gateway's one link to the device, whatever carries it. It cuts what the device sends at

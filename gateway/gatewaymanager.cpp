@@ -41,7 +41,9 @@ GatewayManager::GatewayManager(QObject *parent, bool keepConnected)
     const bool lf = settings.deviceLineEnd() == QLatin1String("LF");
     if (lf)
         lineEnd = DeviceLineEnd::Lf;
-    deviceClient = linkFor(storedTarget());
+    // The device as stored, until an attempt names another.
+    deviceTarget = storedTarget();
+    deviceClient = linkFor(deviceTarget);
     if (settings.deviceNotices()) {
         const QByteArray lineEnd = lf ? "\n" : "\r\n";
         downNotice = settings.deviceDownNotice().toUtf8() + lineEnd;

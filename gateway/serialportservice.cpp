@@ -7,6 +7,7 @@
 #include "platform/socketdescriptor.h"
 
 #include <QSocketNotifier>
+#include <QTimer>
 
 namespace {
 
@@ -195,5 +196,12 @@ void SerialPortService::portError(QSerialPort::SerialPortError error)
         port->clearError();
         return;
     }
-    failed(QStringLiteral("Serial port %1 lost: %2").arg(path, port->errorString()));
+    // The port object reports from inside its own reading, which goes on after the report: it
+    // is let go once that returned.
+    port->disconnect(this);
+    const QString text = QStringLiteral("Serial port %1 lost: %2").arg(path, port->errorString());
+    QTimer::singleShot(0, this, [this, lost = port, text] {
+        if (port == lost)
+            failed(text);
+    });
 }
