@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
+
 enum DEVICELINK_STATUS : int {
     DEVICELINK_CONNECTING = 0,
     DEVICELINK_CONNECTED = 1,
@@ -52,9 +54,9 @@ public:
     // While paused, what the device sends waits in the system and slows the device.
     virtual void setReadingPaused(bool paused) = 0;
     virtual bool isReadingPaused() const = 0;
-    virtual void setLineEnd(DeviceLineEnd end) = 0;
+    void setLineEnd(DeviceLineEnd end) { lineEnd = end; }
     // Any thread.
-    virtual quint64 bytesFromDevice() const = 0;
+    quint64 bytesFromDevice() const { return fromDevice.load(std::memory_order_relaxed); }
     virtual quint64 bytesToDevice() const = 0;
 
 signals:
@@ -65,4 +67,15 @@ signals:
     void partialLineReceived();
     // Bytes that waited for the device left, or were dropped with the link.
     void writeProgressed();
+
+protected:
+    // For a new link: no part of a line the last one received is kept.
+    void resetFraming() { inputBuffer = DeviceInputBuffer(); }
+    // Counts what the device sent, cuts it at its line ends and passes the lines on.
+    void deliver(const QByteArray &received);
+
+private:
+    DeviceInputBuffer inputBuffer;
+    DeviceLineEnd lineEnd = DeviceLineEnd::CrLf;
+    std::atomic<quint64> fromDevice{0};
 };

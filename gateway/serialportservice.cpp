@@ -42,7 +42,7 @@ SerialPortService::~SerialPortService()
 bool SerialPortService::open(const DeviceTarget &target)
 {
     release();
-    inputBuffer = DeviceInputBuffer();
+    resetFraming();
     path = target.serialPort;
     SerialLineSettings line;
     QString problem;
@@ -177,15 +177,7 @@ void SerialPortService::readyRead()
     const QByteArray received = port->readAll();
     if (received.isEmpty())
         return;
-    fromDevice.fetch_add(quint64(received.size()), std::memory_order_relaxed);
-    const FramedInput input = frameDeviceInput(inputBuffer, received, lineEnd);
-    if (input.overflowed)
-        LOG_ERROR << "Commands received do not contain any <CR><LF> sequence. Input buffer "
-                     "cleared!";
-    if (!input.lines.isEmpty())
-        emit commandReceived(input.lines);
-    else
-        emit partialLineReceived();
+    deliver(received);
 }
 
 void SerialPortService::portError(QSerialPort::SerialPortError error)

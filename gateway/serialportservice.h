@@ -7,8 +7,6 @@
 #include <QSerialPort>
 #include <QString>
 
-#include <atomic>
-
 class QSocketNotifier;
 
 // The serial link: a serial port, opened exclusively, with its line settings. The port object
@@ -32,8 +30,6 @@ public:
     // xonxoff the device is then held.
     void setReadingPaused(bool paused) override;
     bool isReadingPaused() const override { return readingPaused; }
-    void setLineEnd(DeviceLineEnd end) override { lineEnd = end; }
-    quint64 bytesFromDevice() const override { return fromDevice.load(std::memory_order_relaxed); }
     quint64 bytesToDevice() const override { return writer.bytesSent(); }
 
 private:
@@ -51,8 +47,5 @@ private:
     ThreadInbox inbox;
     SocketWriter writer;
     QSocketNotifier *writable = nullptr;
-    DeviceInputBuffer inputBuffer;
-    DeviceLineEnd lineEnd = DeviceLineEnd::CrLf;
     bool readingPaused = false;
-    std::atomic<quint64> fromDevice{0};
 };

@@ -10,8 +10,6 @@
 #include <QString>
 #include <QTimer>
 
-#include <atomic>
-
 class QSocketNotifier;
 class QTcpSocket;
 
@@ -42,8 +40,6 @@ public:
     // While paused, TCP slows the device.
     void setReadingPaused(bool paused) override;
     bool isReadingPaused() const override { return readingPaused; }
-    void setLineEnd(DeviceLineEnd end) override { lineEnd = end; }
-    quint64 bytesFromDevice() const override { return fromDevice.load(std::memory_order_relaxed); }
     quint64 bytesToDevice() const override { return writer.bytesSent(); }
 
 private slots:
@@ -69,8 +65,5 @@ private:
     QSocketNotifier *readable = nullptr;
     QSocketNotifier *writable = nullptr;
     QTimer connectTimer;
-    DeviceInputBuffer inputBuffer;
-    DeviceLineEnd lineEnd = DeviceLineEnd::CrLf;
     bool readingPaused = false;
-    std::atomic<quint64> fromDevice{0};
 };
