@@ -3,6 +3,7 @@
 #include "gateway/clientallowlist.h"
 #include "gateway/deviceaddress.h"
 #include "gateway/listenendpoint.h"
+#include "gateway/seriallinesettings.h"
 
 #include <QCommandLineParser>
 #include <QRegularExpression>
@@ -39,7 +40,13 @@ QString commandLineHelp()
             "                             is a problem.\n"
             "  --device ADDRESS:PORT      The device for this run: an IPv4 address, an IPv6 "
             "address in\n"
-            "                             brackets or a host name, and a port from 1 to 65535.\n"
+            "                             brackets or a host name, and a port from 1 to 65535;\n"
+            "                             or the path of a serial port, such as /dev/ttyUSB0.\n"
+            "  --serial SETTINGS          The serial port's line settings: SPEED,BITS PARITY "
+            "STOP and\n"
+            "                             ,rtscts or ,xonxoff for flow control, such as "
+            "115200,8N1\n"
+            "                             (the default) or 9600,7E2,xonxoff.\n"
             "  --listen [ADDRESS:]PORT    The local port, and address, for client "
             "applications.\n"
             "  --observe [ADDRESS:]PORT   A port for read-only observers of the device.\n"
@@ -113,7 +120,8 @@ const ValueOption valueOptions[] = {
         {"instance", "NAME", "1 to 32 letters, digits, '-' or '_'"},
         {"device", "ADDRESS:PORT",
          "ADDRESS:PORT with an IPv4 address, an [IPv6] address or a host name and a port from 1 "
-         "to 65535"},
+         "to 65535, or the path of a serial port"},
+        {"serial", "SETTINGS", "line settings like 115200,8N1 or 9600,7E2,rtscts"},
         {"listen", "[ADDRESS:]PORT", "[ADDRESS:]PORT with a port from 1 to 65535"},
         {"observe", "[ADDRESS:]PORT", "[ADDRESS:]PORT with a port from 1 to 65535"},
         {"metrics", "[ADDRESS:]PORT", "[ADDRESS:]PORT with a port from 1 to 65535"},
@@ -138,6 +146,16 @@ bool takeValue(const QString &name, const QString &value, CommandLine *result)
         result->instance = value;
         return isValidInstanceName(value);
     }
+    if (name == QLatin1String("device") && value.startsWith(QLatin1Char('/'))) {
+        set.insert(QStringLiteral("SerialPort"), value);
+        return true;
+    }
+    if (name == QLatin1String("serial")) {
+        SerialLineSettings line;
+        const bool usable = line.parse(value, &result->error);
+        set.insert(QStringLiteral("SerialSettings"), line.text());
+        return usable;
+    }
     if (name == QLatin1String("device")) {
         uint devicePort = 0;
         QString normalised;
@@ -149,6 +167,8 @@ bool takeValue(const QString &name, const QString &value, CommandLine *result)
             return false;
         set.insert(QStringLiteral("IpAddress"), normalised);
         set.insert(QStringLiteral("Port"), devicePort);
+        // A serial port in the settings gives way to the network device named here.
+        set.insert(QStringLiteral("SerialPort"), QString());
         return true;
     }
     if (name == QLatin1String("listen")) {
@@ -247,9 +267,17 @@ CommandLine parseCommandLine(const QStringList &arguments)
     for (const ValueOption &option : valueOptions) {
         const QString name = QLatin1String(option.name);
         if (parser.isSet(name) && !takeValue(name, parser.value(name), &result))
-            return fail(QStringLiteral("--%1: '%2' is not %3.")
-                                .arg(name, parser.value(name), QLatin1String(option.expected)));
+            return fail(QStringLiteral("--%1: '%2' is not %3%4.")
+                                .arg(name, parser.value(name), QLatin1String(option.expected),
+                                     result.error.isEmpty() ? QString()
+                                                            : QStringLiteral(": ") + result.error));
     }
+    if (parser.isSet(QStringLiteral("serial"))
+        && result.overrides.value(QStringLiteral("SerialPort"), QStringLiteral("/"))
+                   .toString()
+                   .isEmpty())
+        return fail(QStringLiteral("--serial goes with a serial port, not with a network "
+                                   "--device."));
     if (parser.isSet(QStringLiteral("status")) && parser.isSet(QStringLiteral("check-config")))
         return fail(QStringLiteral("--check-config and --status go alone."));
     if (parser.isSet(QStringLiteral("status")))

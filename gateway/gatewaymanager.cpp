@@ -21,18 +21,7 @@ GatewayManager::GatewayManager(QObject *parent, bool keepConnected)
     , observerRetryTimer(this)
 {
     clientServer = new TcpServerService(this);
-    deviceClient = new TcpClientService(this);
-
     qRegisterMetaType<TCPCLIENT_STATUS>("TCPCLIENT_STATUS");
-    // The services report from inside their own calls, and the server also from client
-    // threads: queued, the manager sees every status in its own thread and in emission order.
-    connect(deviceClient, &TcpClientService::connectState, this,
-            &GatewayManager::onTcpConnectStatus, Qt::QueuedConnection);
-    // The device's lines go on to the clients in the same wake-up that read them.
-    connect(deviceClient, &TcpClientService::commandReceived, this,
-            &GatewayManager::clientMessageReceived, Qt::DirectConnection);
-    connect(deviceClient, &TcpClientService::writeProgressed, this,
-            &GatewayManager::updateClientHold, Qt::DirectConnection);
     // Flow control: a client that caught up, or one that left, may let the device go on.
     connect(clientServer, &TcpServerService::clientBacklogDrained, this,
             &GatewayManager::resumeDeviceReading, Qt::QueuedConnection);
@@ -57,7 +46,10 @@ GatewayManager::GatewayManager(QObject *parent, bool keepConnected)
                      settings.unlockReply().toUtf8() + lineEnd);
     }
     if (lf)
-        deviceClient->setLineEnd(DeviceLineEnd::Lf);
+        lineEnd = DeviceLineEnd::Lf;
+    // The device as stored, until an attempt names another.
+    deviceTarget = storedTarget();
+    deviceClient = linkFor(deviceTarget);
     if (settings.deviceNotices()) {
         const QByteArray lineEnd = lf ? "\n" : "\r\n";
         downNotice = settings.deviceDownNotice().toUtf8() + lineEnd;
@@ -104,15 +96,47 @@ GatewayManager::~GatewayManager()
     routerInbox.runPosted();
     if (router)
         router->sendAllWaiting();
-    deviceClient->flush(stopFlushMs);
-    deviceClient->disconnectFromHost();
+    deviceClient.load()->flush(stopFlushMs);
+    deviceClient.load()->close();
     reportDropped(0);
     for (TcpServerService **server : {&observerServer, &clientServer}) {
         delete *server;
         *server = nullptr;
     }
-    delete deviceClient;
     deviceClient = nullptr;
+    delete networkLink;
+    delete serialLink;
+}
+
+DeviceLink *GatewayManager::linkFor(const DeviceTarget &target)
+{
+    DeviceLink *&link = target.isSerial() ? serialLink : networkLink;
+    if (link)
+        return link;
+    link = DeviceLink::create(target, this);
+    link->setLineEnd(lineEnd);
+    // The links report from inside their own calls: queued, the manager sees every status in
+    // its own thread and in emission order.
+    connect(link, &DeviceLink::connectState, this, &GatewayManager::onDeviceLinkStatus,
+            Qt::QueuedConnection);
+    // The device's lines go on to the clients in the same wake-up that read them.
+    connect(link, &DeviceLink::commandReceived, this, &GatewayManager::clientMessageReceived,
+            Qt::DirectConnection);
+    connect(link, &DeviceLink::writeProgressed, this, &GatewayManager::updateClientHold,
+            Qt::DirectConnection);
+    if (router)
+        connect(link, &DeviceLink::partialLineReceived, router, &ReplyRouter::devicePartialLine);
+    return link;
+}
+
+DeviceTarget GatewayManager::storedTarget() const
+{
+    DeviceTarget target;
+    target.address = settings.ipAddress();
+    target.port = settings.port();
+    target.serialPort = settings.serialPort();
+    target.serialSettings = settings.serialSettings();
+    return target;
 }
 
 ReplyRule GatewayManager::replyRule() const
@@ -165,8 +189,6 @@ void GatewayManager::routeReplies(const ReplyRule &rule, const SharingRules &sha
     forward(&TcpServerService::clientJoined, &ReplyRouter::clientJoined);
     forward(&TcpServerService::clientLeft, &ReplyRouter::clientLeft);
     forward(&TcpServerService::clientInputEnded, &ReplyRouter::clientInputEnded);
-    connect(deviceClient, &TcpClientService::partialLineReceived, router,
-            &ReplyRouter::devicePartialLine);
     connect(router, &ReplyRouter::toDevice, this, &GatewayManager::writeToDevice);
     connect(router, &ReplyRouter::toClient, this, [this](quint64 client, const QByteArray &lines) {
         holdDeviceWhen(clientServer->sendToClient(client, lines));
@@ -219,7 +241,7 @@ void GatewayManager::allowClients()
 void GatewayManager::writeToDevice(quint64 client, const QByteArray &line)
 {
     // Without a device link the line is dropped, as in broadcast mode.
-    if (!deviceClient->write(line))
+    if (!deviceClient.load()->write(line))
         noteDropped(client, line.size());
     clientServer->bytesDelivered(client, line.size());
     updateClientHold();
@@ -227,7 +249,7 @@ void GatewayManager::writeToDevice(quint64 client, const QByteArray &line)
 
 qint64 GatewayManager::deviceBacklog() const
 {
-    return deviceClient->backlog() + postedToRouter + (router ? router->heldBytes() : 0);
+    return deviceClient.load()->backlog() + postedToRouter + (router ? router->heldBytes() : 0);
 }
 
 void GatewayManager::updateClientHold()
@@ -251,8 +273,8 @@ void GatewayManager::updateClientHold()
 
 void GatewayManager::holdDeviceWhen(bool clientOverHighMark)
 {
-    if (clientOverHighMark && !deviceClient->isReadingPaused()) {
-        deviceClient->setReadingPaused(true);
+    if (clientOverHighMark && !deviceClient.load()->isReadingPaused()) {
+        deviceClient.load()->setReadingPaused(true);
         ++deviceHolds;
     }
 }
@@ -260,24 +282,35 @@ void GatewayManager::holdDeviceWhen(bool clientOverHighMark)
 void GatewayManager::resumeDeviceReading()
 {
     if (!clientServer->anyClientOverHighMark())
-        deviceClient->setReadingPaused(false);
+        deviceClient.load()->setReadingPaused(false);
 }
 
 void GatewayManager::connectDevice(QString ipAddress, uint port)
 {
+    DeviceTarget target;
+    target.address = ipAddress;
+    target.port = port;
+    connectDevice(target);
+}
+
+void GatewayManager::connectDevice(const DeviceTarget &target)
+{
     if (!deviceClient)
         return;
-    deviceClient->disconnectFromHost();
-    deviceAddress = ipAddress;
-    devicePort = port;
-    deviceClient->connectToHost(ipAddress, port);
+    deviceClient.load()->close();
+    DeviceLink *link = linkFor(target);
+    // Held as the one before it was.
+    link->setReadingPaused(deviceClient.load()->isReadingPaused());
+    deviceClient = link;
+    deviceTarget = target;
+    link->open(target);
 }
 
 void GatewayManager::closeDeviceConnection()
 {
     deviceRetryTimer.stop();
     if (deviceClient)
-        deviceClient->disconnectFromHost();
+        deviceClient.load()->close();
 }
 
 bool GatewayManager::isConnectedToDevice()
@@ -311,7 +344,7 @@ bool GatewayManager::isServerStarted()
 
 void GatewayManager::deviceConnectionAttempt()
 {
-    connectDevice(settings.ipAddress(), settings.port());
+    connectDevice(storedTarget());
 }
 
 void GatewayManager::serverStartAttempt()
@@ -345,7 +378,7 @@ void GatewayManager::retryServer()
     serverStartAttempt();
 }
 
-void GatewayManager::onTcpConnectStatus(TCPCLIENT_STATUS state, QString info)
+void GatewayManager::onDeviceLinkStatus(TCPCLIENT_STATUS state, QString info)
 {
     switch (state) {
     case TCPCLIENT_CONNECTING:
@@ -500,7 +533,7 @@ void GatewayManager::serverMessageReceived(quint64 client, QByteArray message)
         return;
     }
     // Without a device link the message is dropped; it is still logged.
-    if (!deviceClient->write(message))
+    if (!deviceClient.load()->write(message))
         noteDropped(client, message.size());
     logTraffic("[CLIENT] - ", message, client, "from");
     updateClientHold();
@@ -511,8 +544,12 @@ GatewayManager::Counters GatewayManager::counters() const
     Counters now;
     now.deviceConnected = deviceState == VQDEVICE_CONNECTED;
     now.clients = clientServer->clientCount();
-    now.bytesFromDevice = deviceClient->bytesFromDevice();
-    now.bytesToDevice = deviceClient->bytesToDevice();
+    for (const DeviceLink *link : {networkLink, serialLink}) {
+        if (link) {
+            now.bytesFromDevice += link->bytesFromDevice();
+            now.bytesToDevice += link->bytesToDevice();
+        }
+    }
     now.deviceConnects = deviceConnects;
     now.deviceErrors = deviceErrors;
     now.deviceHolds = deviceHolds;
@@ -579,8 +616,8 @@ QJsonObject GatewayManager::status() const
     QJsonObject status{
             {QStringLiteral("device"),
              QJsonObject{
-                     {QStringLiteral("address"), deviceAddress},
-                     {QStringLiteral("port"), int(devicePort)},
+                     {QStringLiteral("address"), deviceTarget.address},
+                     {QStringLiteral("port"), int(deviceTarget.port)},
                      {QStringLiteral("state"), QLatin1String(deviceStates[deviceState])},
                      {QStringLiteral("since"), isoDateTime(deviceSince)},
                      {QStringLiteral("bytesToDevice"), double(now.bytesToDevice)},
@@ -621,9 +658,15 @@ QJsonObject GatewayManager::status() const
             sharing.insert(QStringLiteral("holder"), double(keeper.holder()));
             sharing.insert(
                     QStringLiteral("since"),
-                    QDateTime::fromMSecsSinceEpoch(keeper.holdingSinceMs()).toString(Qt::ISODate));
+                    isoDateTime(QDateTime::fromMSecsSinceEpoch(keeper.holdingSinceMs())));
         }
         status.insert(QStringLiteral("sharing"), sharing);
+    }
+    if (deviceTarget.isSerial()) {
+        QJsonObject device = status.value(QStringLiteral("device")).toObject();
+        device.insert(QStringLiteral("serialPort"), deviceTarget.serialPort);
+        device.insert(QStringLiteral("serialSettings"), deviceTarget.serialSettings);
+        status.insert(QStringLiteral("device"), device);
     }
     if (observerServer) {
         QJsonObject server = status.value(QStringLiteral("server")).toObject();

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "gateway/gatewaysettings.h"
-#include "gateway/tcpclientservice.h"
+#include "gateway/devicelink.h"
 #include "gateway/tcpserverservice.h"
 #include "gateway/threadinbox.h"
 #include "gateway/turnkeeper.h"
@@ -95,6 +95,8 @@ signals:
 
 public slots:
     void connectDevice(QString ipAddress, uint port);
+    // A network or a serial device; the link is the one for the target's kind.
+    void connectDevice(const DeviceTarget &target);
     void closeDeviceConnection();
     bool isConnectedToDevice();
     void startServer(uint port);
@@ -102,7 +104,7 @@ public slots:
     bool isServerStarted();
 
 private slots:
-    void onTcpConnectStatus(TCPCLIENT_STATUS state, QString info);
+    void onDeviceLinkStatus(TCPCLIENT_STATUS state, QString info);
     void onTcpServerStatus(TCPSERVER_STATUS state, QString info, quint8 count);
     void onObserverServerStatus(TCPSERVER_STATUS state, QString info, quint8 count);
     // Device to clients, in the GUI thread.
@@ -113,6 +115,9 @@ private slots:
     void serverStartAttempt();
 
 private:
+    // The link for the target's kind, made the first time it is needed and wired to the relay.
+    DeviceLink *linkFor(const DeviceTarget &target);
+    DeviceTarget storedTarget() const;
     void routeReplies(const ReplyRule &rule, const SharingRules &sharing,
                       const QByteArray &lockReply, const QByteArray &unlockReply);
     ReplyRule replyRule() const;
@@ -141,7 +146,13 @@ private:
     // One line per client for what it lost while the device was down; every client for 0.
     void reportDropped(quint64 client);
 
-    TcpClientService *deviceClient = nullptr;
+    // The link in use, read by the client threads; the other kind's, once made, stays until the
+    // end, so that a client thread that still holds it writes to a closed link, never to a
+    // deleted one.
+    std::atomic<DeviceLink *> deviceClient{nullptr};
+    DeviceLink *networkLink = nullptr;
+    DeviceLink *serialLink = nullptr;
+    DeviceLineEnd lineEnd = DeviceLineEnd::CrLf;
     TcpServerService *clientServer = nullptr;
     TcpServerService *observerServer = nullptr; // only with an observers' port
     // Only when replies are routed to their clients, or the device is shared in turns or locks,
@@ -152,8 +163,7 @@ private:
     int serverState = VQSERVER_IDLE;
     QDateTime deviceSince = QDateTime::currentDateTime();
     QDateTime serverSince = QDateTime::currentDateTime();
-    QString deviceAddress;
-    uint devicePort = 0;
+    DeviceTarget deviceTarget;
     QString lastDeviceError;
     std::atomic<quint64> deviceConnects{0};
     std::atomic<quint64> deviceErrors{0};

@@ -3,6 +3,7 @@
 #include "gateway/clientallowlist.h"
 #include "gateway/deviceaddress.h"
 #include "gateway/listenendpoint.h"
+#include "gateway/seriallinesettings.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,6 +18,8 @@ namespace {
 
 const QString keyIpAddress = QStringLiteral("IpAddress");
 const QString keyPort = QStringLiteral("Port");
+const QString keySerialPort = QStringLiteral("SerialPort");
+const QString keySerialSettings = QStringLiteral("SerialSettings");
 const QString keyPortLocal = QStringLiteral("PortLocal");
 const QString keyListenAddress = QStringLiteral("ListenAddress");
 const QString keyDeviceLineEnd = QStringLiteral("DeviceLineEnd");
@@ -71,6 +74,8 @@ const QList<QPair<QString, QVariant>> &keys()
     static const QList<QPair<QString, QVariant>> all{
             {keyIpAddress, QStringLiteral("192.168.1.140")},
             {keyPort, 10500u},
+            {keySerialPort, QString()},
+            {keySerialSettings, QStringLiteral("115200,8N1")},
             {keyPortLocal, 10500u},
             {keyListenAddress, QString()},
             {keyDeviceLineEnd, QStringLiteral("CRLF")},
@@ -346,6 +351,18 @@ QVariant GatewaySettings::checked(const QString &key, QString *problem) const
                 // Kept, so that every attempt to connect is refused and says so.
                 : refuse(QStringLiteral("an IPv4 address, an IPv6 address or a host name"), text,
                          QLatin1String(noDevice));
+    if (key == keySerialPort)
+        return text;
+    if (key == keySerialSettings) {
+        SerialLineSettings line;
+        if (line.parse(text, &bad))
+            return line.text();
+        // Kept for a serial device, whose every attempt then says why it does not open.
+        const bool serial = !read(keySerialPort).toString().isEmpty();
+        return refuse(QStringLiteral("line settings like 115200,8N1 (%1)").arg(bad),
+                      serial ? text : defaultValue,
+                      serial ? QLatin1String(noDevice) : defaultValue.toString());
+    }
     if (key == keyListenAddress) {
         if (text.isEmpty() || parseIpAddress(text, &address))
             return text.isEmpty() ? QString() : address.toString();
@@ -456,6 +473,22 @@ unsigned int GatewaySettings::port() const
 void GatewaySettings::setPort(const unsigned int &v)
 {
     write(keyPort, v);
+}
+QString GatewaySettings::serialPort() const
+{
+    return checked(keySerialPort).toString();
+}
+void GatewaySettings::setSerialPort(const QString &v)
+{
+    write(keySerialPort, v);
+}
+QString GatewaySettings::serialSettings() const
+{
+    return checked(keySerialSettings).toString();
+}
+void GatewaySettings::setSerialSettings(const QString &v)
+{
+    write(keySerialSettings, v);
 }
 unsigned int GatewaySettings::portLocal() const
 {
@@ -653,12 +686,15 @@ ConfigurationReport configurationReport(const GatewaySettings &settings)
                                      settings.fileName()));
     QString normalised;
     checkDeviceAddress(settings.ipAddress(), defaultDevicePort, &normalised);
+    const QString serialPort = settings.serialPort();
+    const QString networkDevice = usable("IpAddress") && usable("Port")
+            ? QStringLiteral("%1:%2").arg(deviceHostText(normalised)).arg(settings.port())
+            : QStringLiteral("none");
+    const QString serialDevice = usable("SerialSettings")
+            ? QStringLiteral("serial port %1 %2").arg(serialPort, settings.serialSettings())
+            : QStringLiteral("none");
     report.lines.append(QStringLiteral("Device: %1, lines end in %2")
-                                .arg(usable("IpAddress") && usable("Port")
-                                             ? QStringLiteral("%1:%2")
-                                                       .arg(deviceHostText(normalised))
-                                                       .arg(settings.port())
-                                             : QStringLiteral("none"),
+                                .arg(serialPort.isEmpty() ? networkDevice : serialDevice,
                                      settings.deviceLineEnd() == QLatin1String("LF")
                                              ? QStringLiteral("LF")
                                              : QStringLiteral("CR LF")));

@@ -40,6 +40,12 @@ public:
     void setIpAddress(const QString &value);
     unsigned int port() const;
     void setPort(const unsigned int &value);
+    // The device's serial port, such as /dev/serial/by-id/...; empty for a network device.
+    QString serialPort() const;
+    void setSerialPort(const QString &value);
+    // Its line settings, as SerialLineSettings reads them: "115200,8N1" by default.
+    QString serialSettings() const;
+    void setSerialSettings(const QString &value);
     unsigned int portLocal() const;
     void setPortLocal(const unsigned int &value);
     // The local address the client server listens on; empty for all of them.

@@ -10,9 +10,11 @@ constexpr int smallPieceBytes = 4096;
 
 }
 
-SocketWriter::SocketWriter(qint64 highMark, State initial, std::function<void()> wakeOwner)
+SocketWriter::SocketWriter(qint64 highMark, State initial, std::function<void()> wakeOwner,
+                           Kind kind)
     : highMark(highMark)
     , wakeOwner(std::move(wakeOwner))
+    , kind(kind)
     , state(initial)
 {
 }
@@ -80,8 +82,9 @@ bool SocketWriter::sendFront()
 {
     const QByteArray &front = waiting.first();
     qint64 sent = 0;
-    const Platform::SendResult result = Platform::sendSome(
-            socket, front.constData() + frontSent, front.size() - frontSent, &sent, &failure);
+    const auto send = kind == Kind::Socket ? Platform::sendSome : Platform::writeSome;
+    const Platform::SendResult result = send(socket, front.constData() + frontSent,
+                                             front.size() - frontSent, &sent, &failure);
     if (result == Platform::SendResult::Failed) {
         failed = true;
         dropWaiting();

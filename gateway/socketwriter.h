@@ -22,9 +22,14 @@ public:
         Closed // bytes are dropped
     };
 
+    // What the descriptor is: a socket, or a terminal such as a serial port, which takes write()
+    // but not send().
+    enum class Kind { Socket, Terminal };
+
     // wakeOwner is called by a writing thread, without a lock held, when the owner has something
     // to do: bytes started to wait here, the backlog passed highMark, or sending failed.
-    SocketWriter(qint64 highMark, State initial, std::function<void()> wakeOwner = {});
+    SocketWriter(qint64 highMark, State initial, std::function<void()> wakeOwner = {},
+                 Kind kind = Kind::Socket);
     ~SocketWriter();
     Q_DISABLE_COPY(SocketWriter)
 
@@ -58,6 +63,7 @@ private:
 
     const qint64 highMark;
     const std::function<void()> wakeOwner;
+    const Kind kind;
     mutable std::mutex mutex;
     State state;
     qintptr socket = -1;

@@ -83,14 +83,21 @@ QString instanceTable(const QJsonArray &statuses)
         const QJsonObject server = status.value(QStringLiteral("server")).toObject();
         const QString name = status.value(QStringLiteral("instance")).toString();
         rows.append(
-                {name.isEmpty() ? QStringLiteral("default") : name,
-                 endpoint(device, QStringLiteral("address")),
+                {name.isEmpty() ? QStringLiteral("default") : name, deviceText(device),
                  device.value(QStringLiteral("state")).toString(),
                  QStringLiteral("%1/%2").arg(number(server.value(QStringLiteral("clients"))),
                                              number(server.value(QStringLiteral("maxClients")))),
                  when(status.value(QStringLiteral("startedAt")))});
     }
     return aligned(rows);
+}
+
+QString deviceText(const QJsonObject &device)
+{
+    const QString serialPort = device.value(QStringLiteral("serialPort")).toString();
+    return serialPort.isEmpty() ? endpoint(device, QStringLiteral("address"))
+                                : serialPort + QLatin1Char(' ')
+                    + device.value(QStringLiteral("serialSettings")).toString();
 }
 
 QString deviceUpOrDown(const QJsonObject &device)
@@ -154,7 +161,7 @@ QString statusText(const QJsonObject &status)
                                 number(server.value(QStringLiteral("maxClients"))));
     const QString lastError = device.value(QStringLiteral("lastError")).toString();
     text += aligned(
-            {{QStringLiteral("Device"), endpoint(device, QStringLiteral("address")),
+            {{QStringLiteral("Device"), deviceText(device),
               device.value(QStringLiteral("state")).toString(),
               QStringLiteral("since ") + when(device.value(QStringLiteral("since")))},
              {QString(), QStringLiteral("to device"),

@@ -11,7 +11,7 @@
 #include <QTcpSocket>
 
 TcpClientService::TcpClientService(QObject *parent)
-    : QObject(parent)
+    : DeviceLink(parent)
     , inbox(this)
     , writer(backlogHighBytes, SocketWriter::State::Closed,
              [this] { inbox.post([this] { armWriter(); }); })
@@ -32,7 +32,7 @@ bool TcpClientService::connectToHost(QString ipAddress, uint port)
     // The manager always disconnects first; a socket left over anyway is dropped quietly so
     // that it cannot report into the new attempt.
     releaseSocket();
-    inputBuffer = DeviceInputBuffer();
+    resetFraming();
 
     QString address;
     switch (checkDeviceAddress(ipAddress, port, &address)) {
@@ -194,15 +194,7 @@ void TcpClientService::readyRead()
     // A short line must not keep a whole read buffer alive while it waits for a slow client.
     if (size < socketReadBufferBytes / 2)
         received.squeeze();
-    fromDevice.fetch_add(quint64(size), std::memory_order_relaxed);
-    const FramedInput input = frameDeviceInput(inputBuffer, received, lineEnd);
-    if (input.overflowed)
-        LOG_ERROR << "Commands received do not contain any <CR><LF> sequence. Input buffer "
-                     "cleared!";
-    if (!input.lines.isEmpty())
-        emit commandReceived(input.lines);
-    else
-        emit partialLineReceived();
+    deliver(received);
 }
 
 void TcpClientService::error(QAbstractSocket::SocketError socketError)

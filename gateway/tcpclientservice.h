@@ -1,6 +1,6 @@
 #pragma once
 
-#include "gateway/deviceframing.h"
+#include "gateway/devicelink.h"
 #include "gateway/socketwriter.h"
 #include "gateway/threadinbox.h"
 
@@ -10,23 +10,11 @@
 #include <QString>
 #include <QTimer>
 
-#include <atomic>
-
 class QSocketNotifier;
 class QTcpSocket;
 
-enum TCPCLIENT_STATUS : int {
-    TCPCLIENT_CONNECTING = 0,
-    TCPCLIENT_CONNECTED = 1,
-    TCPCLIENT_ERROR = 2,
-    TCPCLIENT_DISCONNECTED = 3
-};
-Q_DECLARE_METATYPE(TCPCLIENT_STATUS)
-
-// The gateway's one TCP connection to the device. It cuts what the device sends at its line
-// ends and reports every change of the link as a status with a text. Any thread may write to
-// the device.
-class TcpClientService : public QObject
+// The network link: one TCP connection to the device.
+class TcpClientService : public DeviceLink
 {
     Q_OBJECT
 
@@ -39,28 +27,20 @@ public:
 
     bool connectToHost(QString ipAddress, uint port);
     void disconnectFromHost();
-    // Any thread. False without a link; bytes written while the link comes up wait for it.
-    bool write(const QByteArray &data);
-    // Gives the device what waits for it, for up to timeoutMs, before the link closes.
-    void flush(int timeoutMs) { writer.flush(timeoutMs); }
-    // Any thread: the bytes that wait for the device in the gateway.
-    qint64 backlog() const { return writer.backlog(); }
-    // While paused, what the device sends waits in the socket layer and TCP slows the device.
-    void setReadingPaused(bool paused);
-    bool isReadingPaused() const { return readingPaused; }
-    void setLineEnd(DeviceLineEnd end) { lineEnd = end; }
 
-    quint64 bytesFromDevice() const { return fromDevice.load(std::memory_order_relaxed); }
-    quint64 bytesToDevice() const { return writer.bytesSent(); }
-
-signals:
-    void connectState(TCPCLIENT_STATUS state, QString info);
-    // Every complete line received, each still ending in its line end.
-    void commandReceived(QByteArray command);
-    // Bytes arrived that complete no line.
-    void partialLineReceived();
-    // Bytes that waited for the device left, or were dropped with the link.
-    void writeProgressed();
+    bool isSerial() const override { return false; }
+    bool open(const DeviceTarget &target) override
+    {
+        return connectToHost(target.address, target.port);
+    }
+    void close() override { disconnectFromHost(); }
+    bool write(const QByteArray &data) override;
+    void flush(int timeoutMs) override { writer.flush(timeoutMs); }
+    qint64 backlog() const override { return writer.backlog(); }
+    // While paused, TCP slows the device.
+    void setReadingPaused(bool paused) override;
+    bool isReadingPaused() const override { return readingPaused; }
+    quint64 bytesToDevice() const override { return writer.bytesSent(); }
 
 private slots:
     void connected();
@@ -85,8 +65,5 @@ private:
     QSocketNotifier *readable = nullptr;
     QSocketNotifier *writable = nullptr;
     QTimer connectTimer;
-    DeviceInputBuffer inputBuffer;
-    DeviceLineEnd lineEnd = DeviceLineEnd::CrLf;
     bool readingPaused = false;
-    std::atomic<quint64> fromDevice{0};
 };

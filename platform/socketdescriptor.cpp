@@ -195,6 +195,27 @@ QString timedOutText()
 #endif
 }
 
+#ifndef Q_OS_WIN
+// Runs one non-blocking send or write, again when a signal interrupted it, and says how it went.
+template<typename Send>
+SendResult sendResult(Send send, qint64 *sent, QString *error)
+{
+    ssize_t result;
+    do {
+        result = send();
+    } while (result < 0 && errno == EINTR);
+    if (result >= 0) {
+        *sent = result;
+        return SendResult::Sent;
+    }
+    if (errno == EAGAIN || errno == EWOULDBLOCK)
+        return SendResult::Full;
+    if (error)
+        *error = failureText(errno);
+    return SendResult::Failed;
+}
+#endif
+
 SendResult sendSome(qintptr descriptor, const char *data, qint64 size, qint64 *sent, QString *error)
 {
     *sent = 0;
@@ -210,19 +231,27 @@ SendResult sendSome(qintptr descriptor, const char *data, qint64 size, qint64 *s
         *error = failureText(WSAGetLastError());
     return SendResult::Failed;
 #else
-    ssize_t result;
-    do {
-        result = ::send(int(descriptor), data, size_t(size), MSG_DONTWAIT | MSG_NOSIGNAL);
-    } while (result < 0 && errno == EINTR);
-    if (result >= 0) {
-        *sent = result;
-        return SendResult::Sent;
-    }
-    if (errno == EAGAIN || errno == EWOULDBLOCK)
-        return SendResult::Full;
+    return sendResult(
+            [&] {
+                return ::send(int(descriptor), data, size_t(size), MSG_DONTWAIT | MSG_NOSIGNAL);
+            },
+            sent, error);
+#endif
+}
+
+SendResult writeSome(qintptr descriptor, const char *data, qint64 size, qint64 *sent,
+                     QString *error)
+{
+    *sent = 0;
+#ifdef Q_OS_WIN
+    Q_UNUSED(descriptor);
+    Q_UNUSED(data);
+    Q_UNUSED(size);
     if (error)
-        *error = failureText(errno);
+        *error = QStringLiteral("Writing to a serial port directly is not supported here");
     return SendResult::Failed;
+#else
+    return sendResult([&] { return ::write(int(descriptor), data, size_t(size)); }, sent, error);
 #endif
 }
 

@@ -42,6 +42,9 @@ enum class SendResult {
 // failed, error says why, as receiveSome does.
 SendResult sendSome(qintptr descriptor, const char *data, qint64 size, qint64 *sent,
                     QString *error = nullptr);
+// The same for a descriptor that is no socket, such as a serial port's.
+SendResult writeSome(qintptr descriptor, const char *data, qint64 size, qint64 *sent,
+                     QString *error = nullptr);
 // How a connection reset by its peer reads in the log, as Qt's sockets report it, and one that
 // the system gave up because the peer took nothing or answered nothing for too long.
 QString peerResetText();

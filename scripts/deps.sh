@@ -3,11 +3,12 @@
 # so that a second call costs nothing. Works on Debian 12 and 13.
 set -euo pipefail
 # libsystemd-dev: readiness and the watchdog through systemd's own library (without it the
-# build speaks their protocol itself). libc6-dbg names libc's own functions in
+# build speaks their protocol itself). qt6-serialport-dev and libqt5serialport5-dev: serial
+# devices through Qt's serial port module. libc6-dbg names libc's own functions in
 # ThreadSanitizer's reports, which tests/tsan.supp needs.
 packages=(cmake g++ make ninja-build pkg-config qt6-base-dev qt6-base-dev-tools qtbase5-dev
           qtbase5-dev-tools prometheus-cpp-dev xvfb xauth trayer base-files fonts-dejavu-core dpkg-dev file lintian
-          libc6-dbg libsystemd-dev)
+          libc6-dbg libsystemd-dev qt6-serialport-dev libqt5serialport5-dev)
 # Packages that only some releases have, installed where they are real packages: Qt 6's CMake
 # files on Debian 12 need libqt6opengl6-dev, which Debian 13 folded into qt6-base-dev; tools
 # pinned to a version that a release may not have (the checks that use them are skipped there).

@@ -20,12 +20,14 @@
 #include <QMessageBox>
 #endif
 
+#include <fcntl.h>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <termios.h>
 #include <unistd.h>
 
 // The message as a whole-line pattern, with a # standing for any number.
@@ -291,6 +293,50 @@ private:
     QList<QTcpSocket *> connections;
     QByteArray unanswered;
     bool reading = true;
+};
+
+// A serial port without hardware: the test plays the device on the master side of a
+// pseudo-terminal pair, and the gateway opens the other side as its serial port.
+class PseudoTerminal
+{
+public:
+    PseudoTerminal()
+    {
+        master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0)
+            path = QString::fromLocal8Bit(ptsname(master));
+    }
+    ~PseudoTerminal() { unplug(); }
+    void unplug()
+    {
+        if (master >= 0)
+            ::close(master);
+        master = -1;
+    }
+    void send(const QByteArray &bytes)
+    {
+        QCOMPARE(::write(master, bytes.data(), size_t(bytes.size())), ssize_t(bytes.size()));
+    }
+    // Everything the gateway wrote so far.
+    const QByteArray &received()
+    {
+        char chunk[4096];
+        for (ssize_t size; (size = ::read(master, chunk, sizeof chunk)) > 0;)
+            kept.append(chunk, int(size));
+        return kept;
+    }
+    termios lineSettings() const
+    {
+        termios settings{};
+        tcgetattr(master, &settings);
+        return settings;
+    }
+
+    int master = -1;
+    QString path;
+
+private:
+    QByteArray kept;
 };
 
 // A client application stand-in: connects to a local port and keeps everything it receives.

@@ -19,10 +19,12 @@ private slots:
                 "--headless --instance lab_1-B --device 127.000.0.1:10500 --listen 127.0.0.1:1 "
                 "--log-traffic --device-line-end lf --reply-routing -> run headless "
                 "instance=lab_1-B DeviceLineEnd=LF IpAddress=127.0.0.1 ListenAddress=127.0.0.1 "
-                "LogTraffic=true Port=10500 PortLocal=1 ReplyRouting=true",
+                "LogTraffic=true Port=10500 PortLocal=1 ReplyRouting=true SerialPort=",
                 "--listen 65535 -> run ListenAddress= PortLocal=65535",
-                "--device [::1]:10600 -> run IpAddress=::1 Port=10600",
-                "--device meter.lab:5025 -> run IpAddress=meter.lab Port=5025",
+                "--device [::1]:10600 -> run IpAddress=::1 Port=10600 SerialPort=",
+                "--device meter.lab:5025 -> run IpAddress=meter.lab Port=5025 SerialPort=",
+                "--device /dev/serial/by-id/usb-1 --serial 9600,7e2,RTSCTS -> run "
+                "SerialPort=/dev/serial/by-id/usb-1 SerialSettings=9600,7E2,rtscts",
                 "--listen [::1]:7000 -> run ListenAddress=::1 PortLocal=7000",
                 "--device-line-end CRLF -platform offscreen -> run platform DeviceLineEnd=CRLF",
                 // A reply rule or pattern switches routing on; a pattern asks for its rule.
@@ -67,7 +69,8 @@ private slots:
                      "--check-config --json", "--all", "--status --all --instance lab1",
                      "-platform", "--headless -platform --instance x", "--hold -1", "--hold 600001",
                      "--hold 1s", "--hold +5", "--lock-command", "--event-pattern [",
-                     "--lock-command :L --unlock-command :L"})
+                     "--lock-command :L --unlock-command :L", "--serial 115200,8X1",
+                     "--device 127.0.0.1:1 --serial 9600,8N1"})
             cases.append(bad + " -> fail");
         for (const QString &c : cases) {
             const QString input = c.section(QStringLiteral(" -> "), 0, 0);

@@ -67,7 +67,7 @@ private slots:
         QTRY_COMPARE(server()->clientCount(), 2);
         const QByteArray flood = numberedLines("F", 0, 200000, 80);
         flooder.write(flood);
-        const TcpClientService *link = manager->findChild<TcpClientService *>();
+        const DeviceLink *link = manager->findChild<DeviceLink *>();
         BacklogWatch watch([link] { return link->backlog(); });
         QVERIFY2(watch.waitUntilHeldBack(flooder), qPrintable(QString::number(watch.largest)));
         closer.write("LAST\r\n");

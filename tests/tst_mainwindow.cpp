@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDesktopServices>
 #include <QLabel>
 #include <QLineEdit>
@@ -16,6 +17,7 @@
 #include <QNetworkReply>
 #include <QProcess>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -256,6 +258,25 @@ private slots:
         QVERIFY(child<QCheckBox>("checkStartAutoAtLogin")->isChecked()
                 && !child<QCheckBox>("checkAutoconnect")->isChecked());
         QVERIFY(!QFile::exists(Platform::autostartEntryPath(QString())));
+    }
+    // Serial chosen: its fields in the place of the address and port, stored as edited, and
+    // Connect opens the port typed in.
+    void serialDevice()
+    {
+        PseudoTerminal terminal;
+        child<QRadioButton>("radioSerial")->setChecked(true);
+        QVERIFY(!child("serialPort")->isHidden() && child("ipAddress")->isHidden());
+        child<QComboBox>("serialPort")->setEditText(terminal.path);
+        child<QLineEdit>("serialSettings")->setText(QStringLiteral("9600,8N2"));
+        QCOMPARE(GatewaySettings().serialPort(), terminal.path);
+        QCOMPARE(GatewaySettings().serialSettings(), QStringLiteral("9600,8N2"));
+        click("btnConnect");
+        QTRY_COMPARE(text("deviceStatus"), QStringLiteral("Connected"));
+        QVERIFY(!child("radioNetwork")->isEnabled());
+        click("btnConnect");
+        QTRY_COMPARE(text("deviceStatus"), QStringLiteral("Disconnected"));
+        child<QRadioButton>("radioNetwork")->setChecked(true);
+        QVERIFY(GatewaySettings().serialPort().isEmpty() && !child("ipAddress")->isHidden());
     }
     void buttonsDriveTheGateway()
     {

@@ -3,6 +3,7 @@
 #include "VqLog/vqlog.h"
 #include "app/version.h"
 #include "gateway/deviceaddress.h"
+#include "gateway/seriallinesettings.h"
 #include "gateway/statustext.h"
 #include "platform/autostart.h"
 #include "platform/qtcompat.h"
@@ -17,8 +18,10 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFontMetrics>
 #include <QHelpEvent>
 #include <QJsonArray>
@@ -33,6 +36,8 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QSerialPortInfo>
 #include <QTimer>
 #include <QToolTip>
 #include <QUrl>
@@ -249,6 +254,11 @@ void MainWindow::loadSettings()
         ui->ipAddress->setInputMask(QString());
     ui->ipAddress->setText(address);
     ui->port->setText(QString::number(settings.port()));
+    const QString serialPort = settings.serialPort();
+    ui->serialPort->setEditText(serialPort);
+    ui->serialSettings->setText(settings.serialSettings());
+    ui->radioSerial->setChecked(!serialPort.isEmpty());
+    showDeviceKind(!serialPort.isEmpty());
     ui->portLocal->setText(QString::number(settings.portLocal()));
     ui->checkAutoconnect->setChecked(settings.autoconnect());
     ui->checkStartMinimized->setChecked(settings.startMinimized());
@@ -266,6 +276,10 @@ void MainWindow::connectControls()
     connect(ui->ipAddress, &QLineEdit::textChanged, this, &MainWindow::onIpAddressChanged);
     connect(ui->port, &QLineEdit::textChanged, this, &MainWindow::onPortChanged);
     connect(ui->portLocal, &QLineEdit::textChanged, this, &MainWindow::onPortLocalChanged);
+    connect(ui->radioSerial, &QRadioButton::toggled, this, &MainWindow::onDeviceKindChanged);
+    connect(ui->serialPort, &QComboBox::currentTextChanged, this, &MainWindow::onSerialPortChanged);
+    connect(ui->serialSettings, &QLineEdit::textChanged, this,
+            &MainWindow::onSerialSettingsChanged);
     connect(ui->checkAutoconnect, &QCheckBox::toggled, this, &MainWindow::onAutoconnectChanged);
     connect(ui->checkStartMinimized, &QCheckBox::toggled, this,
             &MainWindow::onStartMinimizedChanged);
@@ -472,9 +486,10 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
     }
     if (watched == ui->deviceStatus && event->type() == QEvent::ToolTip) {
         const QJsonObject status = gatewayManager->status();
+        const QJsonObject device = status.value(QStringLiteral("device")).toObject();
         const QString holder = holderText(status);
         QToolTip::showText(static_cast<QHelpEvent *>(event)->globalPos(),
-                           deviceUpOrDown(status.value(QStringLiteral("device")).toObject())
+                           deviceText(device) + QLatin1Char('\n') + deviceUpOrDown(device)
                                    + (holder.isEmpty() ? QString() : QLatin1Char('\n') + holder),
                            ui->deviceStatus);
         return true;
@@ -505,8 +520,7 @@ void MainWindow::onDeviceConnectionStateChanged(VQDEVICE_STATUS state, QString i
     case VQDEVICE_CONNECTING:
         ui->btnConnect->setText(disconnectText);
         ui->btnConnect->setEnabled(false);
-        ui->ipAddress->setEnabled(false);
-        ui->port->setEnabled(false);
+        setDeviceFieldsEnabled(false);
         ui->deviceStatus->setPalette(paletteWhiteText);
         break;
     case VQDEVICE_CONNECTED:
@@ -518,8 +532,7 @@ void MainWindow::onDeviceConnectionStateChanged(VQDEVICE_STATUS state, QString i
     case VQDEVICE_DISCONNECTED:
         ui->btnConnect->setText(connectText);
         ui->btnConnect->setEnabled(true);
-        ui->ipAddress->setEnabled(true);
-        ui->port->setEnabled(true);
+        setDeviceFieldsEnabled(true);
         ui->deviceStatus->setPalette(state == VQDEVICE_ERROR ? paletteRedText : paletteWhiteText);
         break;
     }
@@ -548,10 +561,76 @@ void MainWindow::onServerStateChanged(VQSERVER_STATUS state, QString info)
 
 void MainWindow::onConnectClicked()
 {
-    if (ui->btnConnect->text().compare(QLatin1String("Connect"), Qt::CaseInsensitive) == 0)
-        gatewayManager->connectDevice(ui->ipAddress->text(), portFromText(ui->port->text()));
-    else
+    if (ui->btnConnect->text().compare(QLatin1String("Connect"), Qt::CaseInsensitive) != 0) {
         gatewayManager->closeDeviceConnection();
+        return;
+    }
+    DeviceTarget target;
+    target.address = ui->ipAddress->text();
+    target.port = portFromText(ui->port->text());
+    if (ui->radioSerial->isChecked()) {
+        target.serialPort = ui->serialPort->currentText().trimmed();
+        target.serialSettings = ui->serialSettings->text();
+    }
+    if (ui->radioSerial->isChecked() && target.serialPort.isEmpty())
+        onDeviceConnectionStateChanged(VQDEVICE_ERROR, QStringLiteral("No serial port chosen"));
+    else
+        gatewayManager->connectDevice(target);
+}
+
+void MainWindow::showDeviceKind(bool serial)
+{
+    if (serial) {
+        // The ports present now, by their lasting names first; the field takes any path.
+        const QString typed = ui->serialPort->currentText();
+        QStringList paths;
+        const QDir byId(QStringLiteral("/dev/serial/by-id"));
+        for (const QString &name : byId.entryList(QDir::System | QDir::Files))
+            paths.append(byId.filePath(name));
+        for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
+            paths.append(info.systemLocation());
+        const QSignalBlocker blocker(ui->serialPort);
+        ui->serialPort->clear();
+        ui->serialPort->addItems(paths);
+        ui->serialPort->setEditText(typed);
+    }
+    for (QWidget *widget : std::initializer_list<QWidget *>{ui->labelIpAddress, ui->ipAddress,
+                                                            ui->labelPort, ui->port})
+        widget->setVisible(!serial);
+    for (QWidget *widget : std::initializer_list<QWidget *>{
+                 ui->labelSerialPort, ui->serialPort, ui->labelSerialSettings, ui->serialSettings})
+        widget->setVisible(serial);
+}
+
+void MainWindow::setDeviceFieldsEnabled(bool enabled)
+{
+    for (QWidget *widget :
+         std::initializer_list<QWidget *>{ui->ipAddress, ui->port, ui->serialPort,
+                                          ui->serialSettings, ui->radioNetwork, ui->radioSerial})
+        widget->setEnabled(enabled);
+}
+
+void MainWindow::onDeviceKindChanged()
+{
+    const bool serial = ui->radioSerial->isChecked();
+    showDeviceKind(serial);
+    // The device is serial while a serial port is stored.
+    store(&GatewaySettings::setSerialPort,
+          serial ? ui->serialPort->currentText().trimmed() : QString());
+}
+
+void MainWindow::onSerialPortChanged(const QString &path)
+{
+    if (ui->radioSerial->isChecked())
+        store(&GatewaySettings::setSerialPort, path.trimmed());
+}
+
+// Line settings are stored once the field holds usable ones, not while they are being typed.
+void MainWindow::onSerialSettingsChanged(const QString &text)
+{
+    SerialLineSettings line;
+    if (line.parse(text))
+        store(&GatewaySettings::setSerialSettings, text.trimmed());
 }
 
 void MainWindow::onListenClicked()

@@ -49,6 +49,9 @@ private slots:
     void onIpAddressChanged(QString ip);
     void onPortChanged(QString port);
     void onPortLocalChanged(QString port);
+    void onDeviceKindChanged();
+    void onSerialPortChanged(const QString &path);
+    void onSerialSettingsChanged(const QString &text);
     void onAutoconnectChanged(bool checked);
     void onStartMinimizedChanged(bool checked);
     void onStartAtloginChanged(bool enable);
@@ -63,6 +66,9 @@ protected:
 
 private:
     void buildTray();
+    // Shows the fields of the chosen kind of device, and offers the serial ports present.
+    void showDeviceKind(bool serial);
+    void setDeviceFieldsEnabled(bool enabled);
     void requestUpdateDocument(bool userAsked);
     void fileIsReady(QNetworkReply *reply, bool userAsked, bool tooLarge);
     // Why the reply brought no update document; empty when it did.

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QFrame>
 #include <QLabel>
@@ -11,6 +12,7 @@
 #include <QMenuBar>
 #include <QPixmap>
 #include <QPushButton>
+#include <QRadioButton>
 
 namespace {
 
@@ -101,6 +103,19 @@ void MainWindowForm::setupUi(QMainWindow *window)
     ipAddress->setMaximumWidth(150);
     labelPort = label(c, "labelPort", 10, 215, 81, 24, "Remote Port:");
     port = place<QLineEdit>(c, "port", 130, 215, 51, 22);
+    radioNetwork = place<QRadioButton>(c, "radioNetwork", 190, 149, 85, 19);
+    radioNetwork->setText(tr("Network"));
+    radioNetwork->setChecked(true);
+    radioSerial = place<QRadioButton>(c, "radioSerial", 290, 149, 85, 19);
+    radioSerial->setText(tr("Serial"));
+    labelSerialPort = label(c, "labelSerialPort", 10, 186, 121, 24, "Serial port:");
+    serialPort = place<QComboBox>(c, "serialPort", 130, 186, 121, 22);
+    serialPort->setEditable(true);
+    serialPort->setInsertPolicy(QComboBox::NoInsert);
+    serialPort->setToolTip(tr("A port present, or any path such as /dev/serial/by-id/..."));
+    labelSerialSettings = label(c, "labelSerialSettings", 10, 215, 121, 24, "Line settings:");
+    serialSettings = place<QLineEdit>(c, "serialSettings", 130, 215, 121, 22);
+    serialSettings->setToolTip(tr("SPEED,BITS PARITY STOP[,rtscts|,xonxoff], such as 115200,8N1"));
     btnConnect = button(c, "btnConnect", 260, 183, 121, 32, "Connect",
                         "Connect/Disconnect the Corvane device");
     labelDeviceStatus = label(c, "labelDeviceStatus", 10, 237, 91, 32, "Status:");
@@ -128,8 +143,10 @@ void MainWindowForm::setupUi(QMainWindow *window)
     logoVQ->setMaximumWidth(140);
     logoVQ->setOpenExternalLinks(true);
 
-    // The device band's title lies above its band.
+    // The device band's title and choice lie above its band.
     labelTitleDevice->raise();
+    radioNetwork->raise();
+    radioSerial->raise();
 
     window->setCentralWidget(centralWidget);
 
@@ -149,9 +166,13 @@ void MainWindowForm::setupUi(QMainWindow *window)
     window->setMenuBar(menuBar);
 
     QWidget::setTabOrder(portLocal, btnListen);
-    QWidget::setTabOrder(btnListen, ipAddress);
+    QWidget::setTabOrder(btnListen, radioNetwork);
+    QWidget::setTabOrder(radioNetwork, radioSerial);
+    QWidget::setTabOrder(radioSerial, ipAddress);
     QWidget::setTabOrder(ipAddress, port);
-    QWidget::setTabOrder(port, btnConnect);
+    QWidget::setTabOrder(port, serialPort);
+    QWidget::setTabOrder(serialPort, serialSettings);
+    QWidget::setTabOrder(serialSettings, btnConnect);
     QWidget::setTabOrder(btnConnect, checkAutoconnect);
     QWidget::setTabOrder(checkAutoconnect, checkStartAutoAtLogin);
     QWidget::setTabOrder(checkStartAutoAtLogin, checkStartMinimized);

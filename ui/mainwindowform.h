@@ -2,6 +2,7 @@
 
 class QAction;
 class QCheckBox;
+class QComboBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -9,6 +10,7 @@ class QMainWindow;
 class QMenu;
 class QMenuBar;
 class QPushButton;
+class QRadioButton;
 class QWidget;
 
 // The main window's widgets, with their object names, texts and places.
@@ -30,10 +32,17 @@ public:
     QLabel *labelServerAddresseList;
     QFrame *frameDeviceTitle;
     QLabel *labelTitleDevice;
+    QRadioButton *radioNetwork;
+    QRadioButton *radioSerial;
     QLabel *labelIpAddress;
     QLineEdit *ipAddress;
     QLabel *labelPort;
     QLineEdit *port;
+    // In the places of the two above, for a serial device.
+    QLabel *labelSerialPort;
+    QComboBox *serialPort;
+    QLabel *labelSerialSettings;
+    QLineEdit *serialSettings;
     QPushButton *btnConnect;
     QLabel *labelDeviceStatus;
     QLabel *deviceStatus;
