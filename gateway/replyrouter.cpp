@@ -40,6 +40,12 @@ QByteArray WaitingLines::takeNext(bool untilQuery)
 
 namespace {
 
+SharingRules withReplies(SharingRules sharing, bool replies)
+{
+    sharing.replies = replies;
+    return sharing;
+}
+
 QByteArray withoutLineEnd(const QByteArray &line)
 {
     int size = line.size();
@@ -78,7 +84,7 @@ ReplyRouter::ReplyRouter(const ReplyRule &rule, const SharingRules &sharing,
     , rule(rule)
     , lockReply(lockReply)
     , unlockReply(unlockReply)
-    , keeper(sharing, this)
+    , keeper(withReplies(sharing, rule.kind != ReplyRule::None), this)
     , replyTimer(this)
 {
     connect(&keeper, &TurnKeeper::freed, this, &ReplyRouter::sendNext);

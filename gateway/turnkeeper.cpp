@@ -38,7 +38,10 @@ TurnKeeper::TurnKeeper(const SharingRules &rules, QObject *parent)
     });
     connect(&maxTimer, &QTimer::timeout, this, [this] {
         // A client alone keeps its turn: it ends only when another one waits.
+        forced = overdue || !sharing.replies;
         overdue = true;
+        if (!forced)
+            maxTimer.start(sharing.holdMaxMs);
         emit freed();
     });
     connect(&idleTimer, &QTimer::timeout, this, [this] {
@@ -58,7 +61,7 @@ quint64 TurnKeeper::next(const QList<quint64> &waiting, quint64 *cut)
     const quint64 holding = holder();
     if (hold() == Free)
         return waiting.first();
-    if (hold() == Turn && overdue) {
+    if (hold() == Turn && overdue && (afterReply || forced)) {
         for (const quint64 client : waiting) {
             if (client == holding)
                 continue;
@@ -77,7 +80,7 @@ void TurnKeeper::take(quint64 client, Hold kind)
     holdTimer.stop();
     maxTimer.stop();
     idleTimer.stop();
-    overdue = false;
+    overdue = forced = afterReply = replyPending = false;
     holderNow = client;
     holdNow = kind;
     sinceMs = QDateTime::currentMSecsSinceEpoch();
@@ -96,35 +99,42 @@ void TurnKeeper::release()
     holdTimer.stop();
     maxTimer.stop();
     idleTimer.stop();
-    overdue = false;
+    overdue = forced = afterReply = replyPending = false;
     holderNow = 0;
     holdNow = Free;
 }
 
 void TurnKeeper::lineWent(quint64 client, bool awaitsReply)
 {
-    if (sharing.holdMs <= 0)
-        return;
-    if (hold() == Free)
+    if (hold() == Free && sharing.holdMs > 0)
         take(client, Turn);
-    if (hold() != Turn || holder() != client)
+    if (hold() == Free || holder() != client)
         return;
-    // The turn's silence is counted from the end of the reply.
+    afterReply = false;
+    replyPending = awaitsReply;
+    // The silence of a turn, and the idleness of a lock, count from the end of the reply.
+    QTimer &silence = hold() == Turn ? holdTimer : idleTimer;
     if (awaitsReply)
-        holdTimer.stop();
+        silence.stop();
     else
-        holdTimer.start(sharing.holdMs);
+        silence.start(hold() == Turn ? sharing.holdMs : sharing.lockIdleMs);
 }
 
 void TurnKeeper::replyEnded(quint64 client)
 {
-    if (hold() == Turn && holder() == client)
+    if (hold() == Free || holder() != client)
+        return;
+    afterReply = true;
+    replyPending = false;
+    if (hold() == Turn)
         holdTimer.start(sharing.holdMs);
+    else
+        idleTimer.start(sharing.lockIdleMs);
 }
 
 void TurnKeeper::clientActive(quint64 client)
 {
-    if (hold() == Lock && holder() == client)
+    if (hold() == Lock && holder() == client && !replyPending)
         idleTimer.start(sharing.lockIdleMs);
 }
 

@@ -22,6 +22,10 @@ struct SharingRules
     QByteArray unlockLine;
     // A lock ends after this long without a byte from its client.
     int lockIdleMs = 10000;
+    // Replies are routed: a turn past holdMaxMs is cut right after one of its replies, where a
+    // controller's sequence is most likely between a reading and the next setting, and only
+    // after twice as long anywhere.
+    bool replies = false;
 
     bool enabled() const { return holdMs > 0 || !lockLine.isEmpty(); }
 };
@@ -95,6 +99,9 @@ private:
     QTimer maxTimer; // the turn's length
     QTimer idleTimer; // the lock's silence
     bool overdue = false; // the turn is past holdMaxMs
+    bool forced = false; // the turn is past twice holdMaxMs
+    bool afterReply = false; // the holder's last line has been answered
+    bool replyPending = false; // the holder waits for a reply: its lock is not idle
     QElapsedTimer held;
     WaitHistogram waits;
     std::atomic<quint64> holderNow{0};
