@@ -201,6 +201,8 @@ void GatewayManager::routeReplies(const ReplyRule &rule, const SharingRules &sha
     connect(router, &ReplyRouter::answered, this, [this](quint64 client, const QByteArray &line) {
         clientServer->sendToClient(client, line);
         logTraffic("[GATEWAY] - ", line, client, "to");
+        // A lock granted or given back changes who is read while the others are held.
+        updateClientHold();
     });
     connect(router, &ReplyRouter::replyTimedOut, this, [this] { ++replyTimeouts; });
     connect(router, &ReplyRouter::clientSettled, clientServer, &TcpServerService::repliesSettled);
@@ -260,15 +262,33 @@ void GatewayManager::updateClientHold()
         const bool held = clientsHeld;
         const qint64 backlog = deviceBacklog();
         if (held ? backlog >= backlogLowBytes : backlog <= backlogHighBytes)
-            return;
+            break;
         std::lock_guard<std::mutex> lock(holdMutex);
         if (clientsHeld != held)
             continue;
         clientsHeld = !held;
-        clientServer->setClientReadingPaused(!held);
+        readingExempt = held ? 0 : lockHolderToRead();
+        clientServer->setClientReadingPaused(!held, readingExempt);
         if (!held)
             ++clientHolds;
     }
+    // Behind a lock it is the others' lines that wait, not its holder's: it is read on, so that
+    // it can finish and give the lock back, as long as what it sent itself keeps within the mark.
+    if (clientsHeld && readingExempt != lockHolderToRead()) {
+        std::lock_guard<std::mutex> lock(holdMutex);
+        if (clientsHeld) {
+            readingExempt = lockHolderToRead();
+            clientServer->setClientReadingPaused(true, readingExempt);
+        }
+    }
+}
+
+quint64 GatewayManager::lockHolderToRead() const
+{
+    const quint64 holder = router ? router->lockHolder() : 0;
+    const qint64 own = deviceClient.load()->backlog() + postedToRouter
+            + (holder != 0 ? router->lockHolderWaitingBytes() : 0);
+    return own <= backlogHighBytes ? holder : 0;
 }
 
 void GatewayManager::holdDeviceWhen(bool clientOverHighMark)
@@ -656,9 +676,8 @@ QJsonObject GatewayManager::status() const
                             {QStringLiteral("lockExpiries"), double(now.lockExpiries)}};
         if (hold != TurnKeeper::Free) {
             sharing.insert(QStringLiteral("holder"), double(keeper.holder()));
-            sharing.insert(
-                    QStringLiteral("since"),
-                    isoDateTime(QDateTime::fromMSecsSinceEpoch(keeper.holdingSinceMs())));
+            sharing.insert(QStringLiteral("since"),
+                           isoDateTime(QDateTime::fromMSecsSinceEpoch(keeper.holdingSinceMs())));
         }
         status.insert(QStringLiteral("sharing"), sharing);
     }

@@ -129,6 +129,7 @@ private:
     // on once it has caught up.
     void updateClientHold();
     qint64 deviceBacklog() const;
+    quint64 lockHolderToRead() const;
     // A client whose backlog passed the high mark holds the device back until it catches up.
     void holdDeviceWhen(bool clientOverHighMark);
     void resumeDeviceReading();
@@ -189,6 +190,8 @@ private:
     // Client bytes on their way from a client's thread to the router.
     std::atomic<qint64> postedToRouter{0};
     std::atomic<bool> clientsHeld{false};
+    // The client read on while the others are held: the holder of the lock.
+    std::atomic<quint64> readingExempt{0};
     std::mutex holdMutex;
     // One pending retry per side at most: a new error re-arms it.
     QTimer deviceRetryTimer;

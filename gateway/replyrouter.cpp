@@ -330,6 +330,18 @@ void ReplyRouter::sendNext()
         emit toDevice(next.first, next.second);
     }
     settleEnded();
+    publishHolderWaiting();
+}
+
+void ReplyRouter::publishHolderWaiting()
+{
+    const quint64 holder = lockHolder();
+    qint64 bytes = holder != 0 ? partialLines.value(holder).size() : 0;
+    if (holder != 0)
+        for (const WaitingLines &lines : std::as_const(waiting))
+            if (lines.client == holder)
+                bytes += lines.bytes.size() - lines.taken + queuedPieceOverheadBytes;
+    holderWaiting.store(bytes, std::memory_order_relaxed);
 }
 
 int ReplyRouter::chooseNext()

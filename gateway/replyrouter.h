@@ -89,6 +89,10 @@ public:
     // Any thread: the bytes waiting here for the device, half lines included, and what each
     // waiting line costs beyond its bytes.
     qint64 heldBytes() const { return held.load(std::memory_order_relaxed); }
+    // Any thread: the client that holds the lock (0 for none), and the bytes of its own that
+    // wait here.
+    quint64 lockHolder() const { return keeper.hold() == TurnKeeper::Lock ? keeper.holder() : 0; }
+    qint64 lockHolderWaitingBytes() const { return holderWaiting.load(std::memory_order_relaxed); }
     // Any thread.
     qint64 linesWaiting() const { return waitingLines.load(std::memory_order_relaxed); }
     quint64 eventLines() const { return events.load(std::memory_order_relaxed); }
@@ -115,6 +119,7 @@ private:
     void sendHalfLine(quint64 client);
     bool owes(quint64 client) const;
     void settleEnded();
+    void publishHolderWaiting();
     void sendNext();
     void replyComplete();
     void timedOut();
@@ -129,6 +134,7 @@ private:
     QList<WaitingLines> waiting;
     QSet<quint64> ended; // clients whose input ended, while something is owed to them
     std::atomic<qint64> held{0};
+    std::atomic<qint64> holderWaiting{0};
     std::atomic<qint64> waitingLines{0};
     std::atomic<quint64> events{0};
     bool lineInFlight = false;

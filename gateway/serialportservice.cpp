@@ -68,7 +68,7 @@ bool SerialPortService::open(const DeviceTarget &target)
     }
     connect(port, &QSerialPort::readyRead, this, &SerialPortService::readyRead);
     connect(port, &QSerialPort::errorOccurred, this, &SerialPortService::portError);
-    writer.reopen(SocketWriter::State::Waiting);
+    writer.reopen(SocketWriter::State::Connecting);
     if (!writer.open(port->handle())) {
         failed(QStringLiteral("Serial port %1 cannot be written").arg(path));
         return true;

@@ -128,7 +128,7 @@ bool SocketWriter::write(const QByteArray &bytes)
     bool wake = false;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        if (state == State::Closed || failed)
+        if (state == State::Closed || state == State::Connecting || failed)
             return false;
         const bool wasEmpty = waiting.isEmpty();
         const bool wasOverMark = waitingBytes > highMark;

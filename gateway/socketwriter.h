@@ -18,6 +18,7 @@ class SocketWriter
 public:
     enum class State {
         Waiting, // not open yet: bytes wait for the connection
+        Connecting, // not open yet: bytes are dropped, as they could not be sent in order
         Open,
         Closed // bytes are dropped
     };

@@ -53,8 +53,9 @@ bool TcpClientService::connectToHost(QString ipAddress, uint port)
     socket = new QTcpSocket(this);
     connect(socket, &QTcpSocket::connected, this, &TcpClientService::connected);
     connect(socket, &QTcpSocket::errorOccurred, this, &TcpClientService::error);
-    // Commands sent while the link comes up wait for it.
-    writer.reopen(SocketWriter::State::Waiting);
+    // Commands sent while the link comes up are dropped, as while it is down: kept, they would
+    // reach the device all at once when it answers, past the reply router and its turns.
+    writer.reopen(SocketWriter::State::Connecting);
 
     // A host name is looked up again by every attempt: the device may have moved meanwhile.
     LOG_INFO << "Connecting to" << address << "port" << port;

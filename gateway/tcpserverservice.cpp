@@ -328,12 +328,12 @@ QList<ClientInfo> TcpServerService::clients() const
     return list;
 }
 
-void TcpServerService::setClientReadingPaused(bool paused)
+void TcpServerService::setClientReadingPaused(bool paused, quint64 exempt)
 {
     std::lock_guard<std::mutex> lock(clientThreadsMutex);
     clientReadingPaused = paused;
     for (ClientThread *thread : std::as_const(clientThreads))
-        thread->setReadingPaused(paused);
+        thread->setReadingPaused(paused && thread->number() != exempt);
 }
 
 void TcpServerService::closeClients(const QString &logLine)

@@ -66,8 +66,9 @@ public:
     bool sendToClient(quint64 client, const QByteArray &message);
     bool anyClientOverHighMark() const;
     qint64 largestClientBacklog() const;
-    // Holds back what every client sends, new clients included, while the device lags behind.
-    void setClientReadingPaused(bool paused);
+    // Holds back what every client sends, new clients included, while the device lags behind;
+    // all but the client exempt.
+    void setClientReadingPaused(bool paused, quint64 exempt = 0);
     int clientCount() const;
     // "client 3 127.0.0.1:50000": the number the log, the status and the metrics use, and where
     // it connects from; the number alone once it is gone.

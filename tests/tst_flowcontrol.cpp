@@ -58,6 +58,32 @@ private slots:
     }
     // A device that stops reading holds every client back once more than 1 MiB waits for it;
     // nothing is lost or reordered, not even the last command of a client that closes meanwhile.
+    // Lines piled up behind a lock hold the others back, not the lock's holder: it goes on, and
+    // gives the lock back long before the lock would have expired.
+    void lockHolderReadWhileOthersWait()
+    {
+        GatewaySettings settings;
+        settings.setReplyRouting(true);
+        settings.setValue(QStringLiteral("ReplyEnd"), QStringLiteral("query"));
+        settings.setValue(QStringLiteral("LockCommand"), QStringLiteral(":LOCK"));
+        settings.setValue(QStringLiteral("UnlockCommand"), QStringLiteral(":UNLOCK"));
+        settings.setValue(QStringLiteral("LockIdleMs"), 60000);
+        startGateway();
+        device->answer = [](const QByteArray &line) {
+            return line.startsWith("READ?") ? QByteArray("A reading\r\n") : QByteArray();
+        };
+        FakeClient holder(port), other(port);
+        QTRY_COMPARE(server()->clientCount(), 2);
+        holder.write(":LOCK\n");
+        QTRY_COMPARE(holder.received, QByteArray("LOCKED\r\n"));
+        const QByteArray flood = numberedLines("CONF:B", 0, 40000, 40);
+        other.write(flood);
+        QTRY_VERIFY(manager->counters().clientHolds > 0);
+        holder.write("CONF:A\nREAD?\n:UNLOCK\n");
+        QTRY_COMPARE(holder.received, QByteArray("LOCKED\r\nA reading\r\nUNLOCKED\r\n"));
+        QVERIFY(device->received.startsWith("CONF:A\nREAD?\n"));
+        QTRY_VERIFY_WITH_TIMEOUT(device->received.endsWith(flood.right(40)), 20000);
+    }
     void deviceThatStopsReadingAndOrderUnderChurn()
     {
         startGateway();

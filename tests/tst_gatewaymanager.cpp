@@ -1,4 +1,5 @@
 #include "gateway/statustext.h"
+#include "gateway/tcpclientservice.h"
 #include "platform/socketdescriptor.h"
 #include "tests/testsupport.h"
 
@@ -116,12 +117,16 @@ private slots:
                {"ERROR Trying to connect using an invalid IP address!"});
         manager->closeDeviceConnection(); // no socket was made: nothing to report
         manager->connectDevice(QStringLiteral("127.000.000.001"), device->port());
+        // A line written while the link comes up is refused, to be dropped and counted: it could
+        // not reach the device in its order.
+        QVERIFY(!manager->findChild<TcpClientService *>()->write("early\r\n"));
         expect({"device 0 Connecting host...", "device 1 Connected"},
                {"Connecting to \"127.0.0.1\" port " + devicePort,
                 "Connected to \"127.0.0.1\" port " + devicePort});
         startServer();
         FakeClient client(port);
         QTRY_COMPARE(server()->clientCount(), 1);
+        QVERIFY(device->received.isEmpty());
         device->send(QByteArray("one\r\n\x00two\xff\r\nthree\r\n", 19));
         QTRY_COMPARE(client.received, QByteArray("one\r\n\x00two\xff\r\nthree\r\n", 19));
         // 70 KiB without a line end: one error line, and nothing of that line goes on.
