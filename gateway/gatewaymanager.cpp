@@ -2,9 +2,9 @@
 
 #include "VqLog/vqlog.h"
 #include "gateway/clientallowlist.h"
-#include "gateway/flowcontrol.h"
+#include "gateway/relay/flowcontrol.h"
 #include "gateway/listenendpoint.h"
-#include "gateway/replyrouter.h"
+#include "gateway/routing/replyrouter.h"
 #include "gateway/statustext.h"
 #include "gateway/trafficlog.h"
 

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "gateway/gatewaysettings.h"
-#include "gateway/devicelink.h"
-#include "gateway/tcpserverservice.h"
-#include "gateway/threadinbox.h"
-#include "gateway/turnkeeper.h"
+#include "gateway/device/devicelink.h"
+#include "gateway/relay/tcpserverservice.h"
+#include "gateway/relay/threadinbox.h"
+#include "gateway/routing/turnkeeper.h"
 
 #include <QDateTime>
 #include <QHash>

@@ -1,5 +1,5 @@
 #include "gateway/statustext.h"
-#include "gateway/tcpclientservice.h"
+#include "gateway/device/tcpclientservice.h"
 #include "platform/socketdescriptor.h"
 #include "tests/testsupport.h"
 

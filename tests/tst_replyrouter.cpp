@@ -1,6 +1,6 @@
-#include "gateway/replyrouter.h"
+#include "gateway/routing/replyrouter.h"
 #include "gateway/statustext.h"
-#include "gateway/flowcontrol.h"
+#include "gateway/relay/flowcontrol.h"
 #include "platform/socketdescriptor.h"
 #include "tests/testsupport.h"
 

@@ -1,5 +1,5 @@
 #include "gateway/seriallinesettings.h"
-#include "gateway/serialportservice.h"
+#include "gateway/device/serialportservice.h"
 #include "gateway/statustext.h"
 #include "platform/devicenode.h"
 #include "tests/testsupport.h"
@@ -68,9 +68,8 @@ private slots:
         first.open({{}, 0, terminal.path, QStringLiteral("9600,8N1")});
         QCOMPARE(lastStatus(firstStates, TCPCLIENT_CONNECTED), QStringLiteral("Connected"));
         second.open({{}, 0, terminal.path, QStringLiteral("9600,8N1")});
-        QVERIFY2(
-                lastStatus(secondStates, TCPCLIENT_ERROR).contains("is in use by another program"),
-                qPrintable(lastStatus(secondStates, TCPCLIENT_ERROR)));
+        QVERIFY2(lastStatus(secondStates, TCPCLIENT_ERROR).contains("is in use by another program"),
+                 qPrintable(lastStatus(secondStates, TCPCLIENT_ERROR)));
         QVERIFY(!second.write("*IDN?\r\n"));
         second.open({{}, 0, dir->filePath("ttyNone"), QStringLiteral("9600,8N1")});
         QVERIFY(lastStatus(secondStates, TCPCLIENT_ERROR)

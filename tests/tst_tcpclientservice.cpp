@@ -1,6 +1,6 @@
 #include "gateway/clientallowlist.h"
 #include "gateway/deviceaddress.h"
-#include "gateway/deviceframing.h"
+#include "gateway/device/deviceframing.h"
 #include "tests/testsupport.h"
 
 // The device link's address checks and framing, and the allowed clients; no address here

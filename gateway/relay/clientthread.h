@@ -1,6 +1,6 @@
 #pragma once
 
-#include "gateway/socketwriter.h"
+#include "gateway/relay/socketwriter.h"
 
 #include <QByteArray>
 #include <QDateTime>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "gateway/devicelink.h"
-#include "gateway/socketwriter.h"
-#include "gateway/threadinbox.h"
+#include "gateway/device/devicelink.h"
+#include "gateway/relay/socketwriter.h"
+#include "gateway/relay/threadinbox.h"
 
 #include <QSerialPort>
 #include <QString>

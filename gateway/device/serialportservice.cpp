@@ -1,7 +1,7 @@
-#include "gateway/serialportservice.h"
+#include "gateway/device/serialportservice.h"
 
 #include "VqLog/vqlog.h"
-#include "gateway/flowcontrol.h"
+#include "gateway/relay/flowcontrol.h"
 #include "gateway/seriallinesettings.h"
 #include "platform/devicenode.h"
 #include "platform/socketdescriptor.h"

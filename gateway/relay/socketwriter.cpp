@@ -1,4 +1,4 @@
-#include "gateway/socketwriter.h"
+#include "gateway/relay/socketwriter.h"
 
 #include "platform/socketdescriptor.h"
 

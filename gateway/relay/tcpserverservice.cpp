@@ -1,7 +1,7 @@
-#include "gateway/tcpserverservice.h"
+#include "gateway/relay/tcpserverservice.h"
 
 #include "VqLog/vqlog.h"
-#include "gateway/flowcontrol.h"
+#include "gateway/relay/flowcontrol.h"
 #include "platform/socketdescriptor.h"
 
 #include <QHostAddress>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "gateway/clientallowlist.h"
-#include "gateway/clientthread.h"
+#include "gateway/relay/clientthread.h"
 
 #include <QByteArray>
 #include <QDateTime>

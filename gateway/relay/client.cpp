@@ -1,4 +1,4 @@
-#include "gateway/client.h"
+#include "gateway/relay/client.h"
 
 #include "platform/socketdescriptor.h"
 

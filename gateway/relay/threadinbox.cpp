@@ -1,4 +1,4 @@
-#include "gateway/threadinbox.h"
+#include "gateway/relay/threadinbox.h"
 
 #include <QAbstractEventDispatcher>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "gateway/deviceframing.h"
+#include "gateway/device/deviceframing.h"
 
 #include <QByteArray>
 #include <QObject>

@@ -1,8 +1,8 @@
-#include "gateway/tcpclientservice.h"
+#include "gateway/device/tcpclientservice.h"
 
 #include "VqLog/vqlog.h"
 #include "gateway/deviceaddress.h"
-#include "gateway/flowcontrol.h"
+#include "gateway/relay/flowcontrol.h"
 #include "platform/keepalive.h"
 #include "platform/socketdescriptor.h"
 

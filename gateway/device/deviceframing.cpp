@@ -1,4 +1,4 @@
-#include "gateway/deviceframing.h"
+#include "gateway/device/deviceframing.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "gateway/clientthread.h"
+#include "gateway/relay/clientthread.h"
 
 #include "VqLog/vqlog.h"
-#include "gateway/client.h"
+#include "gateway/relay/client.h"
 #include "gateway/clientallowlist.h"
-#include "gateway/flowcontrol.h"
+#include "gateway/relay/flowcontrol.h"
 #include "platform/keepalive.h"
 #include "platform/socketdescriptor.h"
 

@@ -1,7 +1,7 @@
-#include "gateway/replyrouter.h"
+#include "gateway/routing/replyrouter.h"
 
 #include "VqLog/vqlog.h"
-#include "gateway/flowcontrol.h"
+#include "gateway/relay/flowcontrol.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "gateway/turnkeeper.h"
+#include "gateway/routing/turnkeeper.h"
 
 #include "VqLog/vqlog.h"
 

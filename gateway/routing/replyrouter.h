@@ -9,7 +9,7 @@
 #include <QSet>
 #include <QTimer>
 
-#include "gateway/turnkeeper.h"
+#include "gateway/routing/turnkeeper.h"
 
 #include <atomic>
 

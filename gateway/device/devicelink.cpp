@@ -1,8 +1,8 @@
-#include "gateway/devicelink.h"
+#include "gateway/device/devicelink.h"
 
 #include "VqLog/vqlog.h"
-#include "gateway/serialportservice.h"
-#include "gateway/tcpclientservice.h"
+#include "gateway/device/serialportservice.h"
+#include "gateway/device/tcpclientservice.h"
 
 DeviceLink *DeviceLink::create(const DeviceTarget &target, QObject *parent)
 {
