@@ -174,6 +174,7 @@ void GatewayManager::routeReplies(const ReplyRule &rule, const SharingRules &sha
                                   const QByteArray &lockReply, const QByteArray &unlockReply)
 {
     router = new ReplyRouter(rule, sharing, lockReply, unlockReply, this);
+    router->setCatchUp([this] { routerInbox.runPosted(); });
     router->deviceLinkChanged(deviceUp);
     // Through one inbox, so that the router sees a client join, send, end and leave in the
     // order it did.

@@ -97,6 +97,7 @@ public:
     qint64 linesWaiting() const { return waitingLines.load(std::memory_order_relaxed); }
     quint64 eventLines() const { return events.load(std::memory_order_relaxed); }
     const TurnKeeper &turnKeeper() const { return keeper; }
+    void setCatchUp(std::function<void()> work) { keeper.setCatchUp(std::move(work)); }
 
 signals:
     void toDevice(quint64 client, QByteArray line);

@@ -33,6 +33,13 @@ TurnKeeper::TurnKeeper(const SharingRules &rules, QObject *parent)
         timer->setTimerType(Qt::PreciseTimer);
     }
     connect(&holdTimer, &QTimer::timeout, this, [this] {
+        // The holder's next line may have reached the gateway in time and still be on its way
+        // to here: a busy thread sees its timer before the line. Handed over, it keeps the turn.
+        const quint64 activity = holderActivity;
+        if (catchUp)
+            catchUp();
+        if (activity != holderActivity || hold() != Turn)
+            return;
         release();
         emit freed();
     });
@@ -134,6 +141,8 @@ void TurnKeeper::replyEnded(quint64 client)
 
 void TurnKeeper::clientActive(quint64 client)
 {
+    if (holder() == client)
+        ++holderActivity;
     if (hold() == Lock && holder() == client && !replyPending)
         idleTimer.start(sharing.lockIdleMs);
 }

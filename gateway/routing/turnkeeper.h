@@ -8,6 +8,7 @@
 
 #include <array>
 #include <atomic>
+#include <functional>
 
 // How clients share the device: turns, locks, both or neither.
 struct SharingRules
@@ -72,6 +73,9 @@ public:
     void lock(quint64 client);
     // False when the client held no lock.
     bool unlock(quint64 client);
+    // Runs, before a turn ends for its silence, what may have come from the holder in time but
+    // not been handed over yet.
+    void setCatchUp(std::function<void()> work) { catchUp = std::move(work); }
     // A line that waited for a turn or a lock went after this long.
     void waited(qint64 ms) { waits.add(ms); }
 
@@ -102,6 +106,8 @@ private:
     bool forced = false; // the turn is past twice holdMaxMs
     bool afterReply = false; // the holder's last line has been answered
     bool replyPending = false; // the holder waits for a reply: its lock is not idle
+    quint64 holderActivity = 0; // bytes that came from the holder
+    std::function<void()> catchUp;
     QElapsedTimer held;
     WaitHistogram waits;
     std::atomic<quint64> holderNow{0};
