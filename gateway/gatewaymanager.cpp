@@ -684,6 +684,9 @@ QJsonObject GatewayManager::status() const
     }
     if (deviceTarget.isSerial()) {
         QJsonObject device = status.value(QStringLiteral("device")).toObject();
+        // The network address is not in use: shown, it would be read as the device's.
+        device.remove(QStringLiteral("address"));
+        device.remove(QStringLiteral("port"));
         device.insert(QStringLiteral("serialPort"), deviceTarget.serialPort);
         device.insert(QStringLiteral("serialSettings"), deviceTarget.serialSettings);
         status.insert(QStringLiteral("device"), device);

@@ -28,7 +28,10 @@ QString deviceNodeGroup(const QString &path)
     return QString();
 #else
     struct stat node;
-    if (::stat(QFile::encodeName(path).constData(), &node) != 0)
+    // Only a group that may read and write the port is worth joining; root's never is.
+    const mode_t groupReadWrite = S_IRGRP | S_IWGRP;
+    if (::stat(QFile::encodeName(path).constData(), &node) != 0 || node.st_gid == 0
+        || (node.st_mode & groupReadWrite) != groupReadWrite)
         return QString();
     const group *owner = ::getgrgid(node.st_gid);
     return owner ? QString::fromLocal8Bit(owner->gr_name) : QString::number(node.st_gid);

@@ -91,6 +91,10 @@ QString SerialPortService::openFailureText() const
     case QSerialPort::PermissionError:
         if (Platform::deviceNodeAccessDenied(path)) {
             const QString group = Platform::deviceNodeGroup(path);
+            if (group.isEmpty())
+                return QStringLiteral("No permission to open serial port %1: ask whoever runs "
+                                      "this machine for read and write access to it")
+                        .arg(path);
             return QStringLiteral("No permission to open serial port %1: it belongs to the group "
                                   "%2; add yourself with \"sudo usermod -aG %2 $USER\", then log "
                                   "out and in again")
@@ -165,9 +169,11 @@ void SerialPortService::sendWaiting()
 void SerialPortService::setReadingPaused(bool paused)
 {
     readingPaused = paused;
-    // What the port object kept meanwhile goes on now.
+    // What the port object kept meanwhile goes on, from the event loop: read here, it could
+    // hold the clients back and let them go again inside this call, deeper at each turn while
+    // the device floods.
     if (!paused && port && port->bytesAvailable() > 0)
-        readyRead();
+        QMetaObject::invokeMethod(this, &SerialPortService::readyRead, Qt::QueuedConnection);
 }
 
 void SerialPortService::readyRead()
@@ -182,9 +188,10 @@ void SerialPortService::readyRead()
 
 void SerialPortService::portError(QSerialPort::SerialPortError error)
 {
-    // A read that found nothing is no failure while the port is still there.
+    // A read that found nothing, or had to wait, is no failure while the port is still there.
+    const bool readFailed = error == QSerialPort::ReadError || error == QSerialPort::ResourceError;
     if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError
-        || (error == QSerialPort::ReadError && !Platform::connectionGone(port->handle()))) {
+        || (readFailed && !Platform::connectionGone(port->handle()))) {
         port->clearError();
         return;
     }
