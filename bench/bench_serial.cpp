@@ -105,14 +105,6 @@ private:
 enum Kind { Gateway, Ser2net, Direct };
 const char *const names[] = {"gateway", "ser2net", "direct on the terminal"};
 
-double percentile(std::vector<double> values, double p)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty()
-            ? 0
-            : values.at(std::min(values.size() - 1, size_t(p * double(values.size()))));
-}
-
 // A relay of the terminal to a loopback port, started for one block; none for Direct.
 QProcess *startRelay(Kind kind, const QString &slave, quint16 port, const QTemporaryDir &home)
 {
