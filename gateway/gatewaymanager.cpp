@@ -97,6 +97,10 @@ GatewayManager::~GatewayManager()
     if (router)
         router->sendAllWaiting();
     deviceClient.load()->flush(stopFlushMs);
+    // What the device did not take in time is lost with the link: say how much.
+    if (const qint64 left = deviceClient.load()->backlog())
+        LOG_ERROR << left << "bytes taken from clients were not taken by the device within"
+                  << stopFlushMs << "ms of the stop: dropped";
     deviceClient.load()->close();
     reportDropped(0);
     for (TcpServerService **server : {&observerServer, &clientServer}) {

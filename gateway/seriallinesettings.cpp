@@ -4,6 +4,18 @@
 
 #include <QStringList>
 
+namespace {
+
+// Only the digits 0 to 9 count: other scripts' digits are no line setting.
+int asciiDigit(QChar character)
+{
+    return character >= QLatin1Char('0') && character <= QLatin1Char('9')
+            ? character.unicode() - '0'
+            : -1;
+}
+
+}
+
 bool SerialLineSettings::parse(const QString &text, QString *problem)
 {
     const auto refuse = [problem](const char *why) {
@@ -21,13 +33,13 @@ bool SerialLineSettings::parse(const QString &text, QString *problem)
     const QString frame = parts.at(1).trimmed().toUpper();
     if (frame.size() != 3)
         return refuse("the frame must be three characters such as 8N1");
-    const int parsedDataBits = frame.at(0).digitValue();
+    const int parsedDataBits = asciiDigit(frame.at(0));
     if (parsedDataBits < 5 || parsedDataBits > 8)
         return refuse("the data bits must be 5 to 8");
     const int parityIndex = QStringLiteral("NEO").indexOf(frame.at(1));
     if (parityIndex < 0)
         return refuse("the parity must be N, E or O");
-    const int parsedStopBits = frame.at(2).digitValue();
+    const int parsedStopBits = asciiDigit(frame.at(2));
     if (parsedStopBits != 1 && parsedStopBits != 2)
         return refuse("the stop bits must be 1 or 2");
     FlowControl flow = FlowControl::None;

@@ -41,9 +41,10 @@ private slots:
               "-9600,8N1 -> !speed", "4000001,8N1 -> !speed", "115200,4N1 -> !data bits",
               "115200,9N1 -> !data bits", "115200,8M1 -> !parity", "115200,8N3 -> !stop bits",
               "115200,8N0 -> !stop bits", "115200,8N1,dsrdtr -> !flow control", "115200 -> !form",
-              "115200,8N1,rtscts,x -> !form", "115200,8N1x -> !frame"})
-            QTest::newRow(c) << QString::fromLatin1(c).section(" -> ", 0, 0)
-                             << QString::fromLatin1(c).section(" -> ", 1);
+              "115200,8N1,rtscts,x -> !form", "115200,8N1x -> !frame",
+              "115200,\u0668N1 -> !data bits", "115200,8N\u0661 -> !stop bits"})
+            QTest::newRow(c) << QString::fromUtf8(c).section(" -> ", 0, 0)
+                             << QString::fromUtf8(c).section(" -> ", 1);
     }
     void lineSettings()
     {
