@@ -196,23 +196,10 @@ int main(int argc, char **argv)
                                           .arg(relay.port),
                                   QStringLiteral("TCP:%1,nodelay").arg(deviceAt)});
         } else if (kind == Ser2net) {
-            // Tuned as for a network device: no delays, 64 KiB buffers, five clients sharing the
-            // device connection.
-            const QString config = home.filePath(QStringLiteral("ser2net.yaml"));
-            QFile file(config);
-            file.open(QIODevice::WriteOnly);
-            file.write(QStringLiteral("connection: &bench\n"
-                                      "    accepter: tcp(nodelay),127.0.0.1,%1\n"
-                                      "    connector: tcp(nodelay),127.0.0.1,%2\n"
-                                      "    options:\n"
-                                      "      max-connections: 5\n"
-                                      "      chardelay: false\n"
-                                      "      dev-to-net-bufsize: 65536\n"
-                                      "      net-to-dev-bufsize: 65536\n")
-                               .arg(relay.port)
-                               .arg(device.port)
-                               .toLatin1());
-            file.close();
+            // Five clients sharing the device connection.
+            const QString config = writeSer2netConfig(
+                    home.path(), relay.port,
+                    QStringLiteral("tcp(nodelay),127.0.0.1,%1").arg(device.port));
             relay.process->start(ser2net,
                                  {QStringLiteral("-n"), QStringLiteral("-c"), config,
                                   QStringLiteral("-P"), home.filePath("ser2net.pid")});

@@ -114,23 +114,9 @@ QProcess *startRelay(Kind kind, const QString &slave, quint16 port, const QTempo
     process->setStandardOutputFile(QProcess::nullDevice());
     process->setStandardErrorFile(QProcess::nullDevice());
     if (kind == Ser2net) {
-        // Tuned as in the load benchmark: no delays, 64 KiB buffers, five clients sharing the
-        // port; "local" because a terminal pair has no modem lines.
-        const QString config = home.filePath(QStringLiteral("ser2net.yaml"));
-        QFile file(config);
-        file.open(QIODevice::WriteOnly);
-        file.write(QStringLiteral("connection: &bench\n"
-                                  "    accepter: tcp(nodelay),127.0.0.1,%1\n"
-                                  "    connector: serialdev,%2,115200n81,local\n"
-                                  "    options:\n"
-                                  "      max-connections: 5\n"
-                                  "      chardelay: false\n"
-                                  "      dev-to-net-bufsize: 65536\n"
-                                  "      net-to-dev-bufsize: 65536\n")
-                           .arg(port)
-                           .arg(slave)
-                           .toLatin1());
-        file.close();
+        // "local": a terminal pair has no modem lines.
+        const QString config = writeSer2netConfig(
+                home.path(), port, QStringLiteral("serialdev,%1,115200n81,local").arg(slave));
         process->start(QStandardPaths::findExecutable(QStringLiteral("ser2net"),
                                                       {"/usr/sbin", "/usr/bin"}),
                        {QStringLiteral("-n"), QStringLiteral("-c"), config, QStringLiteral("-P"),

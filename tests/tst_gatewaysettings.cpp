@@ -39,7 +39,9 @@ class TestGatewaySettings : public QObject
                            {"LockReply", s.lockReply()},
                            {"EventPattern", s.eventPattern()},
                            {"DeviceNotices", s.deviceNotices()},
-                           {"DeviceDownNotice", s.deviceDownNotice()}}
+                           {"DeviceDownNotice", s.deviceDownNotice()},
+                           {"SerialPort", s.serialPort()},
+                           {"SerialSettings", s.serialSettings()}}
                 .value(key);
     }
     // The settings of a new instance, from this text as a user writes it in the file.
@@ -102,6 +104,9 @@ private slots:
                 "DeviceNotices=yes -> false | DeviceNotices \"yes\" is not true or false - using "
                 "false",
                 "DeviceDownNotice=\"!DOWN, \\\"lab\\\"\" -> !DOWN, \\\"lab\\\"",
+                "SerialSettings=9600,7E2,xonxoff -> 9600,7E2,xonxoff",
+                "SerialPort=\"/dev/serial/by-id/usb-FTDI, port0\" -> /dev/serial/by-id/usb-FTDI, "
+                "port0",
                 "WhenDeviceDown=drop -> keep | WhenDeviceDown \"drop\" is not keep or close - "
                 "using "
                 "keep",

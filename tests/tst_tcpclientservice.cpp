@@ -10,7 +10,8 @@ class TestTcpClientService : public QObject
     Q_OBJECT
 
 private slots:
-    // E: empty or bad port, I: invalid, else the address connected to.
+    // E: empty or bad port, I: invalid, else the address as the link would use it. Only read
+    // here: nothing is connected to.
     void checkAddress()
     {
         const QStringList cases{"192.168.1.140:0 E",
