@@ -23,30 +23,63 @@ scripts/check-format.sh
 
 scripts/test-budget.sh
 
-stage "Qt 6 with AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build/asan "${debug[@]}" -DVQ_SANITIZE=address -DVQ_BENCHMARKS=OFF >/dev/null
+cmake -S . -B build/tsan "${debug[@]}" -DVQ_SANITIZE=thread >/dev/null
+cmake -S . -B build/qt5 "${debug[@]}" -DVQ_QT_MAJOR=5 >/dev/null
+
+stage "Qt 6 with AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake --build build/asan -j"$jobs"
+
+# The later stages build while the earlier stages' tests run: the tests mostly wait on timers and
+# sockets, and the compiler, at the lowest priority, takes only what they leave of the cores.
+# Each build leaves its output in build/<stage>.log and its exit status in build/<stage>.status.
+rm -f build/{tsan,qt5,package}.{log,status}
+buildLater() {
+    build() {
+        local name=$1
+        shift
+        if nice -n 19 "$@" >"build/$name.log" 2>&1; then echo 0; else echo 1; fi >"build/$name.tmp"
+        mv "build/$name.tmp" "build/$name.status"
+    }
+    build tsan cmake --build build/tsan -j"$jobs" --target concurrency_tests
+    build qt5 cmake --build build/qt5 -j"$jobs"
+    build package scripts/package.sh
+}
+# In a session of its own, so that a failing stage stops the whole build with it.
+setsid bash -c "jobs=$jobs; $(declare -f buildLater); buildLater" </dev/null >/dev/null 2>&1 &
+builder=$!
+cleanup() { kill -- -"$builder" 2>/dev/null || true; }
+trap cleanup EXIT
+# Waits for the build of a later stage and shows its output; fails with it.
+built() {
+    while [ ! -e "build/$1.status" ]; do
+        kill -0 "$builder" 2>/dev/null || { echo "the build of $1 ended without a result" >&2; exit 1; }
+        sleep 1
+    done
+    cat "build/$1.log"
+    [ "$(cat "build/$1.status")" = 0 ] || { echo "the build of $1 failed" >&2; exit 1; }
+}
+
 (cd build/asan && ctest --output-on-failure -j"$testJobs")
 
 stage "Qt 6 with ThreadSanitizer"
-cmake -S . -B build/tsan "${debug[@]}" -DVQ_SANITIZE=thread >/dev/null
-cmake --build build/tsan -j"$jobs" --target concurrency_tests
+built tsan
 (cd build/tsan && ctest --output-on-failure -j"$testJobs" -L concurrency)
 
 stage "Qt 5"
-cmake -S . -B build/qt5 "${debug[@]}" -DVQ_QT_MAJOR=5 >/dev/null
-cmake --build build/qt5 -j"$jobs"
+built qt5
 (cd build/qt5 && ctest --output-on-failure -j"$testJobs")
 
 stage "Debian package"
-deb=$(scripts/package.sh | tail -n 1)
+built package
+deb=$(tail -n 1 build/package.log)
 tests/package-test.sh "$deb"
 
 # Both service units pass systemd's own check as the package installs them, with the program's
 # path pointed at the unpacked program, which the check wants to find.
 if command -v systemd-analyze >/dev/null; then
     units=$(mktemp -d)
-    trap 'rm -rf "$units"' EXIT
+    trap 'cleanup; rm -rf "$units"' EXIT
     dpkg-deb -x "$deb" "$units/root"
     mkdir -m 700 "$units/run"
     for manager in user system; do
