@@ -5,6 +5,8 @@
 #ifndef Q_OS_WIN
 #include <cerrno>
 #include <grp.h>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -35,6 +37,20 @@ QString deviceNodeGroup(const QString &path)
         return QString();
     const group *owner = ::getgrgid(node.st_gid);
     return owner ? QString::fromLocal8Bit(owner->gr_name) : QString::number(node.st_gid);
+#endif
+}
+
+bool deviceNodeHungUp(qintptr descriptor)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(descriptor);
+    return false;
+#else
+    // Asking for no event still reports a hang-up or an error.
+    pollfd entry{int(descriptor), 0, 0};
+    int waiting = 0;
+    return ::poll(&entry, 1, 0) > 0 && (entry.revents & (POLLERR | POLLHUP))
+            && (::ioctl(int(descriptor), FIONREAD, &waiting) != 0 || waiting == 0);
 #endif
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 
 namespace Platform {
 
@@ -10,5 +11,8 @@ bool deviceNodeAccessDenied(const QString &path);
 // The name of the group that owns the device node at path, such as "dialout"; empty when it
 // cannot be read.
 QString deviceNodeGroup(const QString &path);
+// True once the line behind an open device node has hung up (its adapter unplugged, the other
+// side of a pseudo-terminal closed) and nothing is left to read from it.
+bool deviceNodeHungUp(qintptr descriptor);
 
 }

@@ -136,7 +136,9 @@ private slots:
         manager.reset(new GatewayManager(nullptr, true));
         QTRY_VERIFY2(manager->isConnectedToDevice(), "the serial link did not come up");
         terminal->unplug();
-        QTRY_VERIFY2(!capture->messages().filter("Serial port " + byId + " lost: ").isEmpty(),
+        QTRY_VERIFY2(!capture->messages()
+                              .filter("Serial port " + byId + " lost: the line hung up")
+                              .isEmpty(),
                      qPrintable(capture->messages().join('\n')));
         QTRY_VERIFY(!manager->isConnectedToDevice());
         terminal = std::make_unique<PseudoTerminal>();

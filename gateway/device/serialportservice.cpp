@@ -6,6 +6,7 @@
 #include "platform/devicenode.h"
 #include "platform/socketdescriptor.h"
 
+#include <QEvent>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -68,6 +69,12 @@ bool SerialPortService::open(const DeviceTarget &target)
     }
     connect(port, &QSerialPort::readyRead, this, &SerialPortService::readyRead);
     connect(port, &QSerialPort::errorOccurred, this, &SerialPortService::portError);
+    // Some versions of the port object take a hung-up line's end of file for "no data" and
+    // poll it again at once, for ever, without a word: its read notifications are looked at
+    // here first.
+    for (QSocketNotifier *notifier : port->findChildren<QSocketNotifier *>())
+        if (notifier->type() == QSocketNotifier::Read)
+            notifier->installEventFilter(this);
     writer.reopen(SocketWriter::State::Connecting);
     if (!writer.open(port->handle())) {
         failed(QStringLiteral("Serial port %1 cannot be written").arg(path));
@@ -195,12 +202,26 @@ void SerialPortService::portError(QSerialPort::SerialPortError error)
         port->clearError();
         return;
     }
+    lost(port->errorString());
+}
+
+bool SerialPortService::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::SockAct || !port || !Platform::deviceNodeHungUp(port->handle()))
+        return DeviceLink::eventFilter(watched, event);
+    watched->removeEventFilter(this);
+    lost(QStringLiteral("the line hung up (adapter unplugged?)"));
+    return true;
+}
+
+void SerialPortService::lost(const QString &reason)
+{
     // The port object reports from inside its own reading, which goes on after the report: it
     // is let go once that returned.
     port->disconnect(this);
-    const QString text = QStringLiteral("Serial port %1 lost: %2").arg(path, port->errorString());
-    QTimer::singleShot(0, this, [this, lost = port, text] {
-        if (port == lost)
+    const QString text = QStringLiteral("Serial port %1 lost: %2").arg(path, reason);
+    QTimer::singleShot(0, this, [this, gone = port, text] {
+        if (port == gone)
             failed(text);
     });
 }

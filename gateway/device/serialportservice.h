@@ -32,9 +32,14 @@ public:
     bool isReadingPaused() const override { return readingPaused; }
     quint64 bytesToDevice() const override { return writer.bytesSent(); }
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void readyRead();
     void portError(QSerialPort::SerialPortError error);
+    // The port is gone: the link goes down once the port object's reading returned.
+    void lost(const QString &reason);
     void sendWaiting();
     void armWriter();
     void release();
