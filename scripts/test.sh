@@ -11,7 +11,10 @@ jobs=$(nproc)
 stage() { echo "== $1, at $((SECONDS / 60)) min $((SECONDS % 60)) s"; }
 # Line tables are all that the sanitizers' reports need of the debug information, and they cost
 # far less to compile and link than the whole of it. Ninja keeps both cores busy to the last file.
-debug=(-G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-g1)
+# The sources of each target compile together (a unity build), so that Qt's headers are read once
+# a batch, not once a file: a third less to compile. Two sources of one target that each define
+# the same name for themselves break it; the package still builds file by file.
+debug=(-G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-g1 -DCMAKE_UNITY_BUILD=ON)
 # A build directory made earlier by another generator is made anew.
 for dir in build/asan build/tsan build/qt5; do
     grep -qs '^CMAKE_GENERATOR:INTERNAL=Ninja$' "$dir/CMakeCache.txt" || rm -rf "$dir"

@@ -11,7 +11,7 @@
 
 namespace {
 
-QString tr(const char *text)
+QString aboutText(const char *text)
 {
     return QCoreApplication::translate("About", text);
 }
@@ -20,7 +20,7 @@ QLabel *makeLabel(QWidget *parent, const char *name, const char *text)
 {
     auto *widget = new QLabel(parent);
     widget->setObjectName(QLatin1String(name));
-    widget->setText(tr(text));
+    widget->setText(aboutText(text));
     return widget;
 }
 
@@ -58,7 +58,7 @@ QFont withPointSize(QFont font, int points)
 void AboutForm::setupUi(QDialog *dialog)
 {
     dialog->setObjectName(QStringLiteral("About"));
-    dialog->setWindowTitle(tr("About"));
+    dialog->setWindowTitle(aboutText("About"));
     dialog->resize(550, 350);
     dialog->setMinimumSize(550, 350);
     dialog->setMaximumSize(550, 350);

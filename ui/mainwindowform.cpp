@@ -16,7 +16,7 @@
 
 namespace {
 
-QString tr(const char *text)
+QString formText(const char *text)
 {
     return QCoreApplication::translate("MainWindow", text);
 }
@@ -41,7 +41,7 @@ QFrame *band(QWidget *parent, const char *name, int x, int y, int w, int h)
 QLabel *label(QWidget *parent, const char *name, int x, int y, int w, int h, const char *text)
 {
     auto *widget = place<QLabel>(parent, name, x, y, w, h);
-    widget->setText(tr(text));
+    widget->setText(formText(text));
     return widget;
 }
 
@@ -49,8 +49,8 @@ QPushButton *button(QWidget *parent, const char *name, int x, int y, int w, int 
                     const char *toolTip)
 {
     auto *widget = place<QPushButton>(parent, name, x, y, w, h);
-    widget->setText(tr(text));
-    widget->setToolTip(tr(toolTip));
+    widget->setText(formText(text));
+    widget->setToolTip(formText(toolTip));
     widget->setFlat(false);
     widget->setMaximumHeight(32);
     return widget;
@@ -59,7 +59,7 @@ QPushButton *button(QWidget *parent, const char *name, int x, int y, int w, int 
 QCheckBox *checkBox(QWidget *parent, const char *name, int x, int y, int w, int h, const char *text)
 {
     auto *widget = place<QCheckBox>(parent, name, x, y, w, h);
-    widget->setText(tr(text));
+    widget->setText(formText(text));
     return widget;
 }
 
@@ -69,7 +69,7 @@ void MainWindowForm::setupUi(QMainWindow *window)
 {
     window->setObjectName(QStringLiteral("MainWindow"));
     window->resize(394, 517);
-    window->setWindowTitle(tr("VQ Gateway"));
+    window->setWindowTitle(formText("VQ Gateway"));
     window->setAutoFillBackground(false);
 
     centralWidget = new QWidget(window);
@@ -104,18 +104,19 @@ void MainWindowForm::setupUi(QMainWindow *window)
     labelPort = label(c, "labelPort", 10, 215, 81, 24, "Remote Port:");
     port = place<QLineEdit>(c, "port", 130, 215, 51, 22);
     radioNetwork = place<QRadioButton>(c, "radioNetwork", 190, 149, 85, 19);
-    radioNetwork->setText(tr("Network"));
+    radioNetwork->setText(formText("Network"));
     radioNetwork->setChecked(true);
     radioSerial = place<QRadioButton>(c, "radioSerial", 290, 149, 85, 19);
-    radioSerial->setText(tr("Serial"));
+    radioSerial->setText(formText("Serial"));
     labelSerialPort = label(c, "labelSerialPort", 10, 186, 121, 24, "Serial port:");
     serialPort = place<QComboBox>(c, "serialPort", 130, 186, 121, 22);
     serialPort->setEditable(true);
     serialPort->setInsertPolicy(QComboBox::NoInsert);
-    serialPort->setToolTip(tr("A port present, or any path such as /dev/serial/by-id/..."));
+    serialPort->setToolTip(formText("A port present, or any path such as /dev/serial/by-id/..."));
     labelSerialSettings = label(c, "labelSerialSettings", 10, 215, 121, 24, "Line settings:");
     serialSettings = place<QLineEdit>(c, "serialSettings", 130, 215, 121, 22);
-    serialSettings->setToolTip(tr("SPEED,BITS PARITY STOP[,rtscts|,xonxoff], such as 115200,8N1"));
+    serialSettings->setToolTip(
+            formText("SPEED,BITS PARITY STOP[,rtscts|,xonxoff], such as 115200,8N1"));
     btnConnect = button(c, "btnConnect", 260, 183, 121, 32, "Connect",
                         "Connect/Disconnect the Corvane device");
     labelDeviceStatus = label(c, "labelDeviceStatus", 10, 237, 91, 32, "Status:");
@@ -155,11 +156,11 @@ void MainWindowForm::setupUi(QMainWindow *window)
     menuBar->setGeometry(0, 0, 394, 21);
     menuFile = new QMenu(menuBar);
     menuFile->setObjectName(QStringLiteral("menuFile"));
-    menuFile->setTitle(tr("File"));
+    menuFile->setTitle(formText("File"));
     actionQuit = new QAction(window);
     actionQuit->setObjectName(QStringLiteral("actionQuit"));
-    actionQuit->setText(tr("Quit"));
-    actionQuit->setShortcut(QKeySequence(tr("Ctrl+Q")));
+    actionQuit->setText(formText("Quit"));
+    actionQuit->setShortcut(QKeySequence(formText("Ctrl+Q")));
     actionQuit->setMenuRole(QAction::QuitRole);
     menuFile->addAction(actionQuit);
     menuBar->addAction(menuFile->menuAction());
