@@ -30,11 +30,9 @@ cmake -S . -B build/asan "${debug[@]}" -DVQ_SANITIZE=address -DVQ_BENCHMARKS=OFF
 cmake -S . -B build/tsan "${debug[@]}" -DVQ_SANITIZE=thread >/dev/null
 cmake -S . -B build/qt5 "${debug[@]}" -DVQ_QT_MAJOR=5 >/dev/null
 
-stage "Qt 6 with AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake --build build/asan -j"$jobs"
-
-# The later stages build while the earlier stages' tests run: the tests mostly wait on timers and
-# sockets, and the compiler, at the lowest priority, takes only what they leave of the cores.
+# The later stages build while the first stage builds and the earlier stages' tests run, at the
+# lowest priority: they take only what the first build leaves idle while it waits on a library
+# or a link, and what the tests, which mostly wait on timers and sockets, leave of the cores.
 # Each build leaves its output in build/<stage>.log and its exit status in build/<stage>.status.
 rm -f build/{tsan,qt5,package}.{log,status}
 buildLater() {
@@ -46,7 +44,8 @@ buildLater() {
     }
     build tsan cmake --build build/tsan -j"$jobs" --target concurrency_tests
     build qt5 cmake --build build/qt5 -j"$jobs"
-    build package scripts/package.sh
+    # Compiled together too here; the package a user builds compiles file by file.
+    build package scripts/package.sh -DCMAKE_UNITY_BUILD=ON
 }
 # In a session of its own, so that a failing stage stops the whole build with it.
 setsid bash -c "jobs=$jobs; $(declare -f buildLater); buildLater" </dev/null >/dev/null 2>&1 &
@@ -62,6 +61,9 @@ built() {
     cat "build/$1.log"
     [ "$(cat "build/$1.status")" = 0 ] || { echo "the build of $1 failed" >&2; exit 1; }
 }
+
+stage "Qt 6 with AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake --build build/asan -j"$jobs"
 
 (cd build/asan && ctest --output-on-failure -j"$testJobs")
 
