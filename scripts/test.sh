@@ -47,8 +47,11 @@ buildLater() {
     # Compiled together too here; the package a user builds compiles file by file.
     build package scripts/package.sh -DCMAKE_UNITY_BUILD=ON
 }
-# In a session of its own, so that a failing stage stops the whole build with it.
-setsid bash -c "jobs=$jobs; $(declare -f buildLater); buildLater" </dev/null >/dev/null 2>&1 &
+# In a session of its own, so that a failing stage stops the whole build with it. Where the
+# system shares the cores between sessions first (autogroups), the session's own priority is
+# lowered too: niceness alone counts only within a session there.
+setsid bash -c "echo 19 >/proc/self/autogroup 2>/dev/null; jobs=$jobs; $(declare -f buildLater); buildLater" \
+    </dev/null >/dev/null 2>&1 &
 builder=$!
 cleanup() { kill -- -"$builder" 2>/dev/null || true; }
 trap cleanup EXIT
