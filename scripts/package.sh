@@ -12,7 +12,7 @@ grep -qs '^CMAKE_GENERATOR:INTERNAL=Ninja$' build/package/CMakeCache.txt || rm -
 cmake -S . -B build/package -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
     -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
     -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" \
-    -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON -DCMAKE_UNITY_BUILD=OFF "$@" >/dev/null
+    -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON "$@" >/dev/null
 cmake --build build/package --target vqgateway -j"$(nproc)"
 (cd build/package && rm -f vqgateway_*.deb && cpack -G DEB >/dev/null)
 ls build/package/vqgateway_*.deb

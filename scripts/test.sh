@@ -44,8 +44,9 @@ buildLater() {
     }
     build tsan cmake --build build/tsan -j"$jobs" --target concurrency_tests
     build qt5 cmake --build build/qt5 -j"$jobs"
-    # Compiled together too here; the package a user builds compiles file by file.
-    build package scripts/package.sh -DCMAKE_UNITY_BUILD=ON
+    # File by file, as scripts/run.sh builds the program: a source that compiles only beside
+    # the others of its batch, for an include it lacks, fails here.
+    build package scripts/package.sh
 }
 # In a session of its own, so that a failing stage stops the whole build with it. Where the
 # system shares the cores between sessions first (autogroups), the session's own priority is
