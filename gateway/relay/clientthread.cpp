@@ -38,7 +38,10 @@ ClientThread::ClientThread(int socketDescriptor, QObject *parent, quint64 client
 ClientThread::~ClientThread()
 {
     LOG_INFO << "Client thread deleted";
-    // The worker's last touch of this object happened under the mutex.
+    // The owner may get here on finished() before the thread's own last step has run: wait for
+    // that step, which touches this object under the mutex, then take the mutex, so that the
+    // ordering shows through a lock that the thread checker sees (Qt's own it does not).
+    wait();
     std::lock_guard<std::mutex> lock(mutex);
 }
 
