@@ -1,11 +1,12 @@
 #include "platform/devicenode.h"
 
+#include "platform/socketdescriptor.h"
+
 #include <QFile>
 
 #ifndef Q_OS_WIN
 #include <cerrno>
 #include <grp.h>
-#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -46,10 +47,8 @@ bool deviceNodeHungUp(qintptr descriptor)
     Q_UNUSED(descriptor);
     return false;
 #else
-    // Asking for no event still reports a hang-up or an error.
-    pollfd entry{int(descriptor), 0, 0};
     int waiting = 0;
-    return ::poll(&entry, 1, 0) > 0 && (entry.revents & (POLLERR | POLLHUP))
+    return connectionGone(descriptor)
             && (::ioctl(int(descriptor), FIONREAD, &waiting) != 0 || waiting == 0);
 #endif
 }
